@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev libglx-dev libopengl-dev
+    libcurl4-openssl-dev libssl-dev libtinyxml2-dev
+    # tools the programs start, and the stand-in bundle's build
+    ffmpeg libarchive-tools zip unzip xdotool iputils-ping procps attr
+    # tests and benchmarks
+    xvfb xauth python3 curl openssl clang libclang-rt-dev
+    fonts-dejavu-core
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${packages[@]}"
