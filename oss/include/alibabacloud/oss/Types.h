@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <memory>
+
+namespace AlibabaCloud {
+namespace OSS {
+
+namespace Http {
+enum Scheme { HTTP, HTTPS };
+}
+
+// Makes the stream a GetObject writes the response body into; called once the
+// service has answered with success, so a failed request leaves the target as it was.
+using IOStreamFactory = std::function<std::shared_ptr<std::iostream>()>;
+
+// (bytes in this call, bytes so far, total bytes or 0 when not yet known, user data)
+using ProgressCallback = std::function<void(size_t increment, int64_t transfered, int64_t total, void* userData)>;
+
+struct TransferProgress
+{
+    ProgressCallback Handler;
+    void* UserData = nullptr;
+};
+
+}
+}
