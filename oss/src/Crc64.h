@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace AlibabaCloud {
+namespace OSS {
+
+// CRC-64/ECMA-182 as the service reports it in x-oss-hash-crc64ecma
+// (reflected, initial and final value all ones).
+class Crc64
+{
+public:
+    void update(const void* data, size_t length);
+    uint64_t value() const { return ~state_; }
+
+private:
+    uint64_t state_ = ~uint64_t(0);
+};
+
+}
+}

@@ -1,0 +1,341 @@
+#include "CurlTransport.h"
+
+#include "Crc64.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace AlibabaCloud {
+namespace OSS {
+
+struct CurlTransport::Handle
+{
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+};
+
+namespace {
+
+// How often a waiting transfer looks at the cancellation flag.
+constexpr int kPollIntervalMs = 100;
+constexpr long kBufferSize = 512 * 1024;
+
+struct Transfer
+{
+    const HttpRequest* request = nullptr;
+    HttpResponse* response = nullptr;
+    const std::atomic<bool>* cancelled = nullptr;
+    Crc64 sentCrc;
+    Crc64 receivedCrc;
+    int64_t remaining = 0;
+    size_t textOffset = 0;
+    bool headersDone = false;
+    bool toStream = false;
+    int64_t expectedLength = 0;
+
+    void fail(const std::string& code, const std::string& message)
+    {
+        if (response->localErrorCode.empty()) {
+            response->localErrorCode = code;
+            response->localErrorMessage = message;
+        }
+    }
+
+    // The caller's handler must not unwind through libcurl.
+    bool reportProgress(size_t increment, int64_t transferred, int64_t total)
+    {
+        const TransferProgress& progress = request->progress;
+        if (!progress.Handler)
+            return true;
+        try {
+            progress.Handler(increment, transferred, total, progress.UserData);
+            return true;
+        } catch (...) {
+            fail("ProgressHandlerError", "The transfer progress handler threw an exception.");
+            return false;
+        }
+    }
+};
+
+std::string trim(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+size_t readBody(char* buffer, size_t size, size_t count, void* userData)
+{
+    auto* t = static_cast<Transfer*>(userData);
+    const size_t wanted = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size * count), t->remaining));
+    if (wanted == 0)
+        return 0;
+    size_t got = 0;
+    if (t->request->bodyStream) {
+        std::iostream& stream = *t->request->bodyStream;
+        stream.read(buffer, static_cast<std::streamsize>(wanted));
+        got = static_cast<size_t>(stream.gcount());
+        if (got == 0) {
+            t->fail("RequestBodyError",
+                    "The content stream ended before the " + std::to_string(t->request->bodyLength)
+                        + " bytes of the request body.");
+            return CURL_READFUNC_ABORT;
+        }
+    } else {
+        got = std::min(wanted, t->request->bodyText.size() - t->textOffset);
+        std::memcpy(buffer, t->request->bodyText.data() + t->textOffset, got);
+        t->textOffset += got;
+    }
+    t->remaining -= static_cast<int64_t>(got);
+    t->response->bytesSent += static_cast<int64_t>(got);
+    t->sentCrc.update(buffer, got);
+    if (!t->reportProgress(got, t->response->bytesSent, t->request->bodyLength))
+        return CURL_READFUNC_ABORT;
+    return got;
+}
+
+bool finishHeaders(Transfer* t)
+{
+    HttpResponse& response = *t->response;
+    t->headersDone = true;
+    const std::string length = response.header("Content-Length");
+    t->expectedLength = length.empty() ? 0 : std::strtoll(length.c_str(), nullptr, 10);
+    if (response.status / 100 != 2 || !t->request->responseStreamFactory)
+        return true;
+    try {
+        response.stream = t->request->responseStreamFactory();
+    } catch (...) {
+        response.stream.reset();
+    }
+    if (!response.stream || !*response.stream) {
+        t->fail("ResponseStreamError", "The response stream could not be created.");
+        return false;
+    }
+    t->toStream = true;
+    return true;
+}
+
+size_t receiveHeader(char* data, size_t size, size_t count, void* userData)
+{
+    auto* t = static_cast<Transfer*>(userData);
+    const size_t n = size * count;
+    const std::string line = trim(std::string(data, n));
+    HttpResponse& response = *t->response;
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        // Each header block (100 Continue, then the final one) starts afresh.
+        response.headers.clear();
+        const auto blank = line.find(' ');
+        response.status = blank == std::string::npos ? 0 : std::strtol(line.c_str() + blank + 1, nullptr, 10);
+        t->headersDone = false;
+    } else if (line.empty()) {
+        if (response.status >= 200 && !finishHeaders(t))
+            return 0;
+    } else {
+        const auto colon = line.find(':');
+        if (colon != std::string::npos)
+            response.headers[trim(line.substr(0, colon))] = trim(line.substr(colon + 1));
+    }
+    return n;
+}
+
+size_t receiveBody(char* data, size_t size, size_t count, void* userData)
+{
+    auto* t = static_cast<Transfer*>(userData);
+    const size_t n = size * count;
+    HttpResponse& response = *t->response;
+    if (!t->headersDone && !finishHeaders(t))
+        return 0;
+    response.bytesReceived += static_cast<int64_t>(n);
+    if (!t->toStream) {
+        response.body.append(data, n);
+        return n;
+    }
+    response.stream->write(data, static_cast<std::streamsize>(n));
+    if (!*response.stream) {
+        t->fail("ResponseStreamError", "Writing the response body into the stream failed.");
+        return 0;
+    }
+    t->receivedCrc.update(data, n);
+    if (!t->reportProgress(n, response.bytesReceived, t->expectedLength))
+        return 0;
+    return n;
+}
+
+int transferInfo(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto* t = static_cast<Transfer*>(userData);
+    return t->cancelled->load() ? 1 : 0;
+}
+
+std::string proxyUrl(const ClientConfiguration& c)
+{
+    return std::string(c.proxyScheme == Http::HTTPS ? "https://" : "http://") + c.proxyHost
+        + (c.proxyPort ? ":" + std::to_string(c.proxyPort) : std::string());
+}
+
+}
+
+CurlTransport::CurlTransport(const ClientConfiguration& configuration)
+    : configuration_(configuration)
+{
+}
+
+CurlTransport::~CurlTransport()
+{
+    for (Handle* handle : idle_) {
+        curl_multi_cleanup(handle->multi);
+        curl_easy_cleanup(handle->easy);
+        delete handle;
+    }
+}
+
+CurlTransport::Handle* CurlTransport::acquire()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!idle_.empty()) {
+            Handle* handle = idle_.back();
+            idle_.pop_back();
+            return handle;
+        }
+    }
+    auto* handle = new Handle;
+    handle->easy = curl_easy_init();
+    handle->multi = curl_multi_init();
+    if (!handle->easy || !handle->multi) {
+        curl_multi_cleanup(handle->multi);
+        curl_easy_cleanup(handle->easy);
+        delete handle;
+        return nullptr;
+    }
+    return handle;
+}
+
+void CurlTransport::release(Handle* handle)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (static_cast<int>(idle_.size()) < std::max(1, configuration_.maxConnections)) {
+        idle_.push_back(handle);
+        return;
+    }
+    curl_multi_cleanup(handle->multi);
+    curl_easy_cleanup(handle->easy);
+    delete handle;
+}
+
+HttpResponse CurlTransport::perform(const HttpRequest& request, const std::atomic<bool>& cancelled)
+{
+    HttpResponse response;
+    Handle* handle = acquire();
+    if (!handle) {
+        response.curlCode = CURLE_FAILED_INIT;
+        response.curlMessage = curl_easy_strerror(CURLE_FAILED_INIT);
+        return response;
+    }
+
+    Transfer transfer;
+    transfer.request = &request;
+    transfer.response = &response;
+    transfer.cancelled = &cancelled;
+    transfer.remaining = request.hasBody ? request.bodyLength : 0;
+
+    CURL* easy = handle->easy;
+    curl_easy_reset(easy);
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
+
+    curl_slist* headerList = nullptr;
+    for (const auto& [name, value] : request.headers)
+        headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+    // A 100-continue round trip per upload only costs time here.
+    headerList = curl_slist_append(headerList, "Expect:");
+
+    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Keys may hold "./" and "../"; they are names, not path steps.
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, configuration_.userAgent.c_str());
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
+    curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kBufferSize);
+    if (request.hasBody || request.method == "PUT" || request.method == "POST") {
+        curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(transfer.remaining));
+        curl_easy_setopt(easy, CURLOPT_READFUNCTION, readBody);
+        curl_easy_setopt(easy, CURLOPT_READDATA, &transfer);
+    }
+    if (request.method == "HEAD")
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    else if (request.method != "GET" && request.method != "PUT")
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, transferInfo);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, configuration_.connectTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, (configuration_.requestTimeoutMs + 999) / 1000));
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, configuration_.verifySSL ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, configuration_.verifySSL ? 2L : 0L);
+    if (!configuration_.caFile.empty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, configuration_.caFile.c_str());
+    if (!configuration_.caPath.empty())
+        curl_easy_setopt(easy, CURLOPT_CAPATH, configuration_.caPath.c_str());
+    const std::string proxy = proxyUrl(configuration_);
+    const std::string proxyCredentials = configuration_.proxyUserName + ":" + configuration_.proxyPassword;
+    if (!configuration_.proxyHost.empty()) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
+        if (!configuration_.proxyUserName.empty())
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, proxyCredentials.c_str());
+    }
+
+    CURLcode result = CURLE_OK;
+    bool stoppedHere = false;
+    curl_multi_add_handle(handle->multi, easy);
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(handle->multi, &running) != CURLM_OK || running == 0)
+            break;
+        if (cancelled.load()) {
+            stoppedHere = true;
+            break;
+        }
+        curl_multi_poll(handle->multi, nullptr, 0, kPollIntervalMs, nullptr);
+    }
+    if (stoppedHere) {
+        result = CURLE_ABORTED_BY_CALLBACK;
+    } else {
+        int queued = 0;
+        result = CURLE_FAILED_INIT;
+        while (CURLMsg* message = curl_multi_info_read(handle->multi, &queued)) {
+            if (message->msg == CURLMSG_DONE)
+                result = message->data.result;
+        }
+    }
+    curl_multi_remove_handle(handle->multi, easy);
+    curl_slist_free_all(headerList);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+
+    response.curlCode = result;
+    if (result != CURLE_OK) {
+        response.curlMessage = curl_easy_strerror(result);
+        if (result == CURLE_ABORTED_BY_CALLBACK && cancelled.load())
+            response.curlMessage += ".The client's requests are disabled";
+        else if (errorBuffer[0])
+            response.curlMessage += std::string(".") + trim(errorBuffer);
+    }
+    response.sentCrc64 = transfer.sentCrc.value();
+    response.receivedCrc64 = transfer.receivedCrc.value();
+    release(handle);
+    return response;
+}
+
+}
+}
