@@ -1,0 +1,346 @@
+#include "Encryption/Aes.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace QuilmAes {
+
+const unsigned char sbox[256] = {
+    0x63, 0x7c, 0x77, 0x7b, 0xf2, 0x6b, 0x6f, 0xc5, 0x30, 0x01, 0x67, 0x2b, 0xfe, 0xd7, 0xab, 0x76,
+    0xca, 0x82, 0xc9, 0x7d, 0xfa, 0x59, 0x47, 0xf0, 0xad, 0xd4, 0xa2, 0xaf, 0x9c, 0xa4, 0x72, 0xc0,
+    0xb7, 0xfd, 0x93, 0x26, 0x36, 0x3f, 0xf7, 0xcc, 0x34, 0xa5, 0xe5, 0xf1, 0x71, 0xd8, 0x31, 0x15,
+    0x04, 0xc7, 0x23, 0xc3, 0x18, 0x96, 0x05, 0x9a, 0x07, 0x12, 0x80, 0xe2, 0xeb, 0x27, 0xb2, 0x75,
+    0x09, 0x83, 0x2c, 0x1a, 0x1b, 0x6e, 0x5a, 0xa0, 0x52, 0x3b, 0xd6, 0xb3, 0x29, 0xe3, 0x2f, 0x84,
+    0x53, 0xd1, 0x00, 0xed, 0x20, 0xfc, 0xb1, 0x5b, 0x6a, 0xcb, 0xbe, 0x39, 0x4a, 0x4c, 0x58, 0xcf,
+    0xd0, 0xef, 0xaa, 0xfb, 0x43, 0x4d, 0x33, 0x85, 0x45, 0xf9, 0x02, 0x7f, 0x50, 0x3c, 0x9f, 0xa8,
+    0x51, 0xa3, 0x40, 0x8f, 0x92, 0x9d, 0x38, 0xf5, 0xbc, 0xb6, 0xda, 0x21, 0x10, 0xff, 0xf3, 0xd2,
+    0xcd, 0x0c, 0x13, 0xec, 0x5f, 0x97, 0x44, 0x17, 0xc4, 0xa7, 0x7e, 0x3d, 0x64, 0x5d, 0x19, 0x73,
+    0x60, 0x81, 0x4f, 0xdc, 0x22, 0x2a, 0x90, 0x88, 0x46, 0xee, 0xb8, 0x14, 0xde, 0x5e, 0x0b, 0xdb,
+    0xe0, 0x32, 0x3a, 0x0a, 0x49, 0x06, 0x24, 0x5c, 0xc2, 0xd3, 0xac, 0x62, 0x91, 0x95, 0xe4, 0x79,
+    0xe7, 0xc8, 0x37, 0x6d, 0x8d, 0xd5, 0x4e, 0xa9, 0x6c, 0x56, 0xf4, 0xea, 0x65, 0x7a, 0xae, 0x08,
+    0xba, 0x78, 0x25, 0x2e, 0x1c, 0xa6, 0xb4, 0xc6, 0xe8, 0xdd, 0x74, 0x1f, 0x4b, 0xbd, 0x8b, 0x8a,
+    0x70, 0x3e, 0xb5, 0x66, 0x48, 0x03, 0xf6, 0x0e, 0x61, 0x35, 0x57, 0xb9, 0x86, 0xc1, 0x1d, 0x9e,
+    0xe1, 0xf8, 0x98, 0x11, 0x69, 0xd9, 0x8e, 0x94, 0x9b, 0x1e, 0x87, 0xe9, 0xce, 0x55, 0x28, 0xdf,
+    0x8c, 0xa1, 0x89, 0x0d, 0xbf, 0xe6, 0x42, 0x68, 0x41, 0x99, 0x2d, 0x0f, 0xb0, 0x54, 0xbb, 0x16,
+};
+
+const unsigned char reverse_sbox[256] = {
+    0x52, 0x09, 0x6a, 0xd5, 0x30, 0x36, 0xa5, 0x38, 0xbf, 0x40, 0xa3, 0x9e, 0x81, 0xf3, 0xd7, 0xfb,
+    0x7c, 0xe3, 0x39, 0x82, 0x9b, 0x2f, 0xff, 0x87, 0x34, 0x8e, 0x43, 0x44, 0xc4, 0xde, 0xe9, 0xcb,
+    0x54, 0x7b, 0x94, 0x32, 0xa6, 0xc2, 0x23, 0x3d, 0xee, 0x4c, 0x95, 0x0b, 0x42, 0xfa, 0xc3, 0x4e,
+    0x08, 0x2e, 0xa1, 0x66, 0x28, 0xd9, 0x24, 0xb2, 0x76, 0x5b, 0xa2, 0x49, 0x6d, 0x8b, 0xd1, 0x25,
+    0x72, 0xf8, 0xf6, 0x64, 0x86, 0x68, 0x98, 0x16, 0xd4, 0xa4, 0x5c, 0xcc, 0x5d, 0x65, 0xb6, 0x92,
+    0x6c, 0x70, 0x48, 0x50, 0xfd, 0xed, 0xb9, 0xda, 0x5e, 0x15, 0x46, 0x57, 0xa7, 0x8d, 0x9d, 0x84,
+    0x90, 0xd8, 0xab, 0x00, 0x8c, 0xbc, 0xd3, 0x0a, 0xf7, 0xe4, 0x58, 0x05, 0xb8, 0xb3, 0x45, 0x06,
+    0xd0, 0x2c, 0x1e, 0x8f, 0xca, 0x3f, 0x0f, 0x02, 0xc1, 0xaf, 0xbd, 0x03, 0x01, 0x13, 0x8a, 0x6b,
+    0x3a, 0x91, 0x11, 0x41, 0x4f, 0x67, 0xdc, 0xea, 0x97, 0xf2, 0xcf, 0xce, 0xf0, 0xb4, 0xe6, 0x73,
+    0x96, 0xac, 0x74, 0x22, 0xe7, 0xad, 0x35, 0x85, 0xe2, 0xf9, 0x37, 0xe8, 0x1c, 0x75, 0xdf, 0x6e,
+    0x47, 0xf1, 0x1a, 0x71, 0x1d, 0x29, 0xc5, 0x89, 0x6f, 0xb7, 0x62, 0x0e, 0xaa, 0x18, 0xbe, 0x1b,
+    0xfc, 0x56, 0x3e, 0x4b, 0xc6, 0xd2, 0x79, 0x20, 0x9a, 0xdb, 0xc0, 0xfe, 0x78, 0xcd, 0x5a, 0xf4,
+    0x1f, 0xdd, 0xa8, 0x33, 0x88, 0x07, 0xc7, 0x31, 0xb1, 0x12, 0x10, 0x59, 0x27, 0x80, 0xec, 0x5f,
+    0x60, 0x51, 0x7f, 0xa9, 0x19, 0xb5, 0x4a, 0x0d, 0x2d, 0xe5, 0x7a, 0x9f, 0x93, 0xc9, 0x9c, 0xef,
+    0xa0, 0xe0, 0x3b, 0x4d, 0xae, 0x2a, 0xf5, 0xb0, 0xc8, 0xeb, 0xbb, 0x3c, 0x83, 0x53, 0x99, 0x61,
+    0x17, 0x2b, 0x04, 0x7e, 0xba, 0x77, 0xd6, 0x26, 0xe1, 0x69, 0x14, 0x63, 0x55, 0x21, 0x0c, 0x7d,
+};
+
+namespace {
+
+// Multiplication by x in GF(2^8), without a data-dependent branch.
+inline unsigned char xtime(unsigned char a)
+{
+    return static_cast<unsigned char>((a << 1) ^ (0x1b & -(a >> 7)));
+}
+
+bool validLengths(const unsigned char* data, int length, const unsigned char* key, int keyLength)
+{
+    return length >= 0 && length % 16 == 0 && keyLength % 16 == 0 && key && (data || length == 0);
+}
+
+struct FileCloser
+{
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// The whole file into a zeroed buffer of length + 1 bytes. The decoder wants
+// the size as it is; the encoder rounds it up past the next block boundary.
+bool readWholeFile(const std::string& fileName, bool padToBlock, std::unique_ptr<unsigned char[]>& bytes,
+                   int& length)
+{
+    if (fileName.empty())
+        return false;
+    FilePtr file(std::fopen(fileName.c_str(), "rb"));
+    if (!file)
+        return false;
+    if (std::fseek(file.get(), 0, SEEK_END) != 0)
+        return false;
+    const long size = std::ftell(file.get());
+    // The buffer forms take an int length.
+    if (size <= 0 || size > INT_MAX - 32)
+        return false;
+    if (!padToBlock && size % 16 != 0)
+        return false;
+    std::rewind(file.get());
+    length = padToBlock ? static_cast<int>(size / 16 * 16 + 16) : static_cast<int>(size);
+    bytes.reset(new unsigned char[length + 1]());
+    // A short read leaves the rest zero.
+    std::fread(bytes.get(), 1, static_cast<size_t>(size), file.get());
+    return true;
+}
+
+}
+
+Aes::Aes()
+{
+    std::memset(roundKeys, 0, sizeof roundKeys);
+    std::memcpy(sboxTable, sbox, sizeof sboxTable);
+    std::memcpy(reverseSboxTable, reverse_sbox, sizeof reverseSboxTable);
+}
+
+Aes::Aes(unsigned char* sboxValues, unsigned char* reverseSboxValues)
+{
+    std::memset(roundKeys, 0, sizeof roundKeys);
+    std::memcpy(sboxTable, sboxValues, sizeof sboxTable);
+    std::memcpy(reverseSboxTable, reverseSboxValues, sizeof reverseSboxTable);
+}
+
+Aes::~Aes()
+{
+    encodeOutput.reset();
+    decodeOutput.reset();
+}
+
+int Aes::AesEncode(unsigned char* data, int length, unsigned char* key, int keyLength)
+{
+    if (!validLengths(data, length, key, keyLength))
+        return -1;
+    KeyExpansion(key, keyLength);
+    std::shared_ptr<unsigned char[]> output(new unsigned char[length]);
+    for (int offset = 0; offset < length; offset += 16)
+        encodeBlock(data + offset, output.get() + offset);
+    encodeOutput = output;
+    return 0;
+}
+
+int Aes::AesDecode(unsigned char* data, int length, unsigned char* key, int keyLength)
+{
+    if (!validLengths(data, length, key, keyLength))
+        return -1;
+    KeyExpansion(key, keyLength);
+    std::shared_ptr<unsigned char[]> output(new unsigned char[length + 8]);
+    for (int offset = 0; offset < length; offset += 16)
+        decodeBlock(data + offset, output.get() + offset);
+    // Lets a caller read the plaintext as a C string.
+    output[length] = 0;
+    decodeOutput = output;
+    return 0;
+}
+
+int Aes::AesDecode(const std::string& fileName, unsigned char* key, int keyLength)
+{
+    std::unique_ptr<unsigned char[]> bytes;
+    int length = 0;
+    if (!readWholeFile(fileName, false, bytes, length))
+        return -1;
+    return AesDecode(bytes.get(), length, key, keyLength);
+}
+
+int Aes::AesEncode(const std::string& fileName, unsigned char* key, int keyLength)
+{
+    std::unique_ptr<unsigned char[]> bytes;
+    int length = 0;
+    if (!readWholeFile(fileName, true, bytes, length))
+        return -1;
+    return AesEncode(bytes.get(), length, key, keyLength);
+}
+
+int Aes::KeyExpansion(unsigned char* key, int /*keyLength*/)
+{
+    static const unsigned int rcon[10] = {0x01000000, 0x02000000, 0x04000000, 0x08000000, 0x10000000,
+                                          0x20000000, 0x40000000, 0x80000000, 0x1b000000, 0x36000000};
+    for (int i = 0; i < 4; ++i)
+        roundKeys[i] = (static_cast<unsigned int>(key[4 * i]) << 24) | (key[4 * i + 1] << 16)
+                       | (key[4 * i + 2] << 8) | key[4 * i + 3];
+    for (int i = 0; i < 10; ++i) {
+        const unsigned int last = roundKeys[4 * i + 3];
+        // SubWord(RotWord(last))
+        const unsigned int substituted = (static_cast<unsigned int>(sboxTable[(last >> 16) & 0xff]) << 24)
+                                         | (sboxTable[(last >> 8) & 0xff] << 16) | (sboxTable[last & 0xff] << 8)
+                                         | sboxTable[last >> 24];
+        roundKeys[4 * i + 4] = roundKeys[4 * i] ^ substituted ^ rcon[i];
+        for (int j = 5; j < 8; ++j)
+            roundKeys[4 * i + j] = roundKeys[4 * i + j - 4] ^ roundKeys[4 * i + j - 1];
+    }
+    for (int round = 0; round <= 10; ++round)
+        std::memcpy(&roundKeys[44 + 4 * round], &roundKeys[4 * (10 - round)], 4 * sizeof(unsigned int));
+    return 0;
+}
+
+int Aes::TranSTRtoArray(unsigned char* buffer, unsigned char state[4][4])
+{
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r)
+            state[r][c] = buffer[4 * c + r];
+    return 0;
+}
+
+int Aes::TranArraytoSTR(unsigned char* buffer, unsigned char state[4][4])
+{
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r)
+            buffer[4 * c + r] = state[r][c];
+    return 0;
+}
+
+int Aes::AddRoundKey(unsigned char state[4][4], unsigned int* words)
+{
+    for (int c = 0; c < 4; ++c) {
+        state[0][c] ^= static_cast<unsigned char>(words[c] >> 24);
+        state[1][c] ^= static_cast<unsigned char>(words[c] >> 16);
+        state[2][c] ^= static_cast<unsigned char>(words[c] >> 8);
+        state[3][c] ^= static_cast<unsigned char>(words[c]);
+    }
+    return 0;
+}
+
+int Aes::TranBytes(unsigned char state[4][4])
+{
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            state[r][c] = sboxTable[state[r][c]];
+    return 0;
+}
+
+int Aes::InvTranBytes(unsigned char state[4][4])
+{
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            state[r][c] = reverseSboxTable[state[r][c]];
+    return 0;
+}
+
+int Aes::ShiftRows(unsigned char state[4][4])
+{
+    unsigned char t = state[1][0];
+    state[1][0] = state[1][1];
+    state[1][1] = state[1][2];
+    state[1][2] = state[1][3];
+    state[1][3] = t;
+
+    t = state[2][0];
+    state[2][0] = state[2][2];
+    state[2][2] = t;
+    t = state[2][1];
+    state[2][1] = state[2][3];
+    state[2][3] = t;
+
+    t = state[3][3];
+    state[3][3] = state[3][2];
+    state[3][2] = state[3][1];
+    state[3][1] = state[3][0];
+    state[3][0] = t;
+    return 0;
+}
+
+int Aes::InvShiftRows(unsigned char state[4][4])
+{
+    unsigned char t = state[1][3];
+    state[1][3] = state[1][2];
+    state[1][2] = state[1][1];
+    state[1][1] = state[1][0];
+    state[1][0] = t;
+
+    t = state[2][0];
+    state[2][0] = state[2][2];
+    state[2][2] = t;
+    t = state[2][1];
+    state[2][1] = state[2][3];
+    state[2][3] = t;
+
+    t = state[3][0];
+    state[3][0] = state[3][1];
+    state[3][1] = state[3][2];
+    state[3][2] = state[3][3];
+    state[3][3] = t;
+    return 0;
+}
+
+// 02 03 01 01 written as a ^ (a0^a1^a2^a3) ^ 2(a ^ next): one doubling per
+// byte instead of general products.
+int Aes::MixCols(unsigned char state[4][4])
+{
+    for (int c = 0; c < 4; ++c) {
+        const unsigned char a0 = state[0][c];
+        const unsigned char a1 = state[1][c];
+        const unsigned char a2 = state[2][c];
+        const unsigned char a3 = state[3][c];
+        const unsigned char all = a0 ^ a1 ^ a2 ^ a3;
+        state[0][c] = a0 ^ all ^ xtime(a0 ^ a1);
+        state[1][c] = a1 ^ all ^ xtime(a1 ^ a2);
+        state[2][c] = a2 ^ all ^ xtime(a2 ^ a3);
+        state[3][c] = a3 ^ all ^ xtime(a3 ^ a0);
+    }
+    return 0;
+}
+
+// 0e 0b 0d 09 factors into 05 00 04 00, applied first, then 02 03 01 01.
+int Aes::InvMixCols(unsigned char state[4][4])
+{
+    for (int c = 0; c < 4; ++c) {
+        const unsigned char even = xtime(xtime(state[0][c] ^ state[2][c]));
+        const unsigned char odd = xtime(xtime(state[1][c] ^ state[3][c]));
+        state[0][c] ^= even;
+        state[1][c] ^= odd;
+        state[2][c] ^= even;
+        state[3][c] ^= odd;
+    }
+    return MixCols(state);
+}
+
+unsigned char Aes::Gmul(unsigned char a, unsigned char b)
+{
+    unsigned char product = 0;
+    for (int bit = 0; bit < 8; ++bit) {
+        product ^= a & -(b & 1);
+        a = xtime(a);
+        b >>= 1;
+    }
+    return product;
+}
+
+void Aes::encodeBlock(const unsigned char* in, unsigned char* out)
+{
+    unsigned char state[4][4];
+    TranSTRtoArray(const_cast<unsigned char*>(in), state);
+    AddRoundKey(state, &roundKeys[0]);
+    for (int round = 1; round < 10; ++round) {
+        TranBytes(state);
+        ShiftRows(state);
+        MixCols(state);
+        AddRoundKey(state, &roundKeys[4 * round]);
+    }
+    TranBytes(state);
+    ShiftRows(state);
+    AddRoundKey(state, &roundKeys[40]);
+    TranArraytoSTR(out, state);
+}
+
+void Aes::decodeBlock(const unsigned char* in, unsigned char* out)
+{
+    unsigned char state[4][4];
+    TranSTRtoArray(const_cast<unsigned char*>(in), state);
+    AddRoundKey(state, &roundKeys[44]);
+    for (int round = 1; round < 10; ++round) {
+        InvTranBytes(state);
+        InvShiftRows(state);
+        AddRoundKey(state, &roundKeys[44 + 4 * round]);
+        InvMixCols(state);
+    }
+    InvTranBytes(state);
+    InvShiftRows(state);
+    AddRoundKey(state, &roundKeys[84]);
+    TranArraytoSTR(out, state);
+}
+
+}
