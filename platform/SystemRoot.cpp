@@ -1,0 +1,14 @@
+#include "SystemRoot.h"
+
+#include <QDir>
+
+QString systemRootPath(const QString& fixedPath)
+{
+    const QString root = qEnvironmentVariable("SALVIX_ROOT");
+    if (root.isEmpty())
+        return fixedPath;
+    QString prefix = QDir::fromNativeSeparators(root);
+    while (prefix.size() > 1 && prefix.endsWith(QLatin1Char('/')))
+        prefix.chop(1);
+    return prefix + fixedPath;
+}

@@ -1,0 +1,3 @@
+#include "GlobalConfig.h"
+
+GlobalConfig gConfig;

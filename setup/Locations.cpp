@@ -1,0 +1,95 @@
+#include "Locations.h"
+
+#include "SystemRoot.h"
+
+#include <QDir>
+
+QString getSystemFolder()
+{
+    return systemRootPath(QStringLiteral("/Applications"));
+}
+
+QString getAppSupportFolder()
+{
+    const QString folder = QDir::homePath() + QStringLiteral("/Library/Application Support/com.quilm.salvix");
+    QDir dir(folder);
+    if (!dir.exists())
+        dir.mkpath(QStringLiteral("."));
+    return folder;
+}
+
+QString getMainFolder()
+{
+    return QStringLiteral("%1/Salvix.app").arg(getSystemFolder());
+}
+
+QString getImageFolder()
+{
+    return QStringLiteral("%1/image").arg(getAppSupportFolder());
+}
+
+QString getMp4SourceFolder()
+{
+    const QString upgraded = QStringLiteral("%1/Salvix.app/Contents/Resources/image").arg(getUpgradeFolder());
+    if (QDir(upgraded).exists())
+        return upgraded;
+    const QString installed = QStringLiteral("%1/Salvix.app/Contents/Resources/image").arg(getSystemFolder());
+    if (QDir(installed).exists())
+        return installed;
+    return getImageFolder();
+}
+
+QString getUpgradeFolder()
+{
+    return QStringLiteral("%1/Upgrade").arg(getAppSupportFolder());
+}
+
+QString getMainInfoPList()
+{
+    return QStringLiteral("%1/Salvix.app/Contents/Info.plist").arg(getSystemFolder());
+}
+
+QString getMainToolPath()
+{
+    return QStringLiteral("%1/Salvix.app/Contents/MacOS/Salvix").arg(getSystemFolder());
+}
+
+QString getToUpgradeFilePath()
+{
+    return QStringLiteral("%1/Upgrade/Salvix Setup.zip").arg(getAppSupportFolder());
+}
+
+QString getConfigFilePath()
+{
+    return QStringLiteral("%1/release_version.ini").arg(getAppSupportFolder());
+}
+
+QString getMacInstallAppPath()
+{
+    return getSystemFolder() + QStringLiteral("/quilm.app");
+}
+
+QString getMacInstallExePath()
+{
+    return getSystemFolder() + QStringLiteral("/quilm.app/Contents/MacOS/Salvix");
+}
+
+QString getFallbackInstallAppPath()
+{
+    return getSystemFolder() + QStringLiteral("/Salvix.app");
+}
+
+QString getFallbackInstallExePath()
+{
+    return getSystemFolder() + QStringLiteral("/Salvix.app/Contents/MacOS/Salvix");
+}
+
+QString getLauncherAppPath()
+{
+    return getSystemFolder() + QStringLiteral("/Salvix Setup.app");
+}
+
+QString getLauncherExePath()
+{
+    return getSystemFolder() + QStringLiteral("/Salvix Setup.app/Contents/MacOS/Salvix Setup");
+}

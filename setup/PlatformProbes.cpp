@@ -1,0 +1,166 @@
+#include "PlatformProbes.h"
+
+#include "Locations.h"
+#include "QuilmLog.h"
+
+#include <CoreGraphics/CoreGraphics.h>
+#include <libproc.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QProcess>
+#include <QTextStream>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+namespace {
+
+// Number of running processes whose executable path is exactly executablePath,
+// counting no further than limit.
+int countRunning(const QString& executablePath, int limit)
+{
+    const QByteArray target = QDir::toNativeSeparators(executablePath).toUtf8();
+    const int n = proc_listallpids(nullptr, 0);
+    if (n < 1)
+        return 0;
+    std::vector<int> pids(static_cast<size_t>(n) + 128, 0);
+    const int written = proc_listallpids(pids.data(), static_cast<int>(pids.size() * sizeof(int)));
+    const size_t count = written < 0 ? 0 : std::min(static_cast<size_t>(written), pids.size());
+
+    int matches = 0;
+    char path[PROC_PIDPATHINFO_MAXSIZE];
+    for (size_t i = 0; i < count; ++i) {
+        if (pids[i] == 0)
+            continue;
+        std::memset(path, 0, sizeof(path));
+        if (proc_pidpath(pids[i], path, sizeof(path)) <= 0)
+            continue;
+        if (target == QByteArray(path) && ++matches >= limit)
+            break;
+    }
+    return matches;
+}
+
+} // namespace
+
+bool checkQuilmTolvaneRunning(QString executablePath)
+{
+    return countRunning(executablePath, 1) >= 1;
+}
+
+bool checkQuilmTolvaneRepeatRunning(QString executablePath)
+{
+    return countRunning(executablePath, 2) >= 2;
+}
+
+QString checkFilePathFor(const QString& archivePath)
+{
+    const int dot = archivePath.lastIndexOf(QLatin1Char('.'));
+    return (dot < 0 ? archivePath : archivePath.left(dot)) + QStringLiteral(".dat");
+}
+
+bool checkFileSHASumLegacy(const QString& archivePath)
+{
+    QProcess shasum;
+    shasum.start(QStringLiteral("shasum"), {QStringLiteral("-a"), QStringLiteral("1"), archivePath},
+                 QIODevice::ReadWrite);
+    shasum.waitForFinished(30000);
+    const QString output = QString::fromLocal8Bit(shasum.readAllStandardOutput()).trimmed();
+
+    QString expected;
+    QFile checkFile(checkFilePathFor(archivePath));
+    if (checkFile.exists() && checkFile.open(QIODevice::ReadOnly))
+        expected = QString::fromLocal8Bit(checkFile.readAll()).trimmed();
+
+    QString actual;
+    const int blank = output.indexOf(QLatin1Char(' '));
+    if (blank >= 1)
+        actual = output.left(blank).trimmed();
+
+    return !expected.isEmpty() && !actual.isEmpty()
+        && expected.compare(actual, Qt::CaseInsensitive) == 0;
+}
+
+QString getLaunchToolPath()
+{
+    QString result;
+    QFile file(getAppSupportFolder() + QStringLiteral("/quilm_lanuch_log.txt"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text) || file.size() == 0)
+        return result;
+
+    QTextStream stream(&file);
+    const QString line = stream.readLine().trimmed();
+    const QString marker = QStringLiteral("[main] run from path:");
+    const int at = line.indexOf(marker);
+    if (at < 0)
+        return result;
+
+    QString path = line.mid(at + marker.size()).mid(1).trimmed();
+    if (path.startsWith(QLatin1Char('"')))
+        path.remove(0, 1);
+    if (path.endsWith(QLatin1Char('"')))
+        path.chop(1);
+    return QDir::toNativeSeparators(path);
+}
+
+bool activateWindowToFront(const QString& processName, const QString& windowClass)
+{
+    Q_UNUSED(windowClass);
+    const QString script = QStringLiteral("tell application \"System Events\"\n"
+                                          "    set frontmost of every process whose name contains \"%1\" to true\n"
+                                          "end tell")
+                               .arg(processName);
+    QProcess osascript;
+    osascript.start(QStringLiteral("osascript"), {QStringLiteral("-e"), script}, QIODevice::ReadWrite);
+    osascript.waitForFinished(3000);
+    return osascript.exitCode() == 0;
+}
+
+bool Check4KResolutionScreen()
+{
+    const CGDirectDisplayID display = CGMainDisplayID();
+    const size_t width = CGDisplayPixelsWide(display);
+    const size_t height = CGDisplayPixelsHigh(display);
+    const CGSize size = CGDisplayScreenSize(display);
+    return Check4KResolutionScreen(width, height, size.width, size.height);
+}
+
+bool Check4KResolutionScreen(size_t pixelsWide, size_t pixelsHigh, double widthMm, double heightMm)
+{
+    const double inches = std::sqrt(std::pow(widthMm / 25.4, 2) + std::pow(heightMm / 25.4, 2));
+    QLOG_INFO() << QStringLiteral("screen pixel width %1, height %2, physical length %3mm, width %4mm, inch size %5")
+                       .arg(pixelsWide)
+                       .arg(pixelsHigh)
+                       .arg(widthMm, 0, 'g', -1)
+                       .arg(heightMm, 0, 'g', -1)
+                       .arg(inches, 0, 'g', -1);
+    return (inches < 14.1 && pixelsWide >= 2100 && pixelsHigh >= 1600)
+        || (pixelsWide >= 3840 && pixelsHigh >= 2160);
+}
+
+QString getPrimaryLanguage()
+{
+    // Qt 6.4 joins the parts of a tag with "-" already.
+    const QStringList languages = QLocale::system().uiLanguages();
+    return languages.isEmpty() ? QString() : languages.first();
+}
+
+QString getLastErrorMessage()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+void defragmentMemory()
+{
+}
+
+QString getPlatformStyleName()
+{
+    return QStringLiteral("macos");
+}
