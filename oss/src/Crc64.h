@@ -11,6 +11,10 @@ namespace OSS {
 class Crc64
 {
 public:
+    Crc64() = default;
+    // Continues from the CRC of the data before.
+    explicit Crc64(uint64_t previous) : state_(~previous) {}
+
     void update(const void* data, size_t length);
     uint64_t value() const { return ~state_; }
 

@@ -1,0 +1,285 @@
+// Transport and integrity failures, injected by the emulator per request, and
+// cancellation from another thread: each ends in a failed outcome with a clear
+// code, never in a success, a hang or a crash.
+#include "OssTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
+
+using namespace AlibabaCloud::OSS;
+using OssTest::kBucket;
+
+class OssTransport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void refusedConnection();
+    void unresolvableName();
+    void downloadFaults_data();
+    void downloadFaults();
+    void uploadFaults_data();
+    void uploadFaults();
+    void malformedSuccessBodies_data();
+    void malformedSuccessBodies();
+    void missingPartETag();
+    void connectionsAreReused();
+    void crcCheckCanBeSwitchedOff();
+
+    void cancelRunningDownload();
+    void cancelRunningUpload();
+
+private:
+    EmulatorProcess emulator_;
+    std::unique_ptr<OssClient> client_;
+    QByteArray object_;
+};
+
+namespace {
+
+ClientConfiguration shortTimeouts()
+{
+    ClientConfiguration configuration;
+    configuration.requestTimeoutMs = 1000;
+    configuration.connectTimeoutMs = 1000;
+    return configuration;
+}
+
+// A loopback port nobody listens on: bound, then closed again.
+quint16 closedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+}
+
+void OssTransport::initTestCase()
+{
+    InitializeSdk();
+    QVERIFY2(emulator_.start(), qPrintable(emulator_.errorString()));
+    object_ = OssTest::pattern(300000, 11);
+    QVERIFY(emulator_.putObject("examplebucket", "object.bin", object_));
+}
+
+void OssTransport::init()
+{
+    QVERIFY(emulator_.clearFaults());
+    QVERIFY(emulator_.clearLog());
+    client_ = OssTest::client(emulator_, shortTimeouts());
+}
+
+void OssTransport::refusedConnection()
+{
+    OssClient client(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()).toStdString(), "id", "secret",
+                     shortTimeouts());
+    const auto outcome = client.GetObject(kBucket, "object.bin");
+    QVERIFY(!outcome.isSuccess());
+    QCOMPARE(outcome.error().Code(), std::string("ClientError:200007"));
+    QVERIFY2(outcome.error().Message().find("Couldn't connect") == 0, outcome.error().Message().c_str());
+    QVERIFY(outcome.error().RequestId().empty());
+}
+
+void OssTransport::unresolvableName()
+{
+    // A 64-character label is no valid DNS name: the resolver fails locally,
+    // without sending a query, and .invalid could never resolve anyway.
+    const std::string host = std::string(64, 'a') + ".invalid";
+    OssClient client(host, "id", "secret", shortTimeouts());
+    const auto outcome = client.ListObjects(kBucket);
+    QVERIFY(!outcome.isSuccess());
+    QCOMPARE(outcome.error().Code(), std::string("ClientError:200006"));
+    QVERIFY2(outcome.error().Message().find("resolve") != std::string::npos, outcome.error().Message().c_str());
+}
+
+void OssTransport::downloadFaults_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<QString>("code");
+
+    QTest::newRow("reset mid-body") << QJsonObject {{"reset_after", 100000}} << "ClientError:200056";
+    QTest::newRow("closed mid-body") << QJsonObject {{"short_body", 100000}} << "ClientError:200018";
+    QTest::newRow("closed before any answer") << QJsonObject {{"close", true}} << "ClientError:200052";
+    QTest::newRow("stalled body") << QJsonObject {{"stall_after", 1000}, {"stall", 20}} << "ClientError:200028";
+    QTest::newRow("stalled before headers") << QJsonObject {{"delay", 20}} << "ClientError:200028";
+    QTest::newRow("Content-Length shorter than the object") << QJsonObject {{"declared_length", 1000}}
+                                                            << "CrcCheckError";
+    QTest::newRow("wrong CRC-64") << QJsonObject {{"bad_crc", true}} << "CrcCheckError";
+    QTest::newRow("503 with error XML") << QJsonObject {{"status", 503}, {"code", "ServiceUnavailable"}}
+                                        << "ServiceUnavailable";
+    QTest::newRow("500 without a body") << QJsonObject {{"status", 500}} << "ServerError:500";
+}
+
+void OssTransport::downloadFaults()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(QString, code);
+
+    fault.insert("key", "object.bin");
+    QVERIFY(emulator_.addFault(fault));
+    QElapsedTimer timer;
+    timer.start();
+    const auto outcome = client_->GetObject(kBucket, "object.bin");
+    QVERIFY(!outcome.isSuccess());
+    QCOMPARE(QString::fromStdString(outcome.error().Code()), code);
+    QVERIFY(!outcome.error().Message().empty());
+    // A stall ends at the 1 s low-speed limit, well before the emulator gives up.
+    QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+
+    // The client recovers on its next request.
+    const auto next = client_->GetObject(kBucket, "object.bin");
+    QVERIFY2(next.isSuccess(), next.error().Message().c_str());
+    QCOMPARE(OssTest::content(next.result().Content()), object_);
+}
+
+void OssTransport::uploadFaults_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<QStringList>("codes");
+    QTest::addColumn<bool>("stored");
+
+    QTest::newRow("reset while uploading") << QJsonObject {{"reset_upload_after", 50000}}
+                                           << QStringList {"ClientError:200055", "ClientError:200056"} << false;
+    QTest::newRow("wrong CRC-64 in the answer") << QJsonObject {{"bad_crc", true}} << QStringList {"CrcCheckError"}
+                                                << true;
+    QTest::newRow("stored, then reset") << QJsonObject {{"apply_then_reset", true}}
+                                        << QStringList {"ClientError:200056", "ClientError:200052"} << true;
+    QTest::newRow("slow answer after the body") << QJsonObject {{"delay", 20}} << QStringList {"ClientError:200028"}
+                                                << false;
+}
+
+void OssTransport::uploadFaults()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(QStringList, codes);
+    QFETCH(bool, stored);
+
+    fault.insert("method", "PUT");
+    QVERIFY(emulator_.addFault(fault));
+    const auto outcome = client_->PutObject(kBucket, "upload.bin", OssTest::stream(object_));
+    QVERIFY(!outcome.isSuccess());
+    QVERIFY2(codes.contains(QString::fromStdString(outcome.error().Code())), outcome.error().Code().c_str());
+    // A delayed fault stores after the client gave up; only check the cases that settle at once.
+    if (!fault.contains("delay"))
+        QCOMPARE(emulator_.object("examplebucket", "upload.bin").has_value(), stored);
+    QVERIFY(emulator_.clearFaults());
+}
+
+void OssTransport::malformedSuccessBodies_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("ListObjects") << "list";
+    QTest::newRow("InitiateMultipartUpload") << "initiate";
+}
+
+void OssTransport::malformedSuccessBodies()
+{
+    QFETCH(QString, operation);
+    QVERIFY(emulator_.addFault({{"bad_xml", true}}));
+    const OssError error = operation == "list"
+        ? client_->ListObjects(kBucket).error()
+        : client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "x.bin")).error();
+    QCOMPARE(error.Code(), std::string("ParseXMLError"));
+    QVERIFY(!error.RequestId().empty());
+}
+
+void OssTransport::missingPartETag()
+{
+    const auto initiated = client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "m.bin"));
+    QVERIFY(emulator_.addFault({{"query", "partNumber"}, {"no_etag", true}}));
+    UploadPartRequest part(kBucket, "m.bin", 1, initiated.result().UploadId(), OssTest::stream("part"));
+    const auto outcome = client_->UploadPart(part);
+    QVERIFY(!outcome.isSuccess());
+    QCOMPARE(outcome.error().Code(), std::string("ResponseError"));
+}
+
+void OssTransport::connectionsAreReused()
+{
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(client_->GetObject(kBucket, "object.bin").isSuccess());
+    QVERIFY(client_->PutObject(kBucket, "reuse.bin", OssTest::stream("x")).isSuccess());
+    const QJsonArray log = emulator_.requestLog();
+    QCOMPARE(log.size(), 4);
+    for (const auto& entry : log)
+        QCOMPARE(entry.toObject()["peerPort"].toInt(), log.at(0).toObject()["peerPort"].toInt());
+}
+
+void OssTransport::crcCheckCanBeSwitchedOff()
+{
+    ClientConfiguration configuration = shortTimeouts();
+    configuration.enableCrc64 = false;
+    const auto client = OssTest::client(emulator_, configuration);
+    QVERIFY(emulator_.addFault({{"key", "object.bin"}, {"bad_crc", true}}));
+    QVERIFY(client->GetObject(kBucket, "object.bin").isSuccess());
+}
+
+void OssTransport::cancelRunningDownload()
+{
+    ClientConfiguration configuration;
+    configuration.requestTimeoutMs = 60000;
+    const auto client = OssTest::client(emulator_, configuration);
+    QVERIFY(emulator_.addFault({{"key", "object.bin"}, {"stall_after", 5000}, {"stall", 30}}));
+
+    std::atomic<int64_t> received {0};
+    GetObjectRequest request(kBucket, "object.bin");
+    request.setTransferProgress({[&received](size_t, int64_t transferred, int64_t, void*) { received = transferred; },
+                                 nullptr});
+    auto running = std::async(std::launch::async, [&] { return client->GetObject(request); });
+    while (received < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    QElapsedTimer timer;
+    timer.start();
+    client->DisableRequest();
+    QVERIFY(running.wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+    const auto outcome = running.get();
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!outcome.isSuccess());
+    QCOMPARE(outcome.error().Code(), std::string("ClientError:200042"));
+
+    // Later requests fail at once until the client is enabled again.
+    QCOMPARE(client->ListObjects(kBucket).error().Code(), std::string("ClientError:200042"));
+    client->EnableRequest();
+    QVERIFY(client->ListObjects(kBucket).isSuccess());
+}
+
+void OssTransport::cancelRunningUpload()
+{
+    ClientConfiguration configuration;
+    configuration.requestTimeoutMs = 60000;
+    const auto client = OssTest::client(emulator_, configuration);
+    // The emulator holds the answer back; the client waits with the body sent.
+    QVERIFY(emulator_.addFault({{"method", "PUT"}, {"delay", 30}}));
+    auto running = std::async(std::launch::async, [&] {
+        return client->PutObject(kBucket, "cancelled.bin", OssTest::stream(object_));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    QElapsedTimer timer;
+    timer.start();
+    client->DisableRequest();
+    QVERIFY(running.wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(running.get().error().Code(), std::string("ClientError:200042"));
+}
+
+QTEST_GUILESS_MAIN(OssTransport)
+#include "oss_transport.moc"
