@@ -1,0 +1,10 @@
+#include "OssFielConfig.h"
+
+namespace Nimbrel {
+
+OssFielConfig::OssFielConfig()
+    : QObject(nullptr)
+{
+}
+
+}

@@ -1,0 +1,167 @@
+#include "OssFileDownloader.h"
+
+#include "QuilmLog.h"
+#include "StorageSession.h"
+
+#include <alibabacloud/oss/OssClient.h>
+
+#include <QDebug>
+#include <QMetaObject>
+
+#include <fstream>
+
+static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+namespace Nimbrel {
+
+using namespace AlibabaCloud::OSS;
+
+OssFileDownloader::OssFileDownloader()
+    : QThread(nullptr)
+{
+    qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssFileDownloader::OssErrorCode"));
+}
+
+OssFileDownloader::~OssFileDownloader()
+{
+    stopDownloadFile();
+}
+
+void OssFileDownloader::setConfigFileName(const std::string& configFileName)
+{
+    QLOG_ERROR() << "[ OssFileDownloader ] setConfigFileName configFileName = " << configFileName.c_str();
+    if (!configFileName.empty())
+        this->configFileName = configFileName;
+}
+
+bool OssFileDownloader::startDownloadFile(const std::string& remoteFileName, const std::string& localFileName)
+{
+    QLOG_INFO() << "[ OssFileDownloader ] start download localFileName = " << localFileName.c_str();
+    QLOG_INFO() << "[ OssFileDownloader ] start download remoteFileName = " << remoteFileName.c_str();
+    if (localFileName.empty() || remoteFileName.empty()) {
+        QLOG_ERROR() << "[ OssFileDownloader ] localFileName or remoteFileName is empty";
+        return false;
+    }
+    if (isRunning()) {
+        QLOG_ERROR() << "[ OssFileDownloader ] OssFileDownloader is running......";
+        return false;
+    }
+    this->remoteFileName = remoteFileName;
+    this->localFileName = localFileName;
+    stopControl.reset();
+    start(QThread::InheritPriority);
+    QLOG_INFO() << "[ OssFileDownloader ] thread start run";
+    return true;
+}
+
+bool OssFileDownloader::stopDownloadFile()
+{
+    if (isRunning()) {
+        stopControl.requestStop();
+        wait();
+    }
+    return true;
+}
+
+void OssFileDownloader::DownloadProgressCallback(size_t increment, int64_t transfered, int64_t total, void* userData)
+{
+    if (userData)
+        static_cast<OssFileDownloader*>(userData)->onSigDownloadProgress(increment, transfered, total);
+}
+
+void OssFileDownloader::onSigDownloadProgress(size_t, int64_t transfered, int64_t total)
+{
+    // The listed size is the floor: the transfer reports 0 until it knows better.
+    qint64 reportedTotal = total;
+    if (static_cast<quint64>(total) < remoteFileSize)
+        reportedTotal = static_cast<qint64>(remoteFileSize);
+    stopControl.emitUnlessStopped([&] {
+        emit sigFileDownloadProgress(QString::fromLatin1(remoteFileName.c_str()),
+                                     QString::fromLatin1(localFileName.c_str()), transfered, reportedTotal);
+    });
+}
+
+void OssFileDownloader::fail(const std::string& message, OssErrorCode status)
+{
+    stopControl.emitUnlessStopped([&] {
+        emit sigFileDownloadFailed(QString::fromLatin1(remoteFileName.c_str()),
+                                   QString::fromLatin1(localFileName.c_str()),
+                                   QString::fromLatin1(message.c_str()), status);
+    });
+}
+
+void OssFileDownloader::run()
+{
+    QLOG_INFO() << "[ OssFileDownloader ] start to download to local file" << QString::fromLatin1(localFileName.c_str());
+
+    StorageSession session;
+    switch (session.readConfig(configFileName)) {
+    case StorageSession::ConfigPathEmpty:
+        QLOG_ERROR() << "[ OssFileDownloader ] Run configFileName is empty......";
+        fail("Config file name empty", ConfigFileError);
+        return;
+    case StorageSession::ConfigDecodeFailed:
+        QLOG_ERROR() << "[ OssFileDownloader ] Run AesDecode fail......";
+        fail("Config file content error", ConfigFileError);
+        return;
+    case StorageSession::ConfigParseFailed:
+        QLOG_ERROR() << "[ OssFileDownloader ] Run ParseOssLoginInfo fail......";
+        fail("Config file content error", ConfigFileError);
+        return;
+    case StorageSession::ConfigRead:
+        break;
+    }
+
+    OssClient* client = session.connect(stopControl);
+    if (!client)
+        return;
+    const std::string& bucket = session.account().bucket;
+
+    bool fetched = false;
+    std::string fetchMessage;
+    {
+        remoteFileSize = 0;
+        ListObjectsRequest listRequest(bucket);
+        listRequest.setPrefix(remoteFileName);
+        auto listOutcome = client->ListObjects(listRequest);
+        if (!listOutcome.isSuccess()) {
+            const OssError& error = listOutcome.error();
+            qDebug() << "ListObjects fail" << ",code:" << error.Code().c_str() << ",message:"
+                     << error.Message().c_str() << ",requestId:" << error.RequestId().c_str();
+            QLOG_ERROR() << "ListObjects fail" << ",code:" << error.Code().c_str() << ",message:"
+                         << error.Message().c_str() << ",requestId:" << error.RequestId().c_str();
+            fail(error.Message(), OssServiceError);
+            return;
+        }
+        const auto& summaries = listOutcome.result().ObjectSummarys();
+        if (!summaries.empty())
+            remoteFileSize = static_cast<quint64>(summaries.front().Size());
+        const OssError& none = listOutcome.error();
+        qDebug() << "ListObjects success" << ",code:" << none.Code().c_str() << ",message:" << none.Message().c_str()
+                 << ",requestId:" << none.RequestId().c_str();
+
+        GetObjectRequest getRequest(bucket, remoteFileName);
+        getRequest.setResponseStreamFactory([this]() {
+            return std::make_shared<std::fstream>(
+                localFileName, std::ios_base::in | std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+        });
+        getRequest.setTransferProgress({DownloadProgressCallback, this});
+        auto getOutcome = client->GetObject(getRequest);
+        if (getOutcome.isSuccess())
+            fetched = true;
+        else
+            fetchMessage = getOutcome.error().Message();
+    }
+
+    if (fetched) {
+        QLOG_INFO() << "[ OssFileDownloader ] Run GetObject success......";
+        stopControl.emitUnlessStopped([&] {
+            emit sigFileDownloadFinished(QString(remoteFileName.c_str()), QString(localFileName.c_str()));
+        });
+    } else {
+        QLOG_INFO() << "[ OssFileDownloader ] Run GetObject fail......";
+        fail(fetchMessage, OssServiceError);
+    }
+}
+
+}

@@ -1,0 +1,235 @@
+#include "OssFileUploader.h"
+
+#include "QuilmLog.h"
+#include "StorageSession.h"
+
+#include <alibabacloud/oss/OssClient.h>
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+namespace Nimbrel {
+
+using namespace AlibabaCloud::OSS;
+
+OssFileUploader::OssFileUploader()
+    : QThread(nullptr)
+{
+    qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssFileUploader::OssErrorCode"));
+}
+
+OssFileUploader::~OssFileUploader()
+{
+    stopUploadFile();
+}
+
+void OssFileUploader::setConfigFileName(const std::string& configFileName)
+{
+    QLOG_ERROR() << "[ OssFileUploader ] setConfigFileName configFileName = " << configFileName.c_str();
+    if (!configFileName.empty())
+        this->configFileName = configFileName;
+}
+
+bool OssFileUploader::SetMultipart(bool multipart)
+{
+    QLOG_ERROR() << "[ OssFileUploader ] SetMultipart multipart = " << multipart;
+    this->multipart = multipart;
+    return true;
+}
+
+bool OssFileUploader::startUploadFile(const std::string& localFileName, const std::string& remoteFileName)
+{
+    QLOG_INFO() << "[ OssFileUploader ] start upload localFileName = " << localFileName.c_str();
+    QLOG_INFO() << "[ OssFileUploader ] start upload remoteFileName = " << remoteFileName.c_str();
+    const QString local = QString::fromLatin1(localFileName.c_str());
+    const QString remote = QString::fromLatin1(remoteFileName.c_str());
+    if (localFileName.empty() || remoteFileName.empty()) {
+        QLOG_ERROR() << "[ OssFileUploader ] localFileName or remoteFileName is empty";
+        emit sigFileUploadFailed(local, remote, QStringLiteral("invalid param"), InvalidParameter);
+        return false;
+    }
+    if (isRunning()) {
+        QLOG_ERROR() << "[ OssFileUploader ] OssFileUploader is running......";
+        emit sigFileUploadFailed(local, remote, QStringLiteral("thread is running"), FileOperationError);
+        return false;
+    }
+    FILE* file = std::fopen(localFileName.c_str(), "r");
+    if (!file) {
+        const int openError = errno;
+        QLOG_ERROR() << "[ OssFileUploader ] open " << localFileName.c_str() << " failed, and error no = " << openError;
+        emit sigFileUploadFailed(local, remote, QStringLiteral("open local file failed"), FileOperationError);
+        return false;
+    }
+    std::fseek(file, 0, SEEK_END);
+    localFileSize = std::ftell(file);
+    std::fclose(file);
+
+    this->remoteFileName = remoteFileName;
+    this->localFileName = localFileName;
+    stopControl.reset();
+    start(QThread::InheritPriority);
+    QLOG_INFO() << "[ OssFileUploader ] thread start run";
+    return true;
+}
+
+bool OssFileUploader::stopUploadFile()
+{
+    if (isRunning()) {
+        stopControl.requestStop();
+        wait();
+    }
+    return true;
+}
+
+void OssFileUploader::run()
+{
+    if (multipart)
+        UploadMultiPartFile();
+    else
+        UploadWholeFile();
+}
+
+void OssFileUploader::UploadProgressCallback(size_t increment, int64_t transfered, int64_t total, void* userData)
+{
+    if (userData)
+        static_cast<OssFileUploader*>(userData)->onSigUploadProgress(increment, transfered, total);
+}
+
+void OssFileUploader::onSigUploadProgress(size_t, int64_t transfered, int64_t total)
+{
+    stopControl.emitUnlessStopped([&] {
+        emit sigFileUploadProgress(QString::fromLatin1(localFileName.c_str()),
+                                   QString::fromLatin1(remoteFileName.c_str()), transfered, total);
+    });
+}
+
+void OssFileUploader::finish()
+{
+    stopControl.emitUnlessStopped([&] {
+        emit sigFileUploadFinished(QString::fromLatin1(localFileName.c_str()),
+                                   QString::fromLatin1(remoteFileName.c_str()));
+    });
+}
+
+void OssFileUploader::fail(const std::string& message, OssErrorCode status)
+{
+    stopControl.emitUnlessStopped([&] {
+        emit sigFileUploadFailed(QString::fromLatin1(localFileName.c_str()),
+                                 QString::fromLatin1(remoteFileName.c_str()),
+                                 QString::fromLatin1(message.c_str()), status);
+    });
+}
+
+bool OssFileUploader::readConfig(StorageSession& session, const char* step)
+{
+    switch (session.readConfig(configFileName)) {
+    case StorageSession::ConfigPathEmpty:
+        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 configFileName is empty......").arg(step));
+        fail("Config file name empty", ConfigFileError);
+        return false;
+    case StorageSession::ConfigDecodeFailed:
+        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 AesDecode fail......").arg(step));
+        fail("Config file content error", ConfigFileError);
+        return false;
+    case StorageSession::ConfigParseFailed:
+        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 ParseOssLoginInfo fail......").arg(step));
+        fail("Config file content error", ConfigFileError);
+        return false;
+    case StorageSession::ConfigRead:
+        break;
+    }
+    return true;
+}
+
+bool OssFileUploader::UploadWholeFile()
+{
+    StorageSession session;
+    if (!readConfig(session, "UploadWholeFile"))
+        return false;
+    OssClient* client = session.connect(stopControl);
+    if (!client)
+        return false;
+
+    bool uploaded = false;
+    std::string message;
+    {
+        std::shared_ptr<std::iostream> content =
+            std::make_shared<std::fstream>(localFileName, std::ios_base::in | std::ios_base::binary);
+        PutObjectRequest request(session.account().bucket, remoteFileName, content);
+        request.setTransferProgress({UploadProgressCallback, this});
+        auto outcome = client->PutObject(request);
+        uploaded = outcome.isSuccess();
+        if (!uploaded)
+            message = outcome.error().Message();
+    }
+    if (!uploaded) {
+        QLOG_ERROR() << "[ OssFileUploader ] UploadWholeFile PutObject fail......";
+        fail(message, OssServiceError);
+        return false;
+    }
+    QLOG_INFO() << "[ OssFileUploader ] UploadWholeFile PutObject success......";
+    finish();
+    return true;
+}
+
+bool OssFileUploader::UploadMultiPartFile()
+{
+    StorageSession session;
+    if (!readConfig(session, "UploadMultiPartFile"))
+        return false;
+    OssClient* client = session.connect(stopControl);
+    if (!client)
+        return false;
+    const std::string& bucket = session.account().bucket;
+
+    // A refused initiation is not reported by itself: the parts then fail.
+    InitiateMultipartUploadRequest initiateRequest(bucket, remoteFileName);
+    const std::string uploadId = client->InitiateMultipartUpload(initiateRequest).result().UploadId();
+
+    const uint64_t size = static_cast<uint64_t>(localFileSize);
+    const int partCount = static_cast<int>(size / partSize + (size % partSize ? 1 : 0));
+    PartList partList;
+    for (int partNumber = 1; partNumber <= partCount; ++partNumber) {
+        if (stopControl.isStopRequested())
+            return false;
+        const int64_t offset = partSize * (partNumber - 1);
+        const int64_t length = std::min(partSize, localFileSize - offset);
+        std::shared_ptr<std::iostream> content =
+            std::make_shared<std::fstream>(localFileName, std::ios_base::in | std::ios_base::binary);
+        content->seekg(offset, std::ios_base::beg);
+        UploadPartRequest request(bucket, remoteFileName, content);
+        request.setTransferProgress({UploadProgressCallback, this});
+        request.setContentLength(length);
+        request.setUploadId(uploadId);
+        request.setPartNumber(partNumber);
+        auto outcome = client->UploadPart(request);
+        if (!outcome.isSuccess()) {
+            QLOG_ERROR() << "[ OssFileUploader ] UploadMultiPartFile uploadPartRequest fail......";
+            fail(outcome.error().Message(), OssServiceError);
+            return false;
+        }
+        partList.push_back(Part(partNumber, outcome.result().ETag()));
+    }
+
+    CompleteMultipartUploadRequest completeRequest(bucket, remoteFileName);
+    completeRequest.setTransferProgress({UploadProgressCallback, this});
+    completeRequest.setUploadId(uploadId);
+    completeRequest.setPartList(partList);
+    auto outcome = client->CompleteMultipartUpload(completeRequest);
+    if (!outcome.isSuccess()) {
+        QLOG_ERROR() << "[ OssFileUploader ] UploadMultiPartFile CompleteMultipartUpload fail......";
+        fail(outcome.error().Message(), OssServiceError);
+        return false;
+    }
+    QLOG_INFO() << "[ OssFileUploader ] UploadMultiPartFile CompleteMultipartUpload success......";
+    finish();
+    return true;
+}
+
+}

@@ -1,0 +1,240 @@
+#include "OssFileWork.h"
+
+#include "QuilmLog.h"
+#include "StorageSession.h"
+
+#include <alibabacloud/oss/OssClient.h>
+
+#include <QMetaObject>
+
+static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+namespace Nimbrel {
+
+using namespace AlibabaCloud::OSS;
+
+OssFileWork::OssFileWork()
+    : QThread(nullptr)
+{
+    qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssFileWork::OssErrorCode"));
+}
+
+OssFileWork::~OssFileWork()
+{
+    if (isRunning()) {
+        stopControl.requestStop();
+        wait();
+    }
+}
+
+void OssFileWork::setConfigFileName(const std::string& configFileName)
+{
+    QLOG_ERROR() << "[ OssFileWork ] setConfigFileName configFileName = " << configFileName.c_str();
+    if (!configFileName.empty())
+        this->configFileName = configFileName;
+}
+
+bool OssFileWork::startListFiles(const std::string& rootDirName)
+{
+    QLOG_ERROR() << "[ OssFileWork ] startListFiles rootDirName = " << rootDirName.c_str();
+    if (rootDirName.empty() || isRunning())
+        return false;
+    this->rootDirName = rootDirName;
+    return startWork(ListFiles);
+}
+
+bool OssFileWork::startListFileInfo(const std::string& sourceFileName)
+{
+    QLOG_ERROR() << "[ OssFileWork ] startListFileInfo sourceFileName = " << sourceFileName.c_str();
+    if (sourceFileName.empty() || isRunning())
+        return false;
+    this->sourceFileName = sourceFileName;
+    return startWork(ListFileInfo);
+}
+
+bool OssFileWork::startRemoveFiles(const std::vector<std::string>& vectSourceFileNames)
+{
+    QLOG_ERROR() << "[ OssFileWork ] startRemoveFiles vectSourceFileNames.size = "
+                 << static_cast<qulonglong>(vectSourceFileNames.size());
+    if (vectSourceFileNames.empty() || isRunning())
+        return false;
+    this->vectSourceFileNames = vectSourceFileNames;
+    return startWork(RemoveFiles);
+}
+
+bool OssFileWork::startWork(WorkType type)
+{
+    stopControl.reset();
+    workType = type;
+    start(QThread::InheritPriority);
+    return true;
+}
+
+bool OssFileWork::stopFileWork()
+{
+    QLOG_ERROR() << "[ OssFileWork ] stopFileWork called";
+    if (isRunning())
+        stopControl.requestStop();
+    return true;
+}
+
+bool OssFileWork::getAllFilesInfo(std::vector<OssFileInfo>& filesInfo)
+{
+    filesInfo = this->filesInfo;
+    return true;
+}
+
+void OssFileWork::run()
+{
+    StorageSession session;
+    switch (session.readConfig(configFileName)) {
+    case StorageSession::ConfigPathEmpty:
+        QLOG_ERROR() << "[ OssFileWork ] run() config file name is empty......";
+        stopControl.emitUnlessStopped([&] {
+            emit sigFileWorkFailed(workType, QString(), -1, -1, QStringLiteral("config file name is empty..."),
+                                   ConfigFileError);
+        });
+        return;
+    case StorageSession::ConfigDecodeFailed:
+        QLOG_ERROR() << "[ OssFileWork ] run() config file AesDecode fail......";
+        stopControl.emitUnlessStopped([&] {
+            emit sigFileWorkFailed(workType, QString(configFileName.c_str()), -1, -1,
+                                   QStringLiteral("config file AesDecode fail..."), ConfigFileError);
+        });
+        return;
+    case StorageSession::ConfigParseFailed:
+        QLOG_ERROR() << "[ OssFileWork ] run() ParseOssLoginInfo fail......";
+        stopControl.emitUnlessStopped([&] {
+            emit sigFileWorkFailed(workType, QString(configFileName.c_str()), -1, -1,
+                                   QStringLiteral("config content is error..."), ConfigFileError);
+        });
+        return;
+    case StorageSession::ConfigRead:
+        break;
+    }
+    if (!session.connect(stopControl))
+        return;
+
+    switch (workType) {
+    case ListFiles:
+        listFiles(session);
+        break;
+    case ListFileInfo:
+        listFileInfo(session);
+        break;
+    case RemoveFiles:
+        removeFiles(session);
+        break;
+    default:
+        stopControl.emitUnlessStopped([&] {
+            emit sigFileWorkFailed(workType, QString(), -1, -1, QStringLiteral("oss work type is invalid..."),
+                                   InvalidParameter);
+        });
+        break;
+    }
+}
+
+static void logListFailure(const OssError& error)
+{
+    QLOG_ERROR() << "[ OssFileWork ] run() ListObjects fail:" << ",code:" << error.Code().c_str() << ",message:"
+                 << error.Message().c_str() << ",requestId:" << error.RequestId().c_str();
+}
+
+void OssFileWork::listFiles(StorageSession& session)
+{
+    filesInfo.clear();
+    std::string marker;
+    for (;;) {
+        if (stopControl.isStopRequested())
+            return;
+        ListObjectsRequest request(session.account().bucket);
+        request.setDelimiter("/");
+        request.setPrefix(rootDirName + "/");
+        request.setMarker(marker);
+        auto outcome = session.client()->ListObjects(request);
+        if (!outcome.isSuccess()) {
+            logListFailure(outcome.error());
+            stopControl.emitUnlessStopped([&] {
+                emit sigFileWorkFailed(ListFiles, QString(rootDirName.c_str()), -1, -1,
+                                       QStringLiteral("list object failed..."), OssServiceError);
+            });
+            return;
+        }
+        for (const auto& summary : outcome.result().ObjectSummarys())
+            filesInfo.push_back({summary.Key(), summary.LastModified(), summary.Size()});
+        marker = outcome.result().NextMarker();
+        if (!outcome.result().IsTruncated())
+            break;
+    }
+    QLOG_ERROR() << "[ OssFileWork ] run() ListObjects success.";
+    stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(ListFiles, QString(rootDirName.c_str()), 0, 0); });
+}
+
+// The object's own key sorts before every longer key with the same prefix,
+// so the first entry of a one-entry page under that prefix is the object.
+void OssFileWork::listFileInfo(StorageSession& session)
+{
+    filesInfo.clear();
+    ListObjectsRequest request(session.account().bucket);
+    request.setPrefix(sourceFileName);
+    request.setMaxKeys(1);
+    auto outcome = session.client()->ListObjects(request);
+    const QString name(sourceFileName.c_str());
+    if (!outcome.isSuccess()) {
+        logListFailure(outcome.error());
+        stopControl.emitUnlessStopped([&] {
+            emit sigFileWorkFailed(ListFileInfo, name, -1, -1, QStringLiteral("list object failed..."),
+                                   OssServiceError);
+        });
+        return;
+    }
+    const auto& summaries = outcome.result().ObjectSummarys();
+    if (summaries.empty() || summaries.front().Key() != sourceFileName) {
+        QLOG_ERROR() << "[ OssFileWork ] run() ListObjects found no object" << sourceFileName.c_str();
+        stopControl.emitUnlessStopped([&] {
+            emit sigFileWorkFailed(ListFileInfo, name, -1, -1, QStringLiteral("object does not exist..."),
+                                   OssServiceError);
+        });
+        return;
+    }
+    const auto& summary = summaries.front();
+    filesInfo.push_back({summary.Key(), summary.LastModified(), summary.Size()});
+    QLOG_ERROR() << "[ OssFileWork ] run() ListObjects success.";
+    stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(ListFileInfo, name, 0, 1); });
+}
+
+// Every name is deleted in turn and reported by its own finished or failed
+// signal; the closing finished signal follows only when all were deleted.
+void OssFileWork::removeFiles(StorageSession& session)
+{
+    const qint64 count = static_cast<qint64>(vectSourceFileNames.size());
+    bool allDeleted = true;
+    DeleteObjectsRequest request(session.account().bucket);
+    for (qint64 index = 0; index < count; ++index) {
+        if (stopControl.isStopRequested())
+            return;
+        const std::string& fileName = vectSourceFileNames[static_cast<size_t>(index)];
+        request.clearKeyList();
+        request.addKey(fileName);
+        auto outcome = session.client()->DeleteObjects(request);
+        const QString name(fileName.c_str());
+        if (outcome.isSuccess()) {
+            stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(RemoveFiles, name, index, count); });
+            continue;
+        }
+        allDeleted = false;
+        const OssError& error = outcome.error();
+        QLOG_ERROR() << "[ OssFileWork ] run() DeleteObjects fail:" << ",code:" << error.Code().c_str()
+                     << ",message:" << error.Message().c_str() << ",requestId:" << error.RequestId().c_str();
+        stopControl.emitUnlessStopped([&] {
+            emit sigFileWorkFailed(RemoveFiles, name, index, count, QStringLiteral("delete object failed..."),
+                                   OssServiceError);
+        });
+    }
+    if (!allDeleted || stopControl.isStopRequested())
+        return;
+    QLOG_ERROR() << "[ OssFileWork ] run() DeleteObjects success.";
+    stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(RemoveFiles, QString(rootDirName.c_str()), 0, 0); });
+}
+
+}

@@ -1,0 +1,149 @@
+#include "OssServerStatus.h"
+
+#include "QuilmLog.h"
+#include "StorageSession.h"
+
+#include <QDateTime>
+#include <QMetaObject>
+#include <QProcess>
+
+static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+namespace Nimbrel {
+
+namespace {
+
+const quint64 defaultTimeoutMilliseconds = 3000;
+
+// The endpoint without its scheme and trailing slashes.
+QString pingHostText(const std::string& endpoint)
+{
+    QString host = QString::fromUtf8(endpoint.c_str());
+    host.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const qsizetype colon = host.indexOf(QLatin1Char(':'));
+    if (colon >= 0)
+        host = host.mid(colon + 3);
+    while (host.endsWith(QLatin1Char('/')))
+        host.chop(1);
+    return host;
+}
+
+quint64 nowMilliseconds()
+{
+    return static_cast<quint64>(QDateTime::currentDateTime().toMSecsSinceEpoch());
+}
+
+}
+
+OssServerStatus::OssServerStatus()
+    : QThread(nullptr)
+{
+    qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssServerStatus::OssErrorCode"));
+    stopFlag.store(0);
+    pingProcess = new QProcess();
+    pingProcess->moveToThread(this);
+}
+
+OssServerStatus::~OssServerStatus()
+{
+    stopDetect();
+    // The worker thread has ended and its ping with it; a deferred deletion
+    // would wait for an event loop of that thread that never runs again.
+    delete pingProcess;
+}
+
+void OssServerStatus::setConfigFileName(const std::string& configFileName, int timeoutMilliseconds)
+{
+    QLOG_ERROR() << "[ OssServerStatus ] setConfigFileName configFileName = " << configFileName.c_str();
+    QLOG_ERROR() << "[ OssServerStatus ] setConfigFileName timeoutMilliseconds = " << timeoutMilliseconds;
+    if (!configFileName.empty())
+        this->configFileName = configFileName;
+    this->timeoutMilliseconds =
+        timeoutMilliseconds > 0 ? static_cast<quint64>(timeoutMilliseconds) : defaultTimeoutMilliseconds;
+}
+
+bool OssServerStatus::startDetect()
+{
+    QLOG_INFO() << "[ OssServerStatus ] startDetect called.";
+    stopFlag.store(0);
+    if (configFileName.empty()) {
+        QLOG_ERROR() << "[ OssServerStatus ] configFileName or timeoutMilliseconds is invalid";
+        return false;
+    }
+    if (isRunning()) {
+        QLOG_ERROR() << "[ OssServerStatus ] detect thread is running......";
+        return false;
+    }
+    start(QThread::InheritPriority);
+    QLOG_INFO() << "[ OssServerStatus ] thread start run";
+    return true;
+}
+
+bool OssServerStatus::stopDetect()
+{
+    QLOG_INFO() << "[ OssServerStatus ] stopDetect called.";
+    stopFlag.store(1);
+    if (isRunning())
+        wait(QDeadlineTimer(QDeadlineTimer::Forever));
+    if (pingProcess->state() != QProcess::NotRunning)
+        pingProcess->terminate();
+    return true;
+}
+
+bool OssServerStatus::isHostConnected(const QString& host)
+{
+    // A leading "-" would be read by ping as an option.
+    if (host.isEmpty() || host.startsWith(QLatin1Char('-')))
+        return false;
+    // One echo request; iputils ping takes its reply wait in seconds.
+    pingProcess->start(QStringLiteral("ping"),
+                       {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("0.5"), host},
+                       QIODevice::ReadWrite);
+    pingProcess->waitForReadyRead(1000);
+    pingProcess->waitForFinished(30000);
+    const QString output = QString::fromLocal8Bit(pingProcess->readAll());
+    if (pingProcess->state() != QProcess::NotRunning) {
+        // Reaped here, on its own thread, so the next pass can start again.
+        pingProcess->kill();
+        pingProcess->waitForFinished();
+    }
+    return output.contains(QLatin1String("TTL="), Qt::CaseInsensitive);
+}
+
+void OssServerStatus::run()
+{
+    if (configFileName.empty()) {
+        QLOG_ERROR() << "[ OssServerStatus ] Run configFileName is empty......";
+        return;
+    }
+    StorageSession session;
+    if (session.decodeConfig(configFileName) != StorageSession::ConfigRead) {
+        QLOG_ERROR() << "[ OssServerStatus ] Run AesDecode fail......";
+        return;
+    }
+    if (stopFlag.load() == 1)
+        return;
+    if (!session.parseConfig()) {
+        QLOG_ERROR() << "[ OssServerStatus ] Run ParseOssLoginInfo fail......";
+        return;
+    }
+    if (stopFlag.load() == 1)
+        return;
+
+    const QString hostText = pingHostText(session.account().host);
+    quint64 lastAnswered = nowMilliseconds();
+    while (stopFlag.load() != 1) {
+        if (isHostConnected(hostText)) {
+            lastAnswered = nowMilliseconds();
+            QThread::msleep(100);
+            continue;
+        }
+        if (nowMilliseconds() - lastAnswered > timeoutMilliseconds) {
+            if (stopFlag.load() != 1)
+                emit sigNetworkStatus(QStringLiteral("fail"));
+            return;
+        }
+    }
+}
+
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "AtomicLock.h"
+#include "NimbrelExport.h"
+
+#include <QString>
+#include <QThread>
+
+#include <string>
+
+class QProcess;
+
+namespace Nimbrel {
+
+// Pings the storage host of the configured account over and over and reports
+// "fail" once no ping was answered for longer than the time-out.
+class NIMBREL_EXPORT OssServerStatus : public QThread
+{
+    Q_OBJECT
+
+public:
+    enum OssErrorCode {
+        OssServiceError = 1,
+        FileOperationError = 4,
+        ConfigFileError = 5,
+        OpenSourceFileError = 6,
+        OpenDestFileError = 7,
+        InvalidParameter = 8
+    };
+
+    OssServerStatus();
+    ~OssServerStatus() override;
+
+    void setConfigFileName(const std::string& configFileName, int timeoutMilliseconds);
+    bool startDetect();
+    bool stopDetect();
+    bool isHostConnected(const QString& host);
+
+signals:
+    void sigNetworkStatus(QString netStatus);
+
+protected:
+    void run() override;
+
+private:
+    std::string configFileName;
+    quint64 timeoutMilliseconds = 3000;
+    AtomicLock<int> stopFlag{0};
+    QProcess* pingProcess = nullptr;
+};
+
+}
+
+Q_DECLARE_METATYPE(Nimbrel::OssServerStatus::OssErrorCode)

@@ -1,0 +1,43 @@
+#include "StopControl.h"
+
+#include <alibabacloud/oss/OssClient.h>
+
+namespace Nimbrel {
+
+void StopControl::reset()
+{
+    stopRequest.reset();
+}
+
+// The flag is set before the client is looked at, and attach() stores the
+// client before it reads the flag: whichever comes second cancels the client.
+void StopControl::requestStop()
+{
+    stopRequest.request();
+    QMutexLocker locker(&clientMutex);
+    if (client)
+        client->DisableRequest();
+}
+
+bool StopControl::isStopRequested() const
+{
+    return stopRequest.isRequested();
+}
+
+bool StopControl::attach(AlibabaCloud::OSS::OssClient* jobClient)
+{
+    QMutexLocker locker(&clientMutex);
+    client = jobClient;
+    if (!stopRequest.isRequested())
+        return true;
+    client->DisableRequest();
+    return false;
+}
+
+void StopControl::detach()
+{
+    QMutexLocker locker(&clientMutex);
+    client = nullptr;
+}
+
+}

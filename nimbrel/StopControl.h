@@ -1,0 +1,44 @@
+#pragma once
+
+#include "StopRequest.h"
+
+#include <QMutex>
+
+namespace AlibabaCloud {
+namespace OSS {
+class OssClient;
+}
+}
+
+namespace Nimbrel {
+
+// The stop request of a storage job, which also cancels the requests of the
+// job's client, so that a transfer in flight ends promptly.
+class StopControl
+{
+public:
+    // Caller's thread, before the job starts.
+    void reset();
+    // Caller's thread, while the job runs.
+    void requestStop();
+    bool isStopRequested() const;
+
+    // Worker thread: the job's client while it exists. attach() returns false
+    // when the stop came first (the client is then cancelled already).
+    bool attach(AlibabaCloud::OSS::OssClient* client);
+    void detach();
+
+    // No signal of the job follows a stop request.
+    template <typename Emit>
+    void emitUnlessStopped(Emit emitSignal)
+    {
+        stopRequest.emitUnlessRequested(emitSignal);
+    }
+
+private:
+    StopRequest stopRequest;
+    QMutex clientMutex;
+    AlibabaCloud::OSS::OssClient* client = nullptr;
+};
+
+}

@@ -1,0 +1,303 @@
+#include "OssFileDownloader.h"
+#include "StorageSandbox.h"
+#include "TestConfig.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using Nimbrel::OssFileDownloader;
+
+static QByteArray randomBytes(int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(size);
+    for (char& byte : data)
+        byte = static_cast<char>(generator.bounded(256));
+    return data;
+}
+
+static QByteArray fileContent(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+static OssFileDownloader::OssErrorCode codeOf(const QVariant& value)
+{
+    return qvariant_cast<OssFileDownloader::OssErrorCode>(value);
+}
+
+// The three signals of one worker, recorded on the emitting thread.
+struct DownloadSpies
+{
+    explicit DownloadSpies(OssFileDownloader& worker)
+        : progress(&worker, &OssFileDownloader::sigFileDownloadProgress)
+        , finished(&worker, &OssFileDownloader::sigFileDownloadFinished)
+        , failed(&worker, &OssFileDownloader::sigFileDownloadFailed)
+    {
+    }
+    int ends() const { return finished.count() + failed.count(); }
+    QSignalSpy progress;
+    QSignalSpy finished;
+    QSignalSpy failed;
+};
+
+class tst_OssFileDownloader : public QObject
+{
+    Q_OBJECT
+
+private:
+    StorageSandbox sandbox;
+
+    void runToEnd(OssFileDownloader& worker, DownloadSpies& spies)
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(spies.ends(), 1, 30000);
+        QVERIFY(worker.wait(5000));
+        QTest::qWait(20);
+        QCOMPARE(spies.ends(), 1);
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(sandbox.start()); }
+    void init()
+    {
+        sandbox.clearFaults();
+        sandbox.clearRequests();
+    }
+
+    void downloadIntoFile_data()
+    {
+        QTest::addColumn<QByteArray>("previous");
+        QTest::addColumn<int>("size");
+        QTest::newRow("new file") << QByteArray() << 300000;
+        QTest::newRow("existing longer file") << randomBytes(500000) << 300000;
+        QTest::newRow("empty object") << QByteArray("old content") << 0;
+    }
+    void downloadIntoFile()
+    {
+        QFETCH(QByteArray, previous);
+        QFETCH(int, size);
+        const QByteArray data = randomBytes(size);
+        const std::string key = "docs/report-" + std::to_string(size) + ".bin";
+        QVERIFY(sandbox.putObject(key, data));
+        const QString local = sandbox.filePath(QString("download-%1-%2.bin").arg(size).arg(previous.size()));
+        if (!previous.isEmpty())
+            QVERIFY(TestConfig::writeFile(local, previous));
+
+        OssFileDownloader worker;
+        DownloadSpies spies(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker.startDownloadFile(key, local.toStdString()));
+        runToEnd(worker, spies);
+
+        QCOMPARE(spies.failed.count(), 0);
+        QCOMPARE(spies.finished.first().at(0).toString(), QString::fromStdString(key));
+        QCOMPARE(spies.finished.first().at(1).toString(), local);
+        QCOMPARE(fileContent(local), data);
+        if (size > 0) {
+            QVERIFY(!spies.progress.isEmpty());
+            QCOMPARE(spies.progress.last().at(2).toLongLong(), qint64(size));
+        }
+        // The listed size is the floor of every total.
+        for (const QList<QVariant>& report : std::as_const(spies.progress)) {
+            QVERIFY(report.at(3).toLongLong() >= size);
+            QVERIFY(report.at(2).toLongLong() <= report.at(3).toLongLong());
+        }
+        QCOMPARE(sandbox.requests("ListObjects").size(), 1);
+        QCOMPARE(sandbox.requests("ListObjects").first().query.queryItemValue("prefix", QUrl::FullyDecoded),
+                 QString::fromStdString(key));
+    }
+
+    void listingFailureLeavesLocalFileUntouched()
+    {
+        QVERIFY(sandbox.putObject("docs/kept.bin", randomBytes(1000)));
+        const QString local = sandbox.filePath("kept.bin");
+        QVERIFY(TestConfig::writeFile(local, "keep me"));
+        sandbox.failNext("ListObjects", 500, "InternalError", "We encountered an internal error. Please try again.");
+
+        OssFileDownloader worker;
+        DownloadSpies spies(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker.startDownloadFile("docs/kept.bin", local.toStdString()));
+        runToEnd(worker, spies);
+
+        QCOMPARE(spies.failed.count(), 1);
+        const QList<QVariant> failure = spies.failed.first();
+        QCOMPARE(failure.at(2).toString(), QStringLiteral("We encountered an internal error. Please try again."));
+        QCOMPARE(codeOf(failure.at(3)), OssFileDownloader::OssServiceError);
+        QCOMPARE(fileContent(local), QByteArray("keep me"));
+        QVERIFY(sandbox.requests("GetObject").isEmpty());
+    }
+
+    void missingObjectFailsWithServiceMessage()
+    {
+        // The listing finds a longer key with the same prefix; the fetch decides.
+        QVERIFY(sandbox.putObject("missing.bin.other", randomBytes(10)));
+        const QString local = sandbox.filePath("missing.bin");
+        OssFileDownloader worker;
+        DownloadSpies spies(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker.startDownloadFile("missing.bin", local.toStdString()));
+        runToEnd(worker, spies);
+
+        QCOMPARE(spies.failed.count(), 1);
+        QCOMPARE(spies.failed.first().at(2).toString(), QStringLiteral("The specified key does not exist."));
+        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
+        QCOMPARE(spies.progress.count(), 0);
+    }
+
+    void namesAboveAsciiInEachSignal()
+    {
+        const std::string key = "fotos/\xc3\xa9t\xc3\xa9.bin";
+        const std::string local = sandbox.filePath("caf\xc3\xa9.bin").toUtf8().toStdString();
+        QVERIFY(sandbox.putObject(key, randomBytes(2000)));
+
+        OssFileDownloader worker;
+        DownloadSpies spies(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker.startDownloadFile(key, local));
+        runToEnd(worker, spies);
+        QCOMPARE(spies.finished.count(), 1);
+        // The finished signal decodes UTF-8, the progress signal one byte per character.
+        QCOMPARE(spies.finished.first().at(0).toString(), QString::fromUtf8(key.c_str()));
+        QCOMPARE(spies.finished.first().at(1).toString(), QString::fromUtf8(local.c_str()));
+        QVERIFY(!spies.progress.isEmpty());
+        QCOMPARE(spies.progress.first().at(0).toString(), QString::fromLatin1(key.c_str()));
+        QCOMPARE(spies.progress.first().at(1).toString(), QString::fromLatin1(local.c_str()));
+        QCOMPARE(QFile(QString::fromUtf8(local.c_str())).size(), qint64(2000));
+
+        DownloadSpies again(worker);
+        QVERIFY(worker.startDownloadFile(key + ".none", local));
+        runToEnd(worker, again);
+        QCOMPARE(again.failed.count(), 1);
+        QCOMPARE(again.failed.first().at(0).toString(), QString::fromLatin1((key + ".none").c_str()));
+        QCOMPARE(again.failed.first().at(1).toString(), QString::fromLatin1(local.c_str()));
+    }
+
+    void twoJobsInARow()
+    {
+        QVERIFY(sandbox.putObject("row/big.bin", randomBytes(400000)));
+        QVERIFY(sandbox.putObject("row/small.bin", randomBytes(1000)));
+        OssFileDownloader worker;
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        {
+            DownloadSpies spies(worker);
+            QVERIFY(worker.startDownloadFile("row/big.bin", sandbox.filePath("big.bin").toStdString()));
+            runToEnd(worker, spies);
+            QCOMPARE(spies.finished.count(), 1);
+        }
+        DownloadSpies spies(worker);
+        QVERIFY(worker.startDownloadFile("row/small.bin", sandbox.filePath("small.bin").toStdString()));
+        runToEnd(worker, spies);
+        QCOMPARE(spies.finished.count(), 1);
+        QCOMPARE(QFile(sandbox.filePath("small.bin")).size(), qint64(1000));
+        // The second job lists afresh: the first job's size is no floor of it.
+        QCOMPARE(sandbox.requests("ListObjects").size(), 2);
+        for (const QList<QVariant>& report : std::as_const(spies.progress))
+            QCOMPARE(report.at(3).toLongLong(), qint64(1000));
+    }
+
+    void startRefusals()
+    {
+        OssFileDownloader worker;
+        DownloadSpies spies(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(!worker.startDownloadFile("", sandbox.filePath("x").toStdString()));
+        QVERIFY(!worker.startDownloadFile("x", ""));
+        QVERIFY(!worker.isRunning());
+
+        QVERIFY(sandbox.putObject("busy.bin", randomBytes(5000)));
+        sandbox.delayAll("GetObject", 600, "busy.bin");
+        QVERIFY(worker.startDownloadFile("busy.bin", sandbox.filePath("busy.bin").toStdString()));
+        QVERIFY(!worker.startDownloadFile("other.bin", sandbox.filePath("other.bin").toStdString()));
+        runToEnd(worker, spies);
+        // The running job was not disturbed.
+        QCOMPARE(spies.finished.count(), 1);
+        QCOMPARE(spies.finished.first().at(0).toString(), QStringLiteral("busy.bin"));
+    }
+
+    void configurationFailures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("never set") << "none" << "Config file name empty";
+        QTest::newRow("missing file") << "missing" << "Config file content error";
+        QTest::newRow("not decipherable") << "undecodable" << "Config file content error";
+        QTest::newRow("no account lines") << "unparsable" << "Config file content error";
+    }
+    void configurationFailures()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        OssFileDownloader worker;
+        DownloadSpies spies(worker);
+        const QString path = sandbox.filePath(kind + ".cfg");
+        if (kind == "undecodable")
+            QVERIFY(!TestConfig::writeUndecodable(path).isEmpty());
+        if (kind == "unparsable")
+            QVERIFY(!TestConfig::writeUnparsable(path).isEmpty());
+        if (kind != "none")
+            worker.setConfigFileName(path.toStdString());
+        QVERIFY(worker.startDownloadFile("docs/any.bin", sandbox.filePath("any.bin").toStdString()));
+        runToEnd(worker, spies);
+        QCOMPARE(spies.failed.count(), 1);
+        QCOMPARE(spies.failed.first().at(2).toString(), message);
+        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::ConfigFileError);
+        QVERIFY(sandbox.requests().isEmpty());
+    }
+
+    void stopDuringSlowTransfer_data()
+    {
+        QTest::addColumn<bool>("byDestructor");
+        QTest::newRow("stop operation") << false;
+        QTest::newRow("destructor") << true;
+    }
+    void stopDuringSlowTransfer()
+    {
+        QFETCH(bool, byDestructor);
+        const std::string key = byDestructor ? "slow-destroyed.bin" : "slow-stopped.bin";
+        const QString local = sandbox.filePath(QString::fromStdString(key));
+        QVERIFY(sandbox.putObject(key, randomBytes(200000)));
+        sandbox.stallDownload(key, 60000, 5);
+        auto worker = std::make_unique<OssFileDownloader>();
+        DownloadSpies spies(*worker);
+        worker->setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker->startDownloadFile(key, local.toStdString()));
+        QTRY_VERIFY_WITH_TIMEOUT(!spies.progress.isEmpty(), 10000);
+
+        QElapsedTimer clock;
+        clock.start();
+        if (byDestructor) {
+            worker.reset();
+        } else {
+            QVERIFY(worker->stopDownloadFile());
+            QVERIFY(!worker->isRunning());
+        }
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        const int progressSeen = spies.progress.count();
+        QTest::qWait(300);
+        QCOMPARE(spies.ends(), 0);
+        QCOMPARE(spies.progress.count(), progressSeen);
+        // The partial local file stays.
+        QVERIFY(QFileInfo::exists(local));
+        QVERIFY(QFileInfo(local).size() < 200000);
+    }
+
+    void stopIdleReturnsAtOnce()
+    {
+        OssFileDownloader worker;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(worker.stopDownloadFile());
+        QVERIFY(clock.elapsed() < 500);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_OssFileDownloader)
+#include "tst_OssFileDownloader.moc"
