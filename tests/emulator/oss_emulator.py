@@ -16,6 +16,7 @@ Commands:
   {"cmd": "bucket", "name": b}          create a bucket
   {"cmd": "put", "bucket": b, "key": k, "data": base64}
   {"cmd": "get", "bucket": b, "key": k} an object's bytes (base64) or null
+  {"cmd": "stat", "bucket": b, "key": k} its size, ETag, type and CRC-64
   {"cmd": "uploads"}                    the multipart uploads still open
   {"cmd": "stop"}
 
@@ -818,6 +819,13 @@ def control(state, command):
             return {"ok": True, "data": None}
         return {"ok": True, "data": base64.b64encode(stored.data).decode(), "etag": stored.etag,
                 "type": stored.type, "contentType": stored.content_type, "crc64": str(stored.crc)}
+    if name == "stat":
+        with state.lock:
+            stored = state.buckets.get(command["bucket"], {}).get(command["key"])
+        if stored is None:
+            return {"ok": True, "exists": False}
+        return {"ok": True, "exists": True, "size": len(stored.data), "etag": stored.etag, "type": stored.type,
+                "crc64": str(stored.crc)}
     if name == "uploads":
         with state.lock:
             uploads = [{"uploadId": i, "bucket": u.bucket, "key": u.key, "parts": sorted(u.parts)}
