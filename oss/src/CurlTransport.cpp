@@ -267,9 +267,7 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const std::atomi
         curl_easy_setopt(easy, CURLOPT_READFUNCTION, readBody);
         curl_easy_setopt(easy, CURLOPT_READDATA, &transfer);
     }
-    if (request.method == "HEAD")
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    else if (request.method != "GET" && request.method != "PUT")
+    if (request.method != "GET" && request.method != "PUT")
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);

@@ -241,6 +241,8 @@ GetObjectOutcome OssClientImpl::getObject(const GetObjectRequest& request)
     if (!outcome.isSuccess())
         return GetObjectOutcome(outcome.error());
     const HttpResponse& response = outcome.result();
+    if (!response.stream)
+        return GetObjectOutcome(withRequestId(OssError(kResponseError, "The service sent no response body."), response));
     const ObjectMetaData metaData(response.headers);
     if (metaData.ContentLength() >= 0 && metaData.ContentLength() != response.bytesReceived) {
         return GetObjectOutcome(withRequestId(

@@ -26,6 +26,7 @@ private slots:
     void putGetRoundTrip();
     void getMissingKeyLeavesStreamUntouched();
     void getIntoFileStream();
+    void getIntoUnwritableStreamFails();
     void getRange();
     void putKeepsContentTypeAndMetadata();
     void authErrors_data();
@@ -210,6 +211,19 @@ void OssOperations::getIntoFileStream()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), data);
+}
+
+void OssOperations::getIntoUnwritableStreamFails()
+{
+    QVERIFY(emulator_.putObject("examplebucket", "file.bin", "data"));
+    GetObjectRequest request(kBucket, "file.bin");
+    request.setResponseStreamFactory([] {
+        return std::make_shared<std::fstream>("/nonexistent/dir/local.bin",
+                                              std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+    });
+    const auto outcome = client_->GetObject(request);
+    QVERIFY(!outcome.isSuccess());
+    QCOMPARE(outcome.error().Code(), std::string("ResponseStreamError"));
 }
 
 void OssOperations::getRange()
