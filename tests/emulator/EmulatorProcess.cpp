@@ -35,6 +35,9 @@ bool EmulatorProcess::start()
         arguments << QStringLiteral("--bucket") << bucket;
     if (options_.nativeCrc64)
         arguments << QStringLiteral("--crc64-library") << QStringLiteral(OSS_EMULATOR_CRC64_LIBRARY);
+    if (!options_.tlsCertificate.isEmpty())
+        arguments << QStringLiteral("--tls-cert") << options_.tlsCertificate << QStringLiteral("--tls-key")
+                  << options_.tlsKey;
     if (options_.verbose)
         arguments << QStringLiteral("--verbose");
 
@@ -77,7 +80,8 @@ bool EmulatorProcess::isRunning() const
 
 QString EmulatorProcess::endpoint() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port_);
+    const QString scheme = options_.tlsCertificate.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
+    return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port_);
 }
 
 bool EmulatorProcess::readLine(QByteArray& line, int timeoutMs)

@@ -25,6 +25,9 @@ public:
         int lifetimeSeconds = 900;
         // Native CRC-64 for large bodies (benchmarks); tests keep the emulator's own.
         bool nativeCrc64 = false;
+        // PEM files: serve HTTPS instead of HTTP.
+        QString tlsCertificate;
+        QString tlsKey;
         bool verbose = false;
     };
 
@@ -41,7 +44,7 @@ public:
     QString errorString() const { return error_; }
 
     quint16 port() const { return port_; }
-    // "http://127.0.0.1:<port>": an IP endpoint, so clients use path style.
+    // "http(s)://127.0.0.1:<port>": an IP endpoint, so clients use path style.
     QString endpoint() const;
     const Options& options() const { return options_; }
 

@@ -42,6 +42,7 @@ import http.server
 import json
 import os
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -843,6 +844,8 @@ def main():
     parser.add_argument("--lifetime", type=float, default=1800, help="seconds until the emulator stops by itself")
     parser.add_argument("--log-file", help="append each request as a JSON line to this file")
     parser.add_argument("--crc64-library", help="shared library with oss_emulator_crc64 for fast CRC-64")
+    parser.add_argument("--tls-cert", help="serve HTTPS with this PEM certificate (and --tls-key)")
+    parser.add_argument("--tls-key", help="PEM private key of --tls-cert")
     parser.add_argument("--verbose", action="store_true", help="print each request on stderr")
     args = parser.parse_args()
 
@@ -855,6 +858,10 @@ def main():
 
     server = Server(("127.0.0.1", args.port), Handler)
     server.state = state
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.verbose = args.verbose
     threading.Thread(target=server.serve_forever, daemon=True).start()
     out_lock = threading.Lock()

@@ -4,6 +4,8 @@
 #include "OssTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTest>
@@ -37,6 +39,7 @@ private slots:
     void missingPartETag();
     void connectionsAreReused();
     void crcCheckCanBeSwitchedOff();
+    void tlsPeerIsVerified();
 
     void cancelRunningDownload();
     void cancelRunningUpload();
@@ -230,6 +233,36 @@ void OssTransport::crcCheckCanBeSwitchedOff()
     const auto client = OssTest::client(emulator_, configuration);
     QVERIFY(emulator_.addFault({{"key", "object.bin"}, {"bad_crc", true}}));
     QVERIFY(client->GetObject(kBucket, "object.bin").isSuccess());
+}
+
+void OssTransport::tlsPeerIsVerified()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString certificate = dir.filePath("cert.pem");
+    const QString key = dir.filePath("key.pem");
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+                              "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", certificate});
+    QVERIFY(openssl.waitForFinished(30000));
+    QCOMPARE(openssl.exitCode(), 0);
+
+    EmulatorProcess::Options options;
+    options.tlsCertificate = certificate;
+    options.tlsKey = key;
+    EmulatorProcess tls(options);
+    QVERIFY2(tls.start(), qPrintable(tls.errorString()));
+    QVERIFY(tls.endpoint().startsWith("https://"));
+
+    // A certificate nobody vouches for is refused by default.
+    const auto untrusted = OssTest::client(tls, shortTimeouts())->ListObjects(kBucket);
+    QVERIFY(!untrusted.isSuccess());
+    QCOMPARE(untrusted.error().Code(), std::string("ClientError:200060"));
+
+    ClientConfiguration trusting = shortTimeouts();
+    trusting.caFile = certificate.toStdString();
+    const auto trusted = OssTest::client(tls, trusting)->ListObjects(kBucket);
+    QVERIFY2(trusted.isSuccess(), trusted.error().Message().c_str());
 }
 
 void OssTransport::cancelRunningDownload()
