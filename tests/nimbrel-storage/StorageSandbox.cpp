@@ -48,7 +48,10 @@ QString operationOf(const QString& method, const QString& key, const QUrlQuery& 
 
 }
 
-StorageSandbox::StorageSandbox() = default;
+StorageSandbox::StorageSandbox(bool nativeCrc64)
+    : nativeCrc64(nativeCrc64)
+{
+}
 
 StorageSandbox::~StorageSandbox() = default;
 
@@ -60,6 +63,7 @@ bool StorageSandbox::start()
     options.buckets = {bucket()};
     options.accessKeyId = accessId();
     options.accessKeySecret = accessSecret();
+    options.nativeCrc64 = nativeCrc64;
     emulator = std::make_unique<EmulatorProcess>(options);
     if (!emulator->start()) {
         qWarning("emulator: %s", qPrintable(emulator->errorString()));

@@ -26,7 +26,8 @@ struct RecordedRequest
 class StorageSandbox
 {
 public:
-    StorageSandbox();
+    // Benchmarks ask for the emulator's native CRC-64 on large bodies.
+    explicit StorageSandbox(bool nativeCrc64 = false);
     ~StorageSandbox();
 
     bool start();
@@ -62,5 +63,6 @@ public:
 private:
     QTemporaryDir folder;
     QString config;
+    bool nativeCrc64;
     std::unique_ptr<EmulatorProcess> emulator;
 };
