@@ -2,16 +2,17 @@
 
 #include "Locations.h"
 #include "QuilmLog.h"
+#include "SystemLocale.h"
 
 #include <CoreGraphics/CoreGraphics.h>
 #include <libproc.h>
 
 #include <QDir>
 #include <QFile>
-#include <QLocale>
 #include <QProcess>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -118,8 +119,9 @@ bool activateWindowToFront(const QString& processName, const QString& windowClas
                                .arg(processName);
     QProcess osascript;
     osascript.start(QStringLiteral("osascript"), {QStringLiteral("-e"), script}, QIODevice::ReadWrite);
-    osascript.waitForFinished(3000);
-    return osascript.exitCode() == 0;
+    // A program that did not start or did not end keeps exit code 0: only a normal end counts.
+    const bool finished = osascript.waitForFinished(3000);
+    return finished && osascript.exitStatus() == QProcess::NormalExit && osascript.exitCode() == 0;
 }
 
 bool Check4KResolutionScreen()
@@ -146,8 +148,7 @@ bool Check4KResolutionScreen(size_t pixelsWide, size_t pixelsHigh, double widthM
 
 QString getPrimaryLanguage()
 {
-    // Qt 6.4 joins the parts of a tag with "-" already.
-    const QStringList languages = QLocale::system().uiLanguages();
+    const QStringList languages = systemUiLanguages();
     return languages.isEmpty() ? QString() : languages.first();
 }
 

@@ -48,6 +48,8 @@ protected:
     void run() override;
 
 private:
+    friend class TestUpgradeToolThread;
+
     // Every change of m_progress goes through these, under m_progressMutex, because
     // decoding updates arrive on the GUI thread while run() changes it.
     void setProgress(double value, bool send);

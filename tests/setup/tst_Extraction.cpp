@@ -1,0 +1,402 @@
+#include "ArchiveExtraction.h"
+#include "LogCapture.h"
+#include "Sandbox.h"
+#include "UpgradeToolThread.h"
+#include "ZipFixture.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+const QString bundleZip = QStringLiteral(":/release_patch/Salvix.zip");
+const QFileDevice::Permissions mode755 = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+    | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+const QFileDevice::Permissions ownerGroupOther = QFileDevice::Permissions(0x7077);
+
+QStringList tempCopies(const Sandbox& sandbox)
+{
+    return QDir(sandbox.tmp()).entryList({"quilm_zip_*"}, QDir::Files | QDir::Hidden);
+}
+
+// Everything below root, as relative paths (links not followed).
+QStringList treeOf(const QString& root)
+{
+    QStringList paths;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(QDir(root).relativeFilePath(it.next()));
+    paths.sort();
+    return paths;
+}
+
+} // namespace
+
+class TestExtraction : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void embeddedArchiveInstallsWholeBundle();
+    void missingDittoGivesNegativeStatus();
+    void failingDittoOnPlainPath();
+    void emptyAndMissingArchive();
+    void selectiveModeTakesFoldersAndVideos();
+    void selectiveModeWithoutMatches();
+    void extractZipToPathCases();
+    void hostileArchive_data();
+    void hostileArchive();
+    void forceRemoveDir_data();
+    void forceRemoveDir();
+};
+
+void TestExtraction::initTestCase()
+{
+    LogCapture::install();
+    QVERIFY(QFileInfo::exists(bundleZip));
+    QVERIFY(QFileInfo::exists(":/release_patch/Salvix"));
+    LogCapture::flush();
+}
+
+void TestExtraction::embeddedArchiveInstallsWholeBundle()
+{
+    Sandbox sandbox;
+    QString zip = bundleZip;
+    QString dest = sandbox.applications();
+    UpgradeToolThread worker;
+    QSignalSpy progress(&worker, &UpgradeToolThread::sendProgress);
+    worker.unZipResourceFiles(zip, dest, false);
+    const QStringList log = LogCapture::flush();
+
+    QCOMPARE(zip, bundleZip);
+    QCOMPARE(progress.count(), 0);
+    QVERIFY(tempCopies(sandbox).isEmpty());
+    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] start unZipResourceFiles from :/release_patch/Salvix.zip to "
+                                       + dest + ", unzipVideoFileOnly=0").size(), 1);
+    const QStringList copied = LogCapture::matching(log, "[UpgradeToolThread] copied Qt resource to temp file:");
+    QCOMPARE(copied.size(), 1);
+    const QRegularExpression tempName("\"" + QRegularExpression::escape(sandbox.tmp()) + "/quilm_zip_[A-Za-z0-9]{6}\\.zip\"");
+    QVERIFY2(tempName.match(copied.first()).hasMatch(), qPrintable(copied.first()));
+    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] ditto unzip succeeded:").size(), 1);
+
+    // Every entry of the archive is there, links as links with their targets.
+    QFile resource(bundleZip);
+    QVERIFY(resource.open(QIODevice::ReadOnly));
+    QZipReader reader(&resource);
+    int links = 0;
+    int videos = 0;
+    for (const QZipReader::FileInfo& entry : reader.fileInfoList()) {
+        const QString path = dest + "/" + entry.filePath;
+        const QFileInfo info(path);
+        if (entry.isSymLink) {
+            ++links;
+            QVERIFY2(info.isSymLink(), qPrintable(path));
+            const QString target = QString::fromUtf8(reader.fileData(entry.filePath));
+            QCOMPARE(QFile::symLinkTarget(path), QDir::cleanPath(info.absolutePath() + "/" + target));
+        } else if (entry.isDir) {
+            QVERIFY2(info.isDir(), qPrintable(path));
+        } else {
+            QVERIFY2(info.isFile() && !info.isSymLink(), qPrintable(path));
+            QCOMPARE(info.size(), entry.size);
+            QCOMPARE(QFile::permissions(path) & ownerGroupOther, entry.permissions & ownerGroupOther);
+            videos += entry.filePath.endsWith(".mp4");
+        }
+    }
+    QVERIFY(links >= 2);
+    QCOMPARE(videos, 24);
+
+    const QString app = dest + "/Salvix.app/Contents";
+    QCOMPARE(QFile::permissions(app + "/MacOS/Salvix") & ownerGroupOther, mode755);
+    QCOMPARE(QFile::permissions(app + "/MacOS/ffmpeg") & ownerGroupOther, mode755);
+    QCOMPARE(QDir(app + "/Resources/image/background").entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+             QStringList({"golden_2K", "golden_4K", "light_2K", "light_4K"}));
+    QVERIFY(QFile::exists(app + "/Resources/image/background/light_4K/ScanThumbnail/ScanThumbnail.mp4"));
+
+    // The installed program runs (its library is found through the version links) and
+    // records how it was started.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SALVIX_STAY_SECONDS", "0");
+    QProcess salvix;
+    salvix.setProcessEnvironment(env);
+    salvix.start(app + "/MacOS/Salvix", {app + "/MacOS", "launch_salvix"});
+    QVERIFY(salvix.waitForFinished(10000));
+    QCOMPARE(salvix.exitCode(), 0);
+    QCOMPARE(Sandbox::read(sandbox.userFolder() + "/salvix_launches.txt"),
+             (app + "/MacOS\tlaunch_salvix\n").toUtf8());
+}
+
+void TestExtraction::missingDittoGivesNegativeStatus()
+{
+    Sandbox sandbox;
+    QString zip = bundleZip;
+    QString dest = sandbox.path() + "/not/yet/there";
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", (sandbox.path() + "/no-tools").toUtf8());
+    UpgradeToolThread worker;
+    worker.unZipResourceFiles(zip, dest, false);
+    qputenv("PATH", path);
+    const QStringList log = LogCapture::flush();
+
+    QVERIFY(QDir(dest).exists());
+    QVERIFY(QDir(dest).isEmpty());
+    QVERIFY(tempCopies(sandbox).isEmpty());
+    const QStringList failed = LogCapture::matching(log, "[UpgradeToolThread] ditto unzip failed, ret=");
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(QRegularExpression("ret= -\\d+ , src= \"[^\"]*quilm_zip_").match(failed.first()).hasMatch(),
+             qPrintable(failed.first()));
+    QVERIFY(failed.first().startsWith("ERROR"));
+}
+
+void TestExtraction::failingDittoOnPlainPath()
+{
+    Sandbox sandbox;
+    QString zip = sandbox.path() + "/broken.zip";
+    QVERIFY(Sandbox::write(zip, "this is not a zip archive"));
+    QString dest = sandbox.path() + "/dest";
+    UpgradeToolThread worker;
+    worker.unZipResourceFiles(zip, dest, false);
+    const QStringList log = LogCapture::flush();
+
+    QVERIFY(LogCapture::matching(log, "copied Qt resource").isEmpty());
+    const QStringList failed = LogCapture::matching(log, "[UpgradeToolThread] ditto unzip failed, ret=");
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(QRegularExpression("ret= [1-9]\\d* , src= \"" + QRegularExpression::escape(zip) + "\"")
+                 .match(failed.first()).hasMatch(), qPrintable(failed.first()));
+}
+
+void TestExtraction::emptyAndMissingArchive()
+{
+    Sandbox sandbox;
+    UpgradeToolThread worker;
+    QString empty;
+    QString dest = sandbox.path() + "/dest";
+    worker.unZipResourceFiles(empty, dest, false);
+    QVERIFY(LogCapture::flush().isEmpty());
+    QVERIFY(!QFileInfo::exists(dest));
+
+    QString missing = sandbox.path() + "/missing.zip";
+    worker.unZipResourceFiles(missing, dest, true);
+    const QStringList log = LogCapture::flush();
+    QCOMPARE(log.size(), 2);
+    QVERIFY(log.at(0).contains("[UpgradeToolThread] start unZipResourceFiles from " + missing + " to " + dest
+                               + ", unzipVideoFileOnly=1"));
+    QVERIFY(log.at(1).contains("[UpgradeToolThread] unZipResourceFiles file not exists: \"" + missing + "\""));
+    QVERIFY(!QFileInfo::exists(dest));
+}
+
+void TestExtraction::selectiveModeTakesFoldersAndVideos()
+{
+    Sandbox sandbox;
+    QString zip = sandbox.path() + "/videos.zip";
+    QVERIFY(writeZip(zip, {
+        {ZipEntry::Dir, "v/", {}},
+        {ZipEntry::Dir, "v/a/", {}},
+        {ZipEntry::File, "v/a/a.mp4", "video a"},
+        {ZipEntry::File, "v/a/B.MP4.part", "video b"},
+        {ZipEntry::File, "v/a/readme.txt", "text"},
+        {ZipEntry::Link, "v/a/link.mp4", "a.mp4"},
+        {ZipEntry::Dir, "__MACOSX/", {}},
+        {ZipEntry::File, "__MACOSX/._a.mp4", "resource fork"},
+        {ZipEntry::File, "missing/parent/c.mp4", "no folder entry before it"},
+    }));
+    QString dest = sandbox.path() + "/dest";
+    QVERIFY(QDir().mkpath(dest));
+
+    UpgradeToolThread worker;
+    QSignalSpy progress(&worker, &UpgradeToolThread::sendProgress);
+    worker.unZipResourceFiles(zip, dest, true);
+    const QStringList log = LogCapture::flush();
+
+    // Selected: 3 folders and 4 videos. Skipped: the 2 "__MACOSX" entries; not creatable: 1.
+    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] unzipVideoFileOnly=true, falling back to QZipReader for selective extract").size(), 1);
+    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] start unZipResourceFiles, and fileCount = 7").size(), 1);
+    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] unZipResourceFiles create dest file " + dest
+                                           + "/missing/parent/c.mp4 failed with 2").size(), 1);
+    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] unZipResourceFiles from " + zip + " to " + dest + " finished").size(), 1);
+
+    QCOMPARE(treeOf(dest), QStringList({"v", "v/a", "v/a/B.MP4.part", "v/a/a.mp4"}));
+    QCOMPARE(Sandbox::read(dest + "/v/a/a.mp4"), QByteArray("video a"));
+    QZipReader reader(zip);
+    QCOMPARE(QFile::permissions(dest + "/v/a/a.mp4") & ownerGroupOther,
+             reader.fileInfoList().at(2).permissions & ownerGroupOther);
+
+    // 300 / 7 per entry written or created, truncated at each send.
+    QList<int> sent;
+    for (const QList<QVariant>& call : progress) {
+        QCOMPARE(call.at(0).toInt(), 1000);
+        sent.append(call.at(1).toInt());
+    }
+    QCOMPARE(sent, QList<int>({42, 85, 128, 171}));
+}
+
+void TestExtraction::selectiveModeWithoutMatches()
+{
+    Sandbox sandbox;
+    QString zip = sandbox.path() + "/plain.zip";
+    QVERIFY(writeZip(zip, {{ZipEntry::File, "readme.txt", "text"}, {ZipEntry::Link, "movie.mp4", "readme.txt"}}));
+    QString dest = sandbox.path() + "/dest";
+    UpgradeToolThread worker;
+    QSignalSpy progress(&worker, &UpgradeToolThread::sendProgress);
+    worker.unZipResourceFiles(zip, dest, true);
+    const QStringList log = LogCapture::flush();
+
+    QCOMPARE(LogCapture::matching(log, "fileCount = 0").size(), 1);
+    QCOMPARE(LogCapture::matching(log, "finished").size(), 1);
+    QCOMPARE(progress.count(), 0);
+    QVERIFY(!QFileInfo::exists(dest));
+}
+
+void TestExtraction::extractZipToPathCases()
+{
+    Sandbox sandbox;
+    const QString dest = sandbox.path() + "/Upgrade";
+    QVERIFY(!extractZipToPath(sandbox.path() + "/missing.zip", dest));
+    QVERIFY(!QFileInfo::exists(dest));
+
+    const QString zip = sandbox.path() + "/Salvix Setup.zip";
+    QVERIFY(writeZip(zip, {
+        {ZipEntry::Dir, "Salvix Setup.app/", {}},
+        {ZipEntry::Dir, "Salvix Setup.app/Contents/", {}},
+        {ZipEntry::File, "Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist("3.3.0")},
+        {ZipEntry::Link, "Salvix Setup.app/Current", "Contents"},
+    }));
+    QVERIFY(extractZipToPath(zip, dest + "/deeper"));
+    QCOMPARE(Sandbox::read(dest + "/deeper/Salvix Setup.app/Contents/Info.plist"), Sandbox::infoPlist("3.3.0"));
+    QVERIFY(QFileInfo(dest + "/deeper/Salvix Setup.app/Current").isSymLink());
+
+    // A destination that cannot be made.
+    QVERIFY(Sandbox::write(sandbox.path() + "/file", "x"));
+    QVERIFY(!extractZipToPath(zip, sandbox.path() + "/file/sub"));
+}
+
+void TestExtraction::hostileArchive_data()
+{
+    QTest::addColumn<QList<ZipEntry>>("entries");
+    QTest::addColumn<bool>("existingLink"); // dest/old -> the outside folder, made beforehand
+    QTest::addColumn<bool>("refused");      // by extractZipToPath
+
+    // "@" stands for the outside folder's absolute path.
+    QTest::newRow("dot-dot inside a path")
+        << QList<ZipEntry>{{ZipEntry::Dir, "a/", {}}, {ZipEntry::File, "a/../../../outside/keep.txt", "changed"},
+                           {ZipEntry::File, "a/../../../outside/new.mp4", "new"}}
+        << false << true;
+    QTest::newRow("leading dot-dot")
+        << QList<ZipEntry>{{ZipEntry::File, "../outside/keep.txt", "changed"}, {ZipEntry::File, "../outside/new.mp4", "new"}}
+        << false << false;
+    QTest::newRow("absolute path")
+        << QList<ZipEntry>{{ZipEntry::File, "@/keep.txt", "changed"}, {ZipEntry::File, "@/new.mp4", "new"}}
+        << false << false;
+    QTest::newRow("through a link the archive makes")
+        << QList<ZipEntry>{{ZipEntry::Link, "lnk", "@"}, {ZipEntry::File, "lnk/keep.txt", "changed"},
+                           {ZipEntry::File, "lnk/new.mp4", "new"}}
+        << false << true;
+    QTest::newRow("through a relative link")
+        << QList<ZipEntry>{{ZipEntry::Dir, "d/", {}}, {ZipEntry::Link, "d/l", "../../outside"},
+                           {ZipEntry::Dir, "d/l/sub/", {}}, {ZipEntry::File, "d/l/new.mp4", "new"}}
+        << false << true;
+    QTest::newRow("file of the same name as a link")
+        << QList<ZipEntry>{{ZipEntry::Link, "keep.mp4", "@/keep.txt"}, {ZipEntry::File, "keep.mp4", "changed"}}
+        << false << true;
+    QTest::newRow("through a link already in the destination")
+        << QList<ZipEntry>{{ZipEntry::Dir, "old/", {}}, {ZipEntry::File, "old/keep.txt", "changed"},
+                           {ZipEntry::File, "old/new.mp4", "new"}}
+        << true << true;
+}
+
+// Nothing outside the destination is created, changed or removed, whichever way the
+// archive is unpacked.
+void TestExtraction::hostileArchive()
+{
+    QFETCH(QList<ZipEntry>, entries);
+    QFETCH(bool, existingLink);
+    QFETCH(bool, refused);
+
+    for (const QString& mode : QStringList{"extractZipToPath", "selective", "ditto"}) {
+        Sandbox sandbox;
+        const QString outside = sandbox.path() + "/outside";
+        QVERIFY(Sandbox::write(outside + "/keep.txt", "original"));
+        QList<ZipEntry> resolved = entries;
+        for (ZipEntry& entry : resolved) {
+            entry.name.replace("@", outside);
+            entry.data.replace("@", outside.toUtf8());
+        }
+        QString zip = sandbox.tmp() + "/hostile.zip";
+        QVERIFY(writeZip(zip, resolved));
+        QString dest = sandbox.path() + "/dest/inner";
+        QVERIFY(QDir().mkpath(dest));
+        if (existingLink)
+            QVERIFY(QFile::link(outside, dest + "/old"));
+        const QStringList before = treeOf(sandbox.path());
+
+        if (mode == "extractZipToPath") {
+            QCOMPARE(extractZipToPath(zip, dest), !refused);
+        } else {
+            UpgradeToolThread worker;
+            worker.unZipResourceFiles(zip, dest, mode == "selective");
+        }
+        LogCapture::flush();
+
+        QCOMPARE(Sandbox::read(outside + "/keep.txt"), QByteArray("original"));
+        QCOMPARE(treeOf(outside), QStringList({"keep.txt"}));
+        // Whatever was written lies inside the destination.
+        for (const QString& path : treeOf(sandbox.path())) {
+            if (!before.contains(path))
+                QVERIFY2(path.startsWith("dest/inner/"), qPrintable(mode + ": " + path));
+        }
+    }
+}
+
+void TestExtraction::forceRemoveDir_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::newRow("missing folder") << "missing";
+    QTest::newRow("plain tree") << "plain";
+    QTest::newRow("read-only tree") << "readonly";
+    QTest::newRow("tree with links out") << "links";
+    QTest::newRow("the folder is a link") << "selflink";
+}
+
+void TestExtraction::forceRemoveDir()
+{
+    QFETCH(QString, layout);
+
+    Sandbox sandbox;
+    const QString target = sandbox.path() + "/image";
+    const QString outside = sandbox.path() + "/outside";
+    QVERIFY(Sandbox::write(outside + "/keep.png", "keep"));
+    if (layout != "missing" && layout != "selflink") {
+        QVERIFY(Sandbox::write(target + "/background/light_2K/Scan/Scan_00000.png", "png"));
+        QVERIFY(Sandbox::write(target + "/background/.hidden", "h"));
+        QVERIFY(Sandbox::write(target + "/top.png", "png"));
+    }
+    if (layout == "readonly") {
+        const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser;
+        const QFileDevice::Permissions readOnlyDir = readOnly | QFileDevice::ExeOwner | QFileDevice::ExeUser;
+        QFile::setPermissions(target + "/top.png", readOnly);
+        QFile::setPermissions(target + "/background/light_2K/Scan/Scan_00000.png", readOnly);
+        QFile::setPermissions(target + "/background/light_2K/Scan", readOnlyDir);
+        QFile::setPermissions(target + "/background", readOnlyDir);
+    }
+    if (layout == "links") {
+        QVERIFY(QFile::link(outside, target + "/dirlink"));
+        QVERIFY(QFile::link(outside + "/keep.png", target + "/filelink.png"));
+        QFile::setPermissions(target + "/background", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    if (layout == "selflink")
+        QVERIFY(QFile::link(outside, target));
+    const QFileDevice::Permissions keepPermissions = QFile::permissions(outside + "/keep.png");
+
+    ::forceRemoveDir(target);
+
+    QVERIFY(!QFileInfo(target).exists() && !QFileInfo(target).isSymLink());
+    QCOMPARE(Sandbox::read(outside + "/keep.png"), QByteArray("keep"));
+    QCOMPARE(QFile::permissions(outside + "/keep.png"), keepPermissions);
+}
+
+QTEST_GUILESS_MAIN(TestExtraction)
+#include "tst_Extraction.moc"
