@@ -46,6 +46,7 @@ private slots:
     void missingDittoGivesNegativeStatus();
     void failingDittoOnPlainPath();
     void emptyAndMissingArchive();
+    void plainPathWithMetadataFolder();
     void selectiveModeTakesFoldersAndVideos();
     void selectiveModeWithoutMatches();
     void extractZipToPathCases();
@@ -187,6 +188,26 @@ void TestExtraction::emptyAndMissingArchive()
                                + ", unzipVideoFileOnly=1"));
     QVERIFY(log.at(1).contains("[UpgradeToolThread] unZipResourceFiles file not exists: \"" + missing + "\""));
     QVERIFY(!QFileInfo::exists(dest));
+}
+
+// A plain path is handed to "ditto" as it is; the stand-in leaves "__MACOSX" out.
+void TestExtraction::plainPathWithMetadataFolder()
+{
+    Sandbox sandbox;
+    QString zip = sandbox.path() + "/plain.zip";
+    QVERIFY(writeZip(zip, {{ZipEntry::Dir, "App.app/", {}},
+                           {ZipEntry::File, "App.app/file", "data"},
+                           {ZipEntry::Dir, "__MACOSX/", {}},
+                           {ZipEntry::Dir, "__MACOSX/App.app/", {}},
+                           {ZipEntry::File, "__MACOSX/App.app/._file", "fork"}}));
+    QString dest = sandbox.path() + "/dest";
+    UpgradeToolThread worker;
+    worker.unZipResourceFiles(zip, dest, false);
+    const QStringList log = LogCapture::flush();
+
+    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] ditto unzip succeeded: \"" + zip + "\"").size(), 1);
+    QVERIFY(LogCapture::matching(log, "copied Qt resource").isEmpty());
+    QCOMPARE(treeOf(dest), QStringList({"App.app", "App.app/file"}));
 }
 
 void TestExtraction::selectiveModeTakesFoldersAndVideos()
