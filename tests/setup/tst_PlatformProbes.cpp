@@ -1,3 +1,4 @@
+#include "LogCapture.h"
 #include "PlatformProbes.h"
 #include "Sandbox.h"
 
@@ -27,6 +28,7 @@ private slots:
     void launchToolPath();
     void resolutionRule_data();
     void resolutionRule();
+    void resolutionLogLine();
     void displayQueriesFollowPrimaryScreen();
     void activateWithoutDisplay();
     void activateRaisesMatchingProcesses();
@@ -211,6 +213,19 @@ void TestPlatformProbes::resolutionRule()
     const double widthMm = diagonalMm * 16.0 / std::sqrt(16.0 * 16.0 + 10.0 * 10.0);
     const double heightMm = diagonalMm * 10.0 / std::sqrt(16.0 * 16.0 + 10.0 * 10.0);
     QCOMPARE(Check4KResolutionScreen(size_t(width), size_t(height), widthMm, heightMm), expected);
+}
+
+void TestPlatformProbes::resolutionLogLine()
+{
+    LogCapture::install();
+    LogCapture::flush();
+    QVERIFY(!Check4KResolutionScreen(2560, 1600, 300.0, 400.0));
+    const QStringList log = LogCapture::flush();
+    QCOMPARE(log.size(), 1);
+    QVERIFY2(log.first().startsWith("INFO  "), qPrintable(log.first()));
+    QVERIFY2(log.first().endsWith(" \"screen pixel width 2560, height 1600, physical length 300mm, width 400mm, "
+                                  "inch size 19.68503937007874\" "),
+             qPrintable(log.first()));
 }
 
 void TestPlatformProbes::displayQueriesFollowPrimaryScreen()
