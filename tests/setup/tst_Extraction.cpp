@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QResource>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -61,6 +62,9 @@ void TestExtraction::initTestCase()
     LogCapture::install();
     QVERIFY(QFileInfo::exists(bundleZip));
     QVERIFY(QFileInfo::exists(":/release_patch/Salvix"));
+    // Stored as it is, so that the copy handed to "ditto" is the archive byte for byte.
+    QCOMPARE(QResource(bundleZip).compressionAlgorithm(), QResource::NoCompression);
+    QCOMPARE(QResource(":/release_patch/Salvix").compressionAlgorithm(), QResource::NoCompression);
     LogCapture::flush();
 }
 
@@ -114,6 +118,7 @@ void TestExtraction::embeddedArchiveInstallsWholeBundle()
     const QString app = dest + "/Salvix.app/Contents";
     QCOMPARE(QFile::permissions(app + "/MacOS/Salvix") & ownerGroupOther, mode755);
     QCOMPARE(QFile::permissions(app + "/MacOS/ffmpeg") & ownerGroupOther, mode755);
+    QCOMPARE(Sandbox::read(app + "/MacOS/Salvix"), Sandbox::read(":/release_patch/Salvix"));
     QCOMPARE(QDir(app + "/Resources/image/background").entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList({"golden_2K", "golden_4K", "light_2K", "light_4K"}));
     QVERIFY(QFile::exists(app + "/Resources/image/background/light_4K/ScanThumbnail/ScanThumbnail.mp4"));
