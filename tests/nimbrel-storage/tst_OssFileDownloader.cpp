@@ -237,6 +237,14 @@ private slots:
         QFETCH(QString, message);
         OssFileDownloader worker;
         DownloadSpies spies(worker);
+
+        // A receiver on the caller's thread gets the code through a queued connection.
+        int queuedCode = 0;
+        QThread* queuedOn = nullptr;
+        connect(&worker, &OssFileDownloader::sigFileDownloadFailed, this, [&](const QString&, const QString&, const QString&, OssFileDownloader::OssErrorCode status) {
+            queuedCode = status;
+            queuedOn = QThread::currentThread();
+        });
         const QString path = sandbox.filePath(kind + ".cfg");
         if (kind == "undecodable")
             QVERIFY(!TestConfig::writeUndecodable(path).isEmpty());
@@ -249,6 +257,8 @@ private slots:
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(2).toString(), message);
         QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::ConfigFileError);
+        QTRY_COMPARE(queuedCode, 5);
+        QCOMPARE(queuedOn, thread());
         QVERIFY(sandbox.requests().isEmpty());
     }
 

@@ -307,6 +307,14 @@ private slots:
             QVERIFY(!TestConfig::writeUnparsable(path).isEmpty());
         OssFileUploader worker;
         UploadSpies spies(worker);
+
+        // A receiver on the caller's thread gets the code through a queued connection.
+        int queuedCode = 0;
+        QThread* queuedOn = nullptr;
+        connect(&worker, &OssFileUploader::sigFileUploadFailed, this, [&](const QString&, const QString&, const QString&, OssFileUploader::OssErrorCode status) {
+            queuedCode = status;
+            queuedOn = QThread::currentThread();
+        });
         if (kind != "none")
             worker.setConfigFileName(path.toStdString());
         worker.SetMultipart(multipart);
@@ -315,6 +323,8 @@ private slots:
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(2).toString(), message);
         QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::ConfigFileError);
+        QTRY_COMPARE(queuedCode, 5);
+        QCOMPARE(queuedOn, thread());
         QVERIFY(sandbox.requests().isEmpty());
     }
 

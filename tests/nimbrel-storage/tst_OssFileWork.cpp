@@ -324,6 +324,14 @@ private slots:
             QVERIFY(!TestConfig::writeUnparsable(path).isEmpty());
         OssFileWork worker;
         WorkSpies spies(worker);
+
+        // A receiver on the caller's thread gets the code through a queued connection.
+        int queuedCode = 0;
+        QThread* queuedOn = nullptr;
+        connect(&worker, &OssFileWork::sigFileWorkFailed, this, [&](int, const QString&, qint64, qint64, const QString&, OssFileWork::OssErrorCode status) {
+            queuedCode = status;
+            queuedOn = QThread::currentThread();
+        });
         if (kind != "none")
             worker.setConfigFileName(path.toStdString());
         QVERIFY(worker.startRemoveFiles({"a", "b"}));
@@ -336,6 +344,8 @@ private slots:
         QCOMPARE(failure.at(3).toLongLong(), -1);
         QCOMPARE(failure.at(4).toString(), message);
         QCOMPARE(codeOf(failure.at(5)), OssFileWork::ConfigFileError);
+        QTRY_COMPARE(queuedCode, 5);
+        QCOMPARE(queuedOn, thread());
         QVERIFY(sandbox.requests().isEmpty());
     }
 
