@@ -1,5 +1,7 @@
 #include "Crc64.h"
 
+#include <cstring>
+
 namespace AlibabaCloud {
 namespace OSS {
 
@@ -26,6 +28,20 @@ struct Tables
     }
 };
 
+uint64_t littleEndianWord(const unsigned char* p)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+#else
+    uint64_t word = 0;
+    for (int i = 7; i >= 0; --i)
+        word = (word << 8) | p[i];
+    return word;
+#endif
+}
+
 const Tables& tables()
 {
     static const Tables instance;
@@ -40,10 +56,7 @@ void Crc64::update(const void* data, size_t length)
     const unsigned char* p = static_cast<const unsigned char*>(data);
     uint64_t crc = state_;
     while (length >= 8) {
-        uint64_t word = 0;
-        for (int i = 7; i >= 0; --i)
-            word = (word << 8) | p[i];
-        crc ^= word;
+        crc ^= littleEndianWord(p);
         crc = tb.t[7][crc & 0xFF] ^ tb.t[6][(crc >> 8) & 0xFF] ^ tb.t[5][(crc >> 16) & 0xFF]
             ^ tb.t[4][(crc >> 24) & 0xFF] ^ tb.t[3][(crc >> 32) & 0xFF] ^ tb.t[2][(crc >> 40) & 0xFF]
             ^ tb.t[1][(crc >> 48) & 0xFF] ^ tb.t[0][crc >> 56];
