@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <fstream>
+#include <future>
 
 using namespace AlibabaCloud::OSS;
 using OssTest::kBucket;
@@ -53,6 +54,7 @@ private slots:
     void deleteObjects();
 
     void uploadProgress();
+    void concurrentRequestsShareOneClient();
     void downloadProgress();
 
 private:
@@ -667,6 +669,27 @@ void OssOperations::downloadProgress()
     empty.setTransferProgress({ProgressLog::handler, &none});
     QVERIFY(client_->GetObject(empty).isSuccess());
     QVERIFY(none.transferred.empty());
+}
+
+void OssOperations::concurrentRequestsShareOneClient()
+{
+    std::vector<std::future<bool>> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.push_back(std::async(std::launch::async, [this, t] {
+            for (int i = 0; i < 5; ++i) {
+                const std::string key = "concurrent/" + std::to_string(t) + "-" + std::to_string(i);
+                const QByteArray data = OssTest::pattern(20000 + t * 1000 + i, t * 10 + i);
+                if (!client_->PutObject(kBucket, key, OssTest::stream(data)).isSuccess())
+                    return false;
+                const auto get = client_->GetObject(kBucket, key);
+                if (!get.isSuccess() || OssTest::content(get.result().Content()) != data)
+                    return false;
+            }
+            return true;
+        }));
+    }
+    for (auto& worker : workers)
+        QVERIFY(worker.get());
 }
 
 QTEST_GUILESS_MAIN(OssOperations)
