@@ -1,0 +1,134 @@
+#include "FfmpegDecodeThread.h"
+
+#include "Locations.h"
+#include "QuilmLog.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+namespace {
+constexpr int kFfmpegTimeoutMs = 60000;
+}
+
+FfmpegDecodeThread::FfmpegDecodeThread(QObject* parent)
+    : QThread(parent)
+    , stopDecoding(false)
+{
+}
+
+FfmpegDecodeThread::~FfmpegDecodeThread()
+{
+    // The video in hand is finished before the thread ends.
+    stopDecoding = true;
+    wait();
+}
+
+void FfmpegDecodeThread::setVideoList(const QList<VideoDecodeInfo>& list)
+{
+    videoList = list;
+}
+
+void FfmpegDecodeThread::addVideoInfo(const VideoDecodeInfo& info)
+{
+    videoList.append(info);
+}
+
+void FfmpegDecodeThread::run()
+{
+    const int total = videoList.size();
+    for (int i = 0; i < total && !stopDecoding; ++i) {
+        const VideoDecodeInfo video = videoList.at(i);
+        emit decodeStarted(video.videoPath);
+
+        const bool ok = decodeVideo(video);
+        // A failed video keeps its source, so the next run decodes it again.
+        if (ok && QFile::exists(video.videoPath))
+            QFile::remove(video.videoPath);
+
+        emit decodeFinished(video.videoPath, ok);
+        emit decodeProgress(i + 1, total, video.videoPath);
+    }
+    emit allDecodeFinished();
+}
+
+bool FfmpegDecodeThread::decodeVideo(const VideoDecodeInfo& video)
+{
+    if (!QFileInfo(video.videoPath).isFile()) {
+        qDebug() << "Video file does not exist:" << video.videoPath;
+        return false;
+    }
+
+    if (!QDir(video.outputDir).exists() && !QDir().mkpath(video.outputDir)) {
+        QLOG_ERROR() << "Failed to create target directory:" << video.outputDir;
+        return false;
+    }
+
+    QList<QString> arguments;
+    const QString program = buildFfmpegCommand(video, arguments);
+    if (program.isEmpty()) {
+        QLOG_ERROR() << "Failed to build FFmpeg command";
+        return false;
+    }
+
+    QProcess process;
+    process.start(program, arguments, QIODevice::ReadWrite);
+    if (!process.waitForFinished(kFfmpegTimeoutMs)) {
+        QLOG_ERROR() << "FFmpeg process timed out or failed to start";
+        return false;
+    }
+
+    process.readAllStandardOutput();
+    const QByteArray errorOutput = process.readAllStandardError();
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return true;
+
+    QLOG_ERROR() << "FFmpeg process failed, exitCode:" << process.exitCode()
+                 << "exitStatus:" << process.exitStatus() << "error:" << errorOutput;
+    return false;
+}
+
+QString FfmpegDecodeThread::buildFfmpegCommand(const VideoDecodeInfo& video, QList<QString>& arguments)
+{
+    arguments.clear();
+    if (video.videoPath.isEmpty() || video.outputDir.isEmpty() || video.outputPattern.isEmpty()) {
+        QLOG_ERROR() << "FfmpegDecodeThread::buildFfmpegCommand cmd empty";
+        return QString();
+    }
+
+    QString outputPath = video.outputDir;
+    if (!outputPath.endsWith(QLatin1Char('/')) && !outputPath.endsWith(QLatin1Char('\\')))
+        outputPath += QLatin1Char('/');
+    outputPath += video.outputPattern;
+
+    QString program;
+    const QString bundledFfmpeg = QString("%1/Contents/MacOS/ffmpeg").arg(getMainFolder());
+    if (QFile::exists(bundledFfmpeg)) {
+        program = bundledFfmpeg;
+        QLOG_INFO() << "[FfmpegDecodeThread] ensuring ffmpeg is executable:" << bundledFfmpeg;
+        QFile::setPermissions(bundledFfmpeg, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                  | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                                  | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                  | QFileDevice::ExeOther);
+    } else {
+        QLOG_INFO() << "Bundled ffmpeg not found at" << bundledFfmpeg << ", falling back to system PATH";
+        program = QStringLiteral("ffmpeg");
+    }
+
+    arguments << QStringLiteral("-i") << video.videoPath
+              << QStringLiteral("-vf") << QString("fps=%1").arg(video.fps)
+              << QStringLiteral("-vframes") << QString("%1").arg(video.frameCount)
+              << QStringLiteral("-start_number") << QStringLiteral("0")
+              << outputPath;
+
+    QString commandText = program;
+    for (const QString& argument : arguments)
+        commandText += QString(" \"%1\"").arg(argument);
+    QLOG_INFO() << "[FfmpegDecodeThread] Full command:" << commandText;
+
+    return program;
+}
