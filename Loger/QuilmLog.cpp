@@ -1,0 +1,221 @@
+#include "QuilmLog.h"
+#include "QuilmLogDest.h"
+
+#include <QAtomicInteger>
+#include <QAtomicPointer>
+#include <QDateTime>
+#include <QList>
+#include <QMutex>
+#include <QRunnable>
+#include <QThreadPool>
+
+namespace QuilmLogging {
+
+static const char TraceString[6] = "TRACE";
+static const char DebugString[6] = "DEBUG";
+static const char InfoString[6] = "INFO ";
+static const char WarnString[6] = "WARN ";
+static const char ErrorString[6] = "ERROR";
+static const char FatalString[6] = "FATAL";
+
+static const QString fmtDateTime(QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz"));
+
+static QAtomicPointer<Logger> sInstance;
+// Guards creation and destruction only; statements read sInstance without it.
+static QBasicMutex sInstanceMutex;
+
+static const char* LevelToText(Level theLevel)
+{
+    switch (theLevel) {
+    case Trace: return TraceString;
+    case Debug: return DebugString;
+    case Info: return InfoString;
+    case Warn: return WarnString;
+    case Error: return ErrorString;
+    case Fatal: return FatalString;
+    case Off: return "";
+    }
+    return InfoString;
+}
+
+class LoggerImpl
+{
+public:
+    LoggerImpl()
+        : threshold(Info)
+        , withTimestamp(true)
+        , withLevelText(true)
+    {
+        threadPool.setMaxThreadCount(1);
+        threadPool.setExpiryTimeout(-1);
+        destinations.reserve(2);
+    }
+
+    QThreadPool threadPool;
+    QMutex logMutex;
+    // Read by every statement without the mutex.
+    QAtomicInteger<int> threshold;
+    QAtomicInteger<bool> withTimestamp;
+    QAtomicInteger<bool> withLevelText;
+    QList<DestinationPtr> destinations;
+};
+
+class LogWriterRunnable : public QRunnable
+{
+public:
+    LogWriterRunnable(const QString& message, Level level)
+        : message(message)
+        , level(level)
+    {
+    }
+
+    void run() override { Logger::instance().write(message, level); }
+
+private:
+    QString message;
+    Level level;
+};
+
+Destination::~Destination() = default;
+
+Logger::Logger()
+    : d(new LoggerImpl)
+{
+}
+
+Logger::~Logger()
+{
+    d->threadPool.waitForDone();
+    delete d;
+    d = nullptr;
+}
+
+Logger& Logger::instance()
+{
+    Logger* logger = sInstance.loadAcquire();
+    if (logger)
+        return *logger;
+
+    QMutexLocker lock(&sInstanceMutex);
+    logger = sInstance.loadRelaxed();
+    if (!logger) {
+        logger = new Logger;
+        sInstance.storeRelease(logger);
+    }
+    return *logger;
+}
+
+void Logger::destroyInstance()
+{
+    QMutexLocker lock(&sInstanceMutex);
+    // The pointer stays set while the destructor drains the queue, because the
+    // writer thread reaches the logger through instance().
+    delete sInstance.loadRelaxed();
+    sInstance.storeRelease(nullptr);
+}
+
+Level Logger::levelFromLogMessage(const QString& logMessage, bool* conversionSucceeded)
+{
+    if (conversionSucceeded)
+        *conversionSucceeded = true;
+
+    static const Level levels[] = { Trace, Debug, Info, Warn, Error, Fatal };
+    for (Level level : levels) {
+        if (logMessage.startsWith(QLatin1String(LevelToText(level))))
+            return level;
+    }
+
+    if (conversionSucceeded)
+        *conversionSucceeded = false;
+    return Off;
+}
+
+void Logger::addDestination(QSharedPointer<Destination> destination)
+{
+    if (destination.isNull())
+        return;
+
+    QMutexLocker lock(&d->logMutex);
+    d->destinations.push_back(destination);
+}
+
+void Logger::setLoggingLevel(Level newLevel)
+{
+    d->threshold.storeRelease(newLevel);
+}
+
+Level Logger::loggingLevel() const
+{
+    return static_cast<Level>(d->threshold.loadAcquire());
+}
+
+void Logger::setIncludeTimestamp(bool e)
+{
+    d->withTimestamp.storeRelease(e);
+}
+
+bool Logger::includeTimestamp() const
+{
+    return d->withTimestamp.loadAcquire();
+}
+
+void Logger::setIncludeLogLevel(bool l)
+{
+    d->withLevelText.storeRelease(l);
+}
+
+bool Logger::includeLogLevel() const
+{
+    return d->withLevelText.loadAcquire();
+}
+
+void Logger::enqueueWrite(const QString& message, Level level)
+{
+    d->threadPool.start(new LogWriterRunnable(message, level), 0);
+}
+
+void Logger::write(const QString& message, Level level)
+{
+    QMutexLocker lock(&d->logMutex);
+    try {
+        for (const DestinationPtr& destination : qAsConst(d->destinations))
+            destination->write(message, level);
+    } catch (...) {
+        // A failing destination costs only this line.
+    }
+}
+
+Logger::Helper::Helper(Level logLevel)
+    : level(logLevel)
+    , debugStream(&buffer)
+{
+}
+
+Logger::Helper::~Helper()
+{
+    try {
+        writeToLog();
+    } catch (...) {
+        // Nothing may escape a destructor; the line is dropped.
+    }
+}
+
+void Logger::Helper::writeToLog()
+{
+    Logger& logger = Logger::instance();
+
+    QString line;
+    if (logger.includeLogLevel()) {
+        line.append(QLatin1String(LevelToText(level)));
+        line.append(QLatin1Char(' '));
+    }
+    if (logger.includeTimestamp()) {
+        line.append(QDateTime::currentDateTime().toString(fmtDateTime));
+        line.append(QLatin1Char(' '));
+    }
+    line.append(buffer);
+
+    logger.enqueueWrite(line, level);
+}
+
+} // namespace QuilmLogging

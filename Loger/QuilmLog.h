@@ -1,0 +1,87 @@
+#ifndef QUILMLOG_H
+#define QUILMLOG_H
+
+#include <QDebug>
+#include <QSharedPointer>
+#include <QString>
+
+namespace QuilmLogging {
+
+enum Level {
+    Trace = 0,
+    Debug,
+    Info,
+    Warn,
+    Error,
+    Fatal,
+    Off
+};
+
+class Destination;
+class LoggerImpl;
+
+// Process-wide logger: statements are formatted on the caller's thread and
+// written by one pool thread to every destination in the order they were added.
+class Logger
+{
+public:
+    static Logger& instance();
+    static void destroyInstance();
+
+    static Level levelFromLogMessage(const QString& logMessage, bool* conversionSucceeded = nullptr);
+
+    ~Logger();
+
+    void addDestination(QSharedPointer<Destination> destination);
+    void setLoggingLevel(Level newLevel);
+    Level loggingLevel() const;
+    void setIncludeTimestamp(bool e);
+    bool includeTimestamp() const;
+    void setIncludeLogLevel(bool l);
+    bool includeLogLevel() const;
+
+    // The line object of one statement; the line is queued when it is destroyed.
+    class Helper
+    {
+    public:
+        explicit Helper(Level logLevel);
+        ~Helper();
+        QDebug& stream() { return debugStream; }
+
+    private:
+        void writeToLog();
+
+        Level level;
+        QString buffer;
+        QDebug debugStream;
+    };
+
+private:
+    friend class LogWriterRunnable;
+
+    Logger();
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    void enqueueWrite(const QString& message, Level level);
+    void write(const QString& message, Level level);
+
+    LoggerImpl* d;
+};
+
+} // namespace QuilmLogging
+
+// The threshold is tested first, so a skipped statement evaluates none of its items.
+#define QLOG_AT_LEVEL(level) \
+    if (QuilmLogging::Logger::instance().loggingLevel() > (level)) { \
+    } else \
+        QuilmLogging::Logger::Helper(level).stream()
+
+#define QLOG_TRACE() QLOG_AT_LEVEL(QuilmLogging::Trace)
+#define QLOG_DEBUG() QLOG_AT_LEVEL(QuilmLogging::Debug)
+#define QLOG_INFO() QLOG_AT_LEVEL(QuilmLogging::Info)
+#define QLOG_WARN() QLOG_AT_LEVEL(QuilmLogging::Warn)
+#define QLOG_ERROR() QLOG_AT_LEVEL(QuilmLogging::Error)
+#define QLOG_FATAL() QLOG_AT_LEVEL(QuilmLogging::Fatal)
+
+#endif // QUILMLOG_H

@@ -1,0 +1,164 @@
+#include "QuilmLogDestFile.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace QuilmLogging {
+
+const int SizeRotationStrategy::MaxBackupCount = 10;
+
+static void reportFailure(const char* text, const QString& name)
+{
+    std::fprintf(stderr, "%s%s", text, name.toLocal8Bit().constData());
+}
+
+namespace {
+
+// Where the numbered part of a log path sits. The "." and "_" are looked for
+// in the file name only: a folder name holding either must never lead the
+// rotation into another folder.
+struct NameParts
+{
+    explicit NameParts(const QString& path)
+    {
+        const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
+        dot = path.lastIndexOf(QLatin1Char('.'));
+        if (dot < nameStart)
+            dot = path.size();
+        underscore = path.lastIndexOf(QLatin1Char('_'));
+        if (underscore < nameStart)
+            underscore = -1;
+        ext = path.mid(dot);
+    }
+
+    int dot;
+    int underscore;
+    QString ext;
+};
+
+} // namespace
+
+RotationStrategy::~RotationStrategy() = default;
+
+void SizeRotationStrategy::setInitialInfo(const QFile& file)
+{
+    currentFileName = file.fileName();
+    currentSizeInBytes = file.size();
+}
+
+void SizeRotationStrategy::includeMessageInCalculation(const QString& message)
+{
+    currentSizeInBytes += message.toUtf8().size();
+}
+
+bool SizeRotationStrategy::shouldRotate()
+{
+    return currentSizeInBytes > maximumSizeInBytes;
+}
+
+QString SizeRotationStrategy::rotate()
+{
+    if (backupCount == 0) {
+        if (!QFile::remove(currentFileName))
+            reportFailure("QuilmLog: backup delete failed ", currentFileName);
+        return QString();
+    }
+
+    // No file was ever opened: there is no name to derive one from.
+    if (currentFileName.isEmpty())
+        return QString();
+
+    const QString& path = currentFileName;
+    const NameParts parts(path);
+
+    QString newName;
+    if (parts.underscore < 0) {
+        newName = path.left(parts.dot) + QLatin1String("_1") + parts.ext;
+    } else {
+        bool isNumber = false;
+        const int number = path.mid(parts.underscore + 1, parts.dot - parts.underscore - 1).toInt(&isNumber);
+        const int next = (isNumber ? number : 0) + 1;
+        if (next == backupCount)
+            newName = path.left(parts.underscore) + parts.ext;
+        else
+            newName = path.left(parts.underscore) + QLatin1Char('_') + QString::number(next) + parts.ext;
+    }
+
+    if (QFile::exists(newName))
+        QFile::remove(newName);
+    return newName;
+}
+
+QString SizeRotationStrategy::findLatestFile(const QString& path)
+{
+    if (backupCount == 0)
+        return path;
+
+    const NameParts parts(path);
+    const QString stem = path.left(parts.underscore >= 0 ? parts.underscore : parts.dot);
+
+    for (int i = backupCount; i >= 1; --i) {
+        const QString candidate = QStringLiteral("%1_%2%3").arg(stem).arg(i).arg(parts.ext);
+        const QFileInfo info(candidate);
+        if (info.exists() && info.size() < maximumSizeInBytes)
+            return candidate;
+    }
+    return path;
+}
+
+void SizeRotationStrategy::setMaximumSizeInBytes(qint64 size)
+{
+    maximumSizeInBytes = qMax<qint64>(0, size);
+}
+
+void SizeRotationStrategy::setBackupCount(int backups)
+{
+    backupCount = qBound(0, backups, MaxBackupCount);
+}
+
+FileDestination::FileDestination(const QString& filePath, RotationStrategyPtr rotator)
+    : rotationStrategy(rotator)
+{
+    file.setFileName(rotationStrategy->findLatestFile(filePath));
+    if (file.open(openMode()))
+        rotationStrategy->setInitialInfo(file);
+    else
+        reportFailure("QuilmLog: could not open log file ", filePath);
+}
+
+QIODevice::OpenMode FileDestination::openMode() const
+{
+    return QIODevice::WriteOnly | QIODevice::Text | rotationStrategy->recommendedOpenModeFlag();
+}
+
+void FileDestination::write(const QString& message, Level)
+{
+    try {
+        rotationStrategy->includeMessageInCalculation(message);
+        if (rotationStrategy->shouldRotate()) {
+            file.close();
+            file.setFileName(rotationStrategy->rotate());
+            if (file.fileName().isEmpty() || !file.open(openMode())) {
+                reportFailure("QuilmLog: could not reopen log file ", file.fileName());
+                return;
+            }
+            rotationStrategy->setInitialInfo(file);
+        }
+
+        if (!file.isOpen())
+            return;
+        file.write(message.toLocal8Bit());
+        file.write("\n", 1);
+        file.flush();
+    } catch (...) {
+        // The line is dropped; the destination stays usable.
+    }
+}
+
+bool FileDestination::isValid()
+{
+    return file.isOpen();
+}
+
+} // namespace QuilmLogging

@@ -1,0 +1,10 @@
+#ifndef LOGER_H
+#define LOGER_H
+
+class Loger
+{
+public:
+    Loger();
+};
+
+#endif // LOGER_H
