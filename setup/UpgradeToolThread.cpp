@@ -1,16 +1,28 @@
 #include "UpgradeToolThread.h"
 
 #include "ArchiveExtraction.h"
+#include "FfmpegDecodeThread.h"
+#include "GlobalConfig.h"
+#include "Locations.h"
+#include "PlatformProbes.h"
 #include "QuilmLog.h"
+#include "Settings.h"
+#include "UpgradeFileCopy.h"
+#include "Versions.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QProcess>
 #include <QSet>
+#include <QSettings>
+#include <QStorageInfo>
 #include <QTemporaryFile>
+#include <QUuid>
 #include <QtGui/private/qzipreader_p.h>
 
 #include <cerrno>
@@ -170,7 +182,518 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
     QLOG_INFO() << QStringLiteral("[UpgradeToolThread] unZipResourceFiles from %1 to %2 finished").arg(zipPath, destPath);
 }
 
-// Placeholder until the install-or-upgrade flow lands in this file.
+// ---- Animation decoding ----
+
+void UpgradeToolThread::decodeAnimate()
+{
+    const QString sourceFolder = getMp4SourceFolder() + QStringLiteral("/background");
+    const QString frameFolder = getImageFolder() + QStringLiteral("/background");
+
+    m_videoCount = countFilesBySuffixIterator(sourceFolder, QStringLiteral("mp4"), true);
+    QLOG_INFO() << "[UpgradeToolThread] decodeAnimate try to decode video count:" << m_videoCount
+                << ", mp4 source:" << sourceFolder << ", png output:" << frameFolder;
+
+    if (!QDir(frameFolder).exists())
+        QDir().mkpath(frameFolder);
+
+    if (!QDir(sourceFolder).exists()) {
+        QLOG_INFO() << "[UpgradeToolThread] decodeAnimate mp4 source folder not exists:" << sourceFolder;
+        emit sendToUpgradeStatus(UPGRADE_VIDEO_SOURCE_MISSING);
+        return;
+    }
+
+    QList<QList<VideoDecodeInfo>> themeLists;
+    int listedCount = 0;
+    const QFileInfoList themes = QDir(sourceFolder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& theme : themes) {
+        QList<VideoDecodeInfo> list;
+        if (parseSubFolderVideoInfo(theme.absoluteFilePath(), frameFolder + QStringLiteral("/") + theme.fileName(), list)) {
+            themeLists.append(list);
+            listedCount += list.size();
+        }
+    }
+    // Linked folders are listed but not counted; the decoding share stays 200 at most
+    // and never divides by a count that is too small.
+    if (listedCount > m_videoCount)
+        m_videoCount = listedCount;
+
+    QList<FfmpegDecodeThread*> decoders;
+    for (const QList<VideoDecodeInfo>& list : std::as_const(themeLists)) {
+        auto* decoder = new FfmpegDecodeThread();
+        connect(decoder, &FfmpegDecodeThread::decodeProgress, this, &UpgradeToolThread::updateDecodeProgress);
+        decoder->setVideoList(list);
+        decoder->start();
+        decoders.append(decoder);
+    }
+
+    for (FfmpegDecodeThread* decoder : std::as_const(decoders)) {
+        decoder->wait();
+        decoder->deleteLater();
+    }
+    QLOG_INFO() << "[UpgradeToolThread] decodeAnimate decoded video count:" << decoders.size();
+}
+
+int UpgradeToolThread::countFilesBySuffixIterator(const QString& folder, const QString& suffix, bool recursive)
+{
+    QDirIterator it(folder, {QStringLiteral("*.") + suffix}, QDir::Files,
+                    recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+    int count = 0;
+    while (it.hasNext()) {
+        it.next();
+        ++count;
+    }
+    return count;
+}
+
+bool UpgradeToolThread::parseSubFolderVideoInfo(QString themeFolder, QString frameFolder, QList<VideoDecodeInfo>& list)
+{
+    const QDir theme(themeFolder);
+    if (!theme.exists()) {
+        QLOG_ERROR() << "[UpgradeToolThread] parseSubFolderVideoInfo folder not exists:" << themeFolder;
+        return false;
+    }
+
+    const QFileInfoList videoFolders = theme.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    list.clear();
+    if (!QDir(frameFolder).exists())
+        QDir().mkpath(frameFolder);
+
+    for (const QFileInfo& folder : videoFolders) {
+        VideoDecodeInfo info;
+        info.videoPath = QString("%1/%2.mp4").arg(folder.absoluteFilePath(), folder.fileName());
+        info.fps = 24;
+        info.frameCount = 72;
+        info.outputDir = QString("%1/%2").arg(frameFolder, folder.fileName());
+        info.outputPattern = folder.fileName() + QStringLiteral("_%05d.png");
+        QLOG_INFO() << "[UpgradeToolThread] parseSubFolderVideoInfo video path:" << info.videoPath;
+        if (QFileInfo(info.videoPath).isFile())
+            list.append(info);
+    }
+    return !list.isEmpty();
+}
+
+// ---- Decision and installation ----
+
+namespace {
+
+const QString kBundleArchive = QStringLiteral(":/release_patch/Salvix.zip");
+const char* const kSpaceText = "*****Quilm Upgrade Tool, Detected Available Size:";
+constexpr qint64 kRequiredSpace = 5368709120LL; // 5 GiB
+
+bool samePath(const QString& a, const QString& b)
+{
+    return QDir::toNativeSeparators(a).compare(QDir::toNativeSeparators(b), Qt::CaseInsensitive) == 0;
+}
+
+// Logs the free space of "/Applications"; a count that cannot be determined is negative.
+qint64 availableSpace(const char* logText)
+{
+    const qint64 bytes = QStorageInfo(getSystemFolder()).bytesAvailable();
+    QLOG_INFO() << logText << bytes / 1048576 << "MB";
+    return bytes;
+}
+
+bool isEnoughSpace(qint64 bytes)
+{
+    return bytes >= kRequiredSpace;
+}
+
+void readVersions(QString& mainToolVersion, QString& patchToolVersion)
+{
+    getOtherFileVersion(getMainInfoPList(), mainToolVersion);
+    patchToolVersion = QCoreApplication::applicationVersion();
+}
+
+bool isNewer(QString older, QString newer)
+{
+    return checkCompareFileNewVersion(older, newer);
+}
+
+} // namespace
+
+struct UpgradeToolThread::RunState
+{
+    QString mainFolder;
+    QString runFile;
+    QString runId;
+    QString exeFilePath;
+    QString mainExeFilePath;
+    QString toUpgradePath;
+    QString upgradeFileVersion;
+    bool isToUpgradeTool = false;
+    bool upgradePerformed = false;
+    bool isDecodeVideo = false;
+};
+
 void UpgradeToolThread::run()
 {
+    QLOG_INFO() << "UpgradeToolThread::run() entered";
+    m_videoCount = 0;
+    m_progressTotal = 1000.0;
+    setProgress(0.0, true);
+    setProgress(1.0, false);
+
+    RunState state;
+    state.mainFolder = getMainFolder();
+    state.exeFilePath = state.mainExeFilePath = getMainToolPath();
+
+    state.runFile = getConfigFilePath();
+    const QString archive = getToUpgradeFilePath();
+    extractZipToPath(archive, getUpgradeFolder());
+
+    state.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    setIni(state.runFile, QString("%1/to_upgrade_file").arg(state.runId),
+           QDir::toNativeSeparators(QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath()));
+
+    state.toUpgradePath = QDir::toNativeSeparators(archive).trimmed();
+    getOtherFileVersion(getUpgradeFolder() + QStringLiteral("Salvix Setup.app/Contents/Info.plist"),
+                        state.upgradeFileVersion);
+
+    QLOG_INFO() << "[UpgradeToolThread] run path:" << QCoreApplication::applicationFilePath()
+                << "version:" << QCoreApplication::applicationVersion()
+                << "gConfig.possible_patch_tool_to_upgrade" << gConfig.possible_patch_tool_to_upgrade;
+
+    if (!(gConfig.possible_patch_tool_to_upgrade && !gConfig.upgrade_reminder_declined))
+        state.toUpgradePath.clear();
+
+    if (!decideAndInstall(state))
+        return;
+
+    const bool archiveExists = !state.toUpgradePath.isEmpty() && QFile::exists(state.toUpgradePath);
+    QLOG_INFO() << "[UpgradeToolThread] run check updatefile or running file toUpgradePath:" << state.toUpgradePath
+                << ", isToUpgradeTool:" << state.isToUpgradeTool
+                << ", gConfig.to_upgrade_reminder:" << gConfig.to_upgrade_reminder
+                << ", QFile::exists(toUpgradePath):" << QFile::exists(state.toUpgradePath);
+
+    if (archiveExists && !state.isToUpgradeTool) {
+        handOver(state);
+        return;
+    }
+
+    const bool decidedToUpgradeTool = state.isToUpgradeTool;
+    state.isToUpgradeTool = state.isToUpgradeTool && archiveExists;
+    state.exeFilePath = QDir::toNativeSeparators(state.mainExeFilePath);
+
+    QString mainToolVersion;
+    QString patchToolVersion;
+    readVersions(mainToolVersion, patchToolVersion);
+    QList<QString> mainParts = mainToolVersion.toLower().split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    QList<QString> patchParts = patchToolVersion.toLower().split(QLatin1Char('.'), Qt::KeepEmptyParts);
+
+    if (!QDir(state.mainFolder).exists())
+        QDir().mkdir(state.mainFolder);
+
+    if (!QFile::exists(state.exeFilePath)) {
+        if (!isEnoughSpace(availableSpace(kSpaceText))) {
+            emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
+            QLOG_INFO() << "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH";
+            return;
+        }
+        emit sendShowProgress();
+        installBundle(InstallPlace::FirstInstall);
+        state.isDecodeVideo = true;
+    } else if (mainParts.size() == patchParts.size() && decidedToUpgradeTool
+               && checkCompareFileNewVersion(mainParts, patchParts)) {
+        if (!isEnoughSpace(availableSpace(kSpaceText))) {
+            emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
+            return;
+        }
+        availableSpace(kSpaceText);
+        emit sendToUpgrade();
+        emit sendShowProgress();
+        installBundle(InstallPlace::UpgradeByVersion);
+        state.isDecodeVideo = true;
+        state.upgradePerformed = true;
+        state.isToUpgradeTool = true;
+    }
+    handOver(state);
+}
+
+bool UpgradeToolThread::decideAndInstall(RunState& state)
+{
+    enum class Outcome { NothingToInstall, Installed, RunningAsUpgradeFile };
+
+    const QString appPath = QCoreApplication::applicationFilePath();
+    const bool archivePresent = !state.toUpgradePath.isEmpty() && QFile::exists(state.toUpgradePath);
+    const bool archiveUsable = archivePresent && !state.upgradeFileVersion.trimmed().isEmpty();
+    if (archiveUsable)
+        state.exeFilePath = state.toUpgradePath;
+
+    QString mainToolVersion;
+    QString patchToolVersion;
+    Outcome outcome = Outcome::NothingToInstall;
+
+    if (archiveUsable && samePath(QFileInfo(appPath).absoluteFilePath(), QFileInfo(state.toUpgradePath).absoluteFilePath())) {
+        // Case B: running as the upgrade file.
+        outcome = Outcome::RunningAsUpgradeFile;
+    } else if (archiveUsable && samePath(appPath, state.mainExeFilePath)) {
+        // Case C.
+        readVersions(mainToolVersion, patchToolVersion);
+        QLOG_INFO() << "[UpgradeToolThread] run upgradeFileVersion:" << state.upgradeFileVersion
+                    << "upgradeToolVersion:" << patchToolVersion << "mainToolVersion:" << mainToolVersion;
+        state.exeFilePath = state.mainExeFilePath;
+        if (isNewer(state.upgradeFileVersion, mainToolVersion) || isNewer(patchToolVersion, mainToolVersion))
+            QLOG_INFO() << "[UpgradeToolThread] macOS: reset exeFilePath to mainExeFilePath (patch tool == main tool)";
+        else
+            QLOG_INFO() << "[UpgradeToolThread] run mainTool while main tool is latest version";
+        setProgress(100.0, true);
+    } else if (archiveUsable) {
+        // Case A.
+        readVersions(mainToolVersion, patchToolVersion);
+        setProgress(100.0, true);
+        QLOG_INFO() << "[UpgradeToolThread] run mainToolVersion:" << mainToolVersion
+                    << "upgradeFileVersion:" << state.upgradeFileVersion << "patchToolVersion:" << patchToolVersion;
+        if (isNewer(mainToolVersion, patchToolVersion) && isNewer(state.upgradeFileVersion, patchToolVersion)) {
+            QLOG_INFO() << "[UpgradeToolThread] run sendToUpgrade and unzip to dest tool while patch tool is newer";
+            emit sendToUpgrade();
+            QFile::remove(state.toUpgradePath);
+            if (!isEnoughSpace(availableSpace(kSpaceText))) {
+                emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
+                QLOG_INFO() << "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH 2";
+                return false;
+            }
+            emit sendShowProgress();
+            installBundle(InstallPlace::CaseA);
+            outcome = Outcome::Installed;
+        }
+    } else if (gConfig.possible_patch_tool_to_upgrade && archivePresent) {
+        // Case D1: the accepted archive stays where it is.
+        readVersions(mainToolVersion, patchToolVersion);
+        QLOG_INFO() << "[UpgradeToolThread] macOS same-binary upgrade check: mainToolVersion:" << mainToolVersion
+                    << "patchToolVersion:" << patchToolVersion << "upgradeFileVersion:" << state.upgradeFileVersion;
+        if (isNewer(mainToolVersion, patchToolVersion)) {
+            state.exeFilePath = state.mainExeFilePath;
+            emit sendToUpgrade();
+            emit sendShowProgress();
+            if (!isEnoughSpace(availableSpace("[UpgradeToolThread] macOS same-binary upgrade, Available Space:"))) {
+                emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
+                return false;
+            }
+            installBundle(InstallPlace::CaseD1);
+            outcome = Outcome::Installed;
+        }
+    } else if (!samePath(appPath, state.mainExeFilePath)) {
+        // Case D2.
+        readVersions(mainToolVersion, patchToolVersion);
+        setProgress(100.0, true);
+        QLOG_INFO() << "[UpgradeToolThread] run mainToolVersion:" << mainToolVersion
+                    << "patchToolVersion:" << patchToolVersion;
+        if (!gConfig.upgrade_reminder_declined && isNewer(mainToolVersion, patchToolVersion)) {
+            QLOG_INFO() << "[UpgradeToolThread] run sendToUpgrade and unzip to dest tool while patch tool is newer";
+            emit sendToUpgrade();
+            if (!isEnoughSpace(availableSpace(kSpaceText))) {
+                emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
+                QLOG_INFO() << "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH 1";
+                return false;
+            }
+            emit sendShowProgress();
+            installBundle(InstallPlace::CaseD2);
+            outcome = Outcome::Installed;
+        }
+    }
+
+    if (outcome != Outcome::NothingToInstall) {
+        waitWhileMainToolRuns(state.mainExeFilePath);
+        state.isToUpgradeTool = true;
+    }
+    if (outcome == Outcome::Installed) {
+        state.upgradePerformed = true;
+        state.isDecodeVideo = true;
+    }
+    return true;
+}
+
+void UpgradeToolThread::installBundle(InstallPlace place)
+{
+    QString zip = kBundleArchive;
+    QString dest = getSystemFolder();
+    const QString img = getImageFolder();
+
+    // Each place has its own marks in the log, and some places none.
+    QString marks;
+    if (place == InstallPlace::CaseA)
+        marks = QStringLiteral("****");
+    else if (place == InstallPlace::CaseD2)
+        marks = QStringLiteral("***");
+    else if (place == InstallPlace::FirstInstall)
+        marks = QStringLiteral("*");
+    const QByteArray deleteText = (marks + QStringLiteral("Quilm Upgrade Tool, start delete dir getImageFolder():")).toUtf8();
+    const QByteArray unzipText = (marks + QStringLiteral("Quilm Upgrade Tool, start unZipResourceFiles:")).toUtf8();
+
+    if (!marks.isEmpty()) {
+        QLOG_INFO() << deleteText.constData() << img;
+    }
+    forceRemoveDir(img);
+    if (place == InstallPlace::CaseD2 || place == InstallPlace::FirstInstall) {
+        QLOG_INFO() << unzipText.constData() << zip << ", to" << dest;
+    }
+
+    unZipResourceFiles(zip, dest, false);
+    setProgress(400.0, false);
+    decodeAnimate();
+    setProgress(700.0, false);
+
+    if (place == InstallPlace::CaseA || place == InstallPlace::CaseD1 || place == InstallPlace::UpgradeByVersion)
+        unZipResourceMainTool();
+}
+
+void UpgradeToolThread::waitWhileMainToolRuns(const QString& mainExeFilePath)
+{
+    // Salvix is never asked to quit: after about ten seconds the run goes on regardless.
+    if (checkQuilmTolvaneRunning(mainExeFilePath)) {
+        for (int pass = 0; pass < 100; ++pass) {
+            progressTick(10);
+            if (!checkQuilmTolvaneRunning(mainExeFilePath))
+                break;
+        }
+    }
+    setProgress(100.0, true);
+}
+
+// ---- Hand-over to the installed application ----
+
+namespace {
+
+// The marker of this run names the archive as the program that runs.
+bool markerNamesArchive(const QString& runFile, const QString& runId, const QString& toUpgradePath)
+{
+    const QString archive = QFileInfo(toUpgradePath).absoluteFilePath();
+    QSettings settings(runFile, QSettings::IniFormat);
+    settings.beginGroup(runId);
+    bool found = false;
+    const QStringList keys = settings.childKeys();
+    for (const QString& key : keys) {
+        if (samePath(settings.value(key).toString(), archive)) {
+            found = true;
+            break;
+        }
+    }
+    settings.endGroup();
+    return found;
+}
+
+void removeRunMarker(const QString& runFile, const QString& runId)
+{
+    QSettings settings(runFile, QSettings::IniFormat);
+    settings.beginGroup(runId);
+    const QStringList keys = settings.childKeys();
+    for (const QString& key : keys)
+        settings.remove(key);
+    settings.endGroup();
+}
+
+QString launchSourcePath()
+{
+    return getIni(getAppSupportFolder() + QStringLiteral("/smart.ini"), QStringLiteral("Tool/LaunchSourceName"), QString());
+}
+
+// An earlier Salvix Setup is replaced by the Salvix Setup of the accepted upgrade, as
+// unpacked into the "Upgrade" folder; never by the archive, which is no program. Without
+// an unpacked upgrade it stays as it is.
+void replaceEarlierSetup(const QString& launchSourcePath)
+{
+    QString source = getUpgradeFolder() + QStringLiteral("/Salvix Setup.app/Contents/MacOS/Salvix Setup");
+    if (!QFileInfo(source).isFile())
+        return;
+    QString target = launchSourcePath;
+    copyToUpgradeFileToPatchTool(target, source);
+}
+
+} // namespace
+
+void UpgradeToolThread::handOver(RunState& state)
+{
+    QLOG_INFO() << "*****Quilm Upgrade Tool, isDecodeVideo:" << state.isDecodeVideo;
+    if (!state.isDecodeVideo)
+        decodeAnimate();
+
+    setProgress(900.0, true);
+    for (int tick = 0; tick < 10; ++tick)
+        progressTick(20);
+
+    int separator = state.exeFilePath.lastIndexOf(QLatin1Char('\\'));
+    if (separator < 0)
+        separator = state.exeFilePath.lastIndexOf(QLatin1Char('/'));
+    const QString programFolder = separator >= 0 ? state.exeFilePath.left(separator) : state.exeFilePath;
+
+    QLOG_INFO() << "[UpgradeToolThread] judge is delete_upgrade_file or launch_salvix";
+    QLOG_INFO() << "[UpgradeToolThread] , upgradePerformed:" << state.upgradePerformed;
+    QLOG_INFO() << "[UpgradeToolThread] , isToUpgradeTool:" << state.isToUpgradeTool;
+    QLOG_INFO() << "[UpgradeToolThread] , gConfig.is_upgrade_tool:" << gConfig.is_upgrade_tool;
+    QLOG_INFO() << "[UpgradeToolThread] exeFilePath:" << state.exeFilePath;
+    QLOG_INFO() << "[UpgradeToolThread] mainExeFilePath:" << state.mainExeFilePath;
+    QLOG_INFO() << "[UpgradeToolThread] toUpgradePath:" << state.toUpgradePath;
+
+    QStringList arguments;
+    bool launchSourceKnown = false;
+    if (state.upgradePerformed || state.isToUpgradeTool || gConfig.is_upgrade_tool) {
+        arguments << programFolder << QStringLiteral("delete_upgrade_file");
+        const QString configLaunchToolPath = launchSourcePath();
+        launchSourceKnown = !configLaunchToolPath.isEmpty();
+        const QString source = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
+        QLOG_INFO() << "[UpgradeToolThread] run ready copy configLaunchToolPath:" << configLaunchToolPath
+                    << ", and toUpgradePath:" << source;
+        replaceEarlierSetup(configLaunchToolPath);
+    } else {
+        arguments << programFolder << QStringLiteral("launch_salvix");
+    }
+
+    if ((gConfig.possible_patch_tool_to_upgrade && !samePath(state.exeFilePath, state.toUpgradePath))
+        || (gConfig.to_upgrade_reminder && !samePath(state.exeFilePath, state.mainExeFilePath)))
+        emit sendShowProgress();
+
+    QThread::msleep(300);
+    QProcess::startDetached(state.exeFilePath, arguments, QString());
+    QThread::msleep(300);
+
+    bool isToolLaunched = checkQuilmTolvaneRunning(state.exeFilePath);
+    if (!isToolLaunched) {
+        if (state.upgradePerformed || state.isToUpgradeTool) {
+            for (int pass = 1; pass <= 100; ++pass) {
+                progressTick(8);
+                if (checkQuilmTolvaneRunning(state.exeFilePath)) {
+                    isToolLaunched = true;
+                    break;
+                }
+                if (pass <= 98 && !markerNamesArchive(state.runFile, state.runId, state.toUpgradePath))
+                    break;
+            }
+        } else {
+            for (int pass = 0; pass < 20; ++pass) {
+                progressTick(40);
+                if (checkQuilmTolvaneRunning(state.exeFilePath)) {
+                    isToolLaunched = true;
+                    break;
+                }
+            }
+        }
+    }
+
+    if (!isToolLaunched) {
+        if (samePath(state.toUpgradePath, state.exeFilePath) && QFile::exists(state.toUpgradePath))
+            QFile::remove(state.toUpgradePath);
+        QLOG_INFO() << "[UpgradeToolThread] run launch failed and retry launch old main tool version";
+        QProcess::startDetached(state.mainExeFilePath, {state.mainFolder, QStringLiteral("launch_salvix")}, QString());
+    }
+
+    QLOG_INFO() << "[UpgradeToolThread] run copyToUpgradeFileToPatchTool called, and upgradePerformed = "
+                << state.upgradePerformed << ", isToUpgradeTool = " << state.isToUpgradeTool
+                << ", and isToolLaunched = " << isToolLaunched;
+
+    if ((state.upgradePerformed || state.isToUpgradeTool) && isToolLaunched && !launchSourceKnown) {
+        const QString configLaunchToolPath = launchSourcePath();
+        if (!configLaunchToolPath.isEmpty()) {
+            const QString source = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
+            QLOG_INFO() << "[UpgradeToolThread] run try copy configLaunchToolPath:" << configLaunchToolPath
+                        << ", and toUpgradePath:" << source;
+            replaceEarlierSetup(configLaunchToolPath);
+        }
+    }
+
+    removeRunMarker(state.runFile, state.runId);
+
+    emit sendProgress(1000, 1000);
+    QThread::msleep(50);
+    emit sendFinish(isToolLaunched);
+    QLOG_INFO() << "UpgradeToolThread::run() finished";
 }

@@ -59,6 +59,15 @@ private:
 
     void extractSelectedEntries(const QString& zipPath, const QString& destPath);
 
+    // One run's values, from the decision to the hand-over.
+    struct RunState;
+    enum class InstallPlace { CaseA, CaseD1, CaseD2, FirstInstall, UpgradeByVersion };
+    // False when the run ended by a space stop.
+    bool decideAndInstall(RunState& state);
+    void installBundle(InstallPlace place);
+    void waitWhileMainToolRuns(const QString& mainExeFilePath);
+    void handOver(RunState& state);
+
     double m_progress;
     double m_progressTotal;
     int m_videoCount;
