@@ -4,6 +4,7 @@
 #include "QuilmLog.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
@@ -11,6 +12,12 @@ static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 namespace Nimbrel {
 
 namespace {
+
+bool isSameFile(const QFile& source, const QFile& dest)
+{
+    const QFileInfo destInfo(dest);
+    return destInfo.exists() && QFileInfo(source).canonicalFilePath() == destInfo.canonicalFilePath();
+}
 
 QString latin1(const std::string& name)
 {
@@ -71,7 +78,9 @@ bool OssFileEncryption::stopEncryptionFile()
 {
     if (isRunning()) {
         stopRequest.request();
-        wait();
+        // Called from the job's own thread it cannot wait; the job then ends at its next check.
+        if (wait())
+            stopRequest.reset();
         successful = false;
     }
     return true;
@@ -99,7 +108,8 @@ void OssFileEncryption::run()
         return;
     }
     QFile dest(QString::fromUtf8(destFileName.c_str()));
-    if (!dest.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Truncating the source itself would destroy it before a byte was read.
+    if (isSameFile(source, dest) || !dest.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         source.close();
         QLOG_INFO() << "[ OssFileEncryption ] Run open destFile fail......";
         emitFailed(OpenDestFileError);

@@ -1,6 +1,9 @@
 #include "Encryption/Aes.h"
 
+#include <QtEndian>
+
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -116,9 +119,11 @@ int Aes::AesEncode(unsigned char* data, int length, unsigned char* key, int keyL
     if (!validLengths(data, length, key, keyLength))
         return -1;
     KeyExpansion(key, keyLength);
+    std::uint32_t keys[22][4];
+    roundKeyRows(keys);
     std::shared_ptr<unsigned char[]> output(new unsigned char[length]);
     for (int offset = 0; offset < length; offset += 16)
-        encodeBlock(data + offset, output.get() + offset);
+        encodeBlock(data + offset, output.get() + offset, keys);
     encodeOutput = output;
     return 0;
 }
@@ -128,9 +133,11 @@ int Aes::AesDecode(unsigned char* data, int length, unsigned char* key, int keyL
     if (!validLengths(data, length, key, keyLength))
         return -1;
     KeyExpansion(key, keyLength);
+    std::uint32_t keys[22][4];
+    roundKeyRows(keys);
     std::shared_ptr<unsigned char[]> output(new unsigned char[length + 8]);
     for (int offset = 0; offset < length; offset += 16)
-        decodeBlock(data + offset, output.get() + offset);
+        decodeBlock(data + offset, output.get() + offset, keys);
     // Lets a caller read the plaintext as a C string.
     output[length] = 0;
     decodeOutput = output;
@@ -177,125 +184,182 @@ int Aes::KeyExpansion(unsigned char* key, int /*keyLength*/)
     return 0;
 }
 
+// The steps themselves, inline so that the block loops below run without a
+// call per step; the public step functions wrap the same code.
+namespace {
+
+// Row r of the state is four contiguous bytes, one per column, so the row and
+// column steps work on whole rows as 32-bit words (byte c of a word is column c).
+inline std::uint32_t loadRow(const unsigned char row[4])
+{
+    std::uint32_t word;
+    std::memcpy(&word, row, 4);
+    return qFromLittleEndian(word);
+}
+
+inline void storeRow(unsigned char row[4], std::uint32_t word)
+{
+    word = qToLittleEndian(word);
+    std::memcpy(row, &word, 4);
+}
+
+// xtime on each of the four bytes of a word.
+inline std::uint32_t xtimeBytes(std::uint32_t word)
+{
+    return ((word & 0x7f7f7f7fu) << 1) ^ (((word >> 7) & 0x01010101u) * 0x1bu);
+}
+
+inline std::uint32_t rotateRight(std::uint32_t word, int bits)
+{
+    return (word >> bits) | (word << (32 - bits));
+}
+
+inline void toState(const unsigned char* buffer, unsigned char state[4][4])
+{
+    for (int r = 0; r < 4; ++r)
+        storeRow(state[r], buffer[r] | (buffer[4 + r] << 8) | (buffer[8 + r] << 16)
+                               | (static_cast<std::uint32_t>(buffer[12 + r]) << 24));
+}
+
+inline void fromState(unsigned char* buffer, const unsigned char state[4][4])
+{
+    for (int r = 0; r < 4; ++r) {
+        const std::uint32_t row = loadRow(state[r]);
+        for (int c = 0; c < 4; ++c)
+            buffer[4 * c + r] = static_cast<unsigned char>(row >> (8 * c));
+    }
+}
+
+// Round-key words hold a column each, most significant byte in row 0; the
+// block loops want them as rows.
+inline void rowKeys(const unsigned int* words, std::uint32_t rows[4])
+{
+    for (int r = 0; r < 4; ++r) {
+        const int shift = 24 - 8 * r;
+        rows[r] = ((words[0] >> shift) & 0xff) | (((words[1] >> shift) & 0xff) << 8)
+                  | (((words[2] >> shift) & 0xff) << 16) | (((words[3] >> shift) & 0xff) << 24);
+    }
+}
+
+inline void addRowKeys(unsigned char state[4][4], const std::uint32_t rows[4])
+{
+    for (int r = 0; r < 4; ++r)
+        storeRow(state[r], loadRow(state[r]) ^ rows[r]);
+}
+
+inline void addRoundKey(unsigned char state[4][4], const unsigned int* words)
+{
+    std::uint32_t rows[4];
+    rowKeys(words, rows);
+    addRowKeys(state, rows);
+}
+
+inline void substitute(const unsigned char* table, unsigned char state[4][4])
+{
+    for (int r = 0; r < 4; ++r) {
+        const std::uint32_t row = loadRow(state[r]);
+        storeRow(state[r], table[row & 0xff] | (table[(row >> 8) & 0xff] << 8) | (table[(row >> 16) & 0xff] << 16)
+                               | (static_cast<std::uint32_t>(table[row >> 24]) << 24));
+    }
+}
+
+// Left by r columns is right by r bytes in the row word.
+inline void shiftRows(unsigned char state[4][4])
+{
+    for (int r = 1; r < 4; ++r)
+        storeRow(state[r], rotateRight(loadRow(state[r]), 8 * r));
+}
+
+inline void invShiftRows(unsigned char state[4][4])
+{
+    for (int r = 1; r < 4; ++r)
+        storeRow(state[r], rotateRight(loadRow(state[r]), 32 - 8 * r));
+}
+
+// 02 03 01 01 written as a ^ (a0^a1^a2^a3) ^ 2(a ^ next), all four columns at once.
+inline void mixColumns(unsigned char state[4][4])
+{
+    const std::uint32_t a0 = loadRow(state[0]);
+    const std::uint32_t a1 = loadRow(state[1]);
+    const std::uint32_t a2 = loadRow(state[2]);
+    const std::uint32_t a3 = loadRow(state[3]);
+    const std::uint32_t all = a0 ^ a1 ^ a2 ^ a3;
+    storeRow(state[0], a0 ^ all ^ xtimeBytes(a0 ^ a1));
+    storeRow(state[1], a1 ^ all ^ xtimeBytes(a1 ^ a2));
+    storeRow(state[2], a2 ^ all ^ xtimeBytes(a2 ^ a3));
+    storeRow(state[3], a3 ^ all ^ xtimeBytes(a3 ^ a0));
+}
+
+// 0e 0b 0d 09 factors into 05 00 04 00, applied first, then 02 03 01 01.
+inline void invMixColumns(unsigned char state[4][4])
+{
+    const std::uint32_t a0 = loadRow(state[0]);
+    const std::uint32_t a1 = loadRow(state[1]);
+    const std::uint32_t a2 = loadRow(state[2]);
+    const std::uint32_t a3 = loadRow(state[3]);
+    const std::uint32_t even = xtimeBytes(xtimeBytes(a0 ^ a2));
+    const std::uint32_t odd = xtimeBytes(xtimeBytes(a1 ^ a3));
+    storeRow(state[0], a0 ^ even);
+    storeRow(state[1], a1 ^ odd);
+    storeRow(state[2], a2 ^ even);
+    storeRow(state[3], a3 ^ odd);
+    mixColumns(state);
+}
+
+}
+
 int Aes::TranSTRtoArray(unsigned char* buffer, unsigned char state[4][4])
 {
-    for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 4; ++r)
-            state[r][c] = buffer[4 * c + r];
+    toState(buffer, state);
     return 0;
 }
 
 int Aes::TranArraytoSTR(unsigned char* buffer, unsigned char state[4][4])
 {
-    for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 4; ++r)
-            buffer[4 * c + r] = state[r][c];
+    fromState(buffer, state);
     return 0;
 }
 
 int Aes::AddRoundKey(unsigned char state[4][4], unsigned int* words)
 {
-    for (int c = 0; c < 4; ++c) {
-        state[0][c] ^= static_cast<unsigned char>(words[c] >> 24);
-        state[1][c] ^= static_cast<unsigned char>(words[c] >> 16);
-        state[2][c] ^= static_cast<unsigned char>(words[c] >> 8);
-        state[3][c] ^= static_cast<unsigned char>(words[c]);
-    }
+    addRoundKey(state, words);
     return 0;
 }
 
 int Aes::TranBytes(unsigned char state[4][4])
 {
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            state[r][c] = sboxTable[state[r][c]];
+    substitute(sboxTable, state);
     return 0;
 }
 
 int Aes::InvTranBytes(unsigned char state[4][4])
 {
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            state[r][c] = reverseSboxTable[state[r][c]];
+    substitute(reverseSboxTable, state);
     return 0;
 }
 
 int Aes::ShiftRows(unsigned char state[4][4])
 {
-    unsigned char t = state[1][0];
-    state[1][0] = state[1][1];
-    state[1][1] = state[1][2];
-    state[1][2] = state[1][3];
-    state[1][3] = t;
-
-    t = state[2][0];
-    state[2][0] = state[2][2];
-    state[2][2] = t;
-    t = state[2][1];
-    state[2][1] = state[2][3];
-    state[2][3] = t;
-
-    t = state[3][3];
-    state[3][3] = state[3][2];
-    state[3][2] = state[3][1];
-    state[3][1] = state[3][0];
-    state[3][0] = t;
+    shiftRows(state);
     return 0;
 }
 
 int Aes::InvShiftRows(unsigned char state[4][4])
 {
-    unsigned char t = state[1][3];
-    state[1][3] = state[1][2];
-    state[1][2] = state[1][1];
-    state[1][1] = state[1][0];
-    state[1][0] = t;
-
-    t = state[2][0];
-    state[2][0] = state[2][2];
-    state[2][2] = t;
-    t = state[2][1];
-    state[2][1] = state[2][3];
-    state[2][3] = t;
-
-    t = state[3][0];
-    state[3][0] = state[3][1];
-    state[3][1] = state[3][2];
-    state[3][2] = state[3][3];
-    state[3][3] = t;
+    invShiftRows(state);
     return 0;
 }
 
-// 02 03 01 01 written as a ^ (a0^a1^a2^a3) ^ 2(a ^ next): one doubling per
-// byte instead of general products.
 int Aes::MixCols(unsigned char state[4][4])
 {
-    for (int c = 0; c < 4; ++c) {
-        const unsigned char a0 = state[0][c];
-        const unsigned char a1 = state[1][c];
-        const unsigned char a2 = state[2][c];
-        const unsigned char a3 = state[3][c];
-        const unsigned char all = a0 ^ a1 ^ a2 ^ a3;
-        state[0][c] = a0 ^ all ^ xtime(a0 ^ a1);
-        state[1][c] = a1 ^ all ^ xtime(a1 ^ a2);
-        state[2][c] = a2 ^ all ^ xtime(a2 ^ a3);
-        state[3][c] = a3 ^ all ^ xtime(a3 ^ a0);
-    }
+    mixColumns(state);
     return 0;
 }
 
-// 0e 0b 0d 09 factors into 05 00 04 00, applied first, then 02 03 01 01.
 int Aes::InvMixCols(unsigned char state[4][4])
 {
-    for (int c = 0; c < 4; ++c) {
-        const unsigned char even = xtime(xtime(state[0][c] ^ state[2][c]));
-        const unsigned char odd = xtime(xtime(state[1][c] ^ state[3][c]));
-        state[0][c] ^= even;
-        state[1][c] ^= odd;
-        state[2][c] ^= even;
-        state[3][c] ^= odd;
-    }
-    return MixCols(state);
+    invMixColumns(state);
+    return 0;
 }
 
 unsigned char Aes::Gmul(unsigned char a, unsigned char b)
@@ -309,38 +373,45 @@ unsigned char Aes::Gmul(unsigned char a, unsigned char b)
     return product;
 }
 
-void Aes::encodeBlock(const unsigned char* in, unsigned char* out)
+// `keys` holds the 22 round keys as rows: the schedule's 11, then the reversed copy's.
+void Aes::encodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4])
 {
     unsigned char state[4][4];
-    TranSTRtoArray(const_cast<unsigned char*>(in), state);
-    AddRoundKey(state, &roundKeys[0]);
+    toState(in, state);
+    addRowKeys(state, keys[0]);
     for (int round = 1; round < 10; ++round) {
-        TranBytes(state);
-        ShiftRows(state);
-        MixCols(state);
-        AddRoundKey(state, &roundKeys[4 * round]);
+        substitute(sboxTable, state);
+        shiftRows(state);
+        mixColumns(state);
+        addRowKeys(state, keys[round]);
     }
-    TranBytes(state);
-    ShiftRows(state);
-    AddRoundKey(state, &roundKeys[40]);
-    TranArraytoSTR(out, state);
+    substitute(sboxTable, state);
+    shiftRows(state);
+    addRowKeys(state, keys[10]);
+    fromState(out, state);
 }
 
-void Aes::decodeBlock(const unsigned char* in, unsigned char* out)
+void Aes::decodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4])
 {
     unsigned char state[4][4];
-    TranSTRtoArray(const_cast<unsigned char*>(in), state);
-    AddRoundKey(state, &roundKeys[44]);
+    toState(in, state);
+    addRowKeys(state, keys[11]);
     for (int round = 1; round < 10; ++round) {
-        InvTranBytes(state);
-        InvShiftRows(state);
-        AddRoundKey(state, &roundKeys[44 + 4 * round]);
-        InvMixCols(state);
+        substitute(reverseSboxTable, state);
+        invShiftRows(state);
+        addRowKeys(state, keys[11 + round]);
+        invMixColumns(state);
     }
-    InvTranBytes(state);
-    InvShiftRows(state);
-    AddRoundKey(state, &roundKeys[84]);
-    TranArraytoSTR(out, state);
+    substitute(reverseSboxTable, state);
+    invShiftRows(state);
+    addRowKeys(state, keys[21]);
+    fromState(out, state);
+}
+
+void Aes::roundKeyRows(std::uint32_t (*keys)[4]) const
+{
+    for (int k = 0; k < 22; ++k)
+        rowKeys(&roundKeys[4 * k], keys[k]);
 }
 
 }

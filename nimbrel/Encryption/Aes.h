@@ -2,6 +2,7 @@
 
 #include "NimbrelExport.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -44,8 +45,9 @@ public:
     std::shared_ptr<unsigned char[]> decodeOutput;
 
 private:
-    void encodeBlock(const unsigned char* in, unsigned char* out);
-    void decodeBlock(const unsigned char* in, unsigned char* out);
+    void roundKeyRows(std::uint32_t (*keys)[4]) const;
+    void encodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4]);
+    void decodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4]);
 
     // Words 0-43: the key schedule; 44-87: its round keys in reverse order.
     unsigned int roundKeys[88];

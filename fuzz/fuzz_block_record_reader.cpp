@@ -1,0 +1,33 @@
+// Feeds arbitrary bytes to the block-record reader as a whole encrypted file.
+#include "BlockRecordReader.h"
+
+#include <QBuffer>
+#include <QByteArray>
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer source(&input);
+    source.open(QIODevice::ReadOnly);
+    QByteArray output;
+    QBuffer dest(&output);
+    dest.open(QIODevice::WriteOnly);
+
+    Nimbrel::BlockRecordReader reader;
+    qint64 consumed = 0;
+    while (!source.atEnd()) {
+        if (reader.readRecord(source, dest) != Nimbrel::BlockRecordReader::RecordRead)
+            break;
+        const int length = reader.cipherLength();
+        if (length <= 0 || length > Nimbrel::BlockRecordReader::maxCipherLength || length % 16 != 0)
+            std::abort();
+        consumed += length;
+    }
+    // Plaintext never outgrows the ciphertext it came from.
+    if (output.size() > consumed || consumed > static_cast<qint64>(size))
+        std::abort();
+    return 0;
+}

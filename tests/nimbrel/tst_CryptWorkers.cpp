@@ -1,0 +1,554 @@
+#include "CryptFixtures.h"
+#include "OssFileDecryption.h"
+#include "OssFileEncryption.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+using namespace CryptFixtures;
+using Nimbrel::OssFileDecryption;
+using Nimbrel::OssFileEncryption;
+
+namespace {
+
+using ProgressList = QList<QPair<qint64, qint64>>;
+
+// What one job reported, gathered on the worker thread.
+struct JobOutcome
+{
+    ProgressList progress;
+    int finished = 0;
+    QList<int> failedCodes;
+    QStringList names;
+    bool successful = false;
+};
+
+// Connects directly, so the outcome is complete once the thread has ended.
+void observe(OssFileEncryption& worker, JobOutcome& outcome)
+{
+    QObject::connect(&worker, &OssFileEncryption::sigEncryptionProgress, &worker,
+                     [&outcome](QString, QString, qint64 done, qint64 total) { outcome.progress.append({done, total}); },
+                     Qt::DirectConnection);
+    QObject::connect(&worker, &OssFileEncryption::sigEncryptionFinished, &worker,
+                     [&outcome](QString source, QString dest) {
+                         ++outcome.finished;
+                         outcome.names = QStringList{source, dest};
+                     },
+                     Qt::DirectConnection);
+    QObject::connect(&worker, &OssFileEncryption::sigEncryptionFailed, &worker,
+                     [&outcome](QString source, QString dest, OssFileEncryption::OssErrorCode status) {
+                         outcome.failedCodes.append(status);
+                         outcome.names = QStringList{source, dest};
+                     },
+                     Qt::DirectConnection);
+}
+
+void observe(OssFileDecryption& worker, JobOutcome& outcome)
+{
+    QObject::connect(&worker, &OssFileDecryption::sigDecryptionProgress, &worker,
+                     [&outcome](QString, QString, qint64 done, qint64 total) { outcome.progress.append({done, total}); },
+                     Qt::DirectConnection);
+    QObject::connect(&worker, &OssFileDecryption::sigDecryptionFinished, &worker,
+                     [&outcome](QString source, QString dest) {
+                         ++outcome.finished;
+                         outcome.names = QStringList{source, dest};
+                     },
+                     Qt::DirectConnection);
+    QObject::connect(&worker, &OssFileDecryption::sigDecryptionFailed, &worker,
+                     [&outcome](QString source, QString dest, OssFileDecryption::OssErrorCode status) {
+                         outcome.failedCodes.append(status);
+                         outcome.names = QStringList{source, dest};
+                     },
+                     Qt::DirectConnection);
+}
+
+bool start(OssFileEncryption& worker, const QString& source, const QString& dest)
+{
+    return worker.startEncryptionFile(source.toStdString(), dest.toStdString());
+}
+
+bool start(OssFileDecryption& worker, const QString& source, const QString& dest)
+{
+    return worker.startDecryptionFile(source.toStdString(), dest.toStdString());
+}
+
+bool stop(OssFileEncryption& worker)
+{
+    return worker.stopEncryptionFile();
+}
+
+bool stop(OssFileDecryption& worker)
+{
+    return worker.stopDecryptionFile();
+}
+
+template <typename Worker>
+JobOutcome runJob(const QString& source, const QString& dest)
+{
+    Worker worker;
+    JobOutcome outcome;
+    observe(worker, outcome);
+    if (!start(worker, source, dest))
+        return outcome;
+    worker.wait();
+    outcome.successful = worker.isSuccessful();
+    return outcome;
+}
+
+ProgressList plainProgress(qint64 size)
+{
+    ProgressList list;
+    for (qint64 done = 1024; done < size + 1024; done += 1024)
+        list.append({qMin(done, size), size});
+    return list;
+}
+
+}
+
+class TestCryptWorkers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void workedExample();
+    void roundTrip_data();
+    void roundTrip();
+    void damagedInput_data();
+    void damagedInput();
+    void acceptedOddities_data();
+    void acceptedOddities();
+    void missingSource();
+    void unwritableDestination();
+    void destinationIsSource();
+    void runWithoutNames();
+    void startRefusesEmptyNames();
+    void startRefusesWhileRunning();
+    void stopRunningJob();
+    void destroyRunningWorker();
+    void stopIdleWorker();
+    void workerRunsAgain();
+    void codeTravelsQueued();
+    void namesReachSignalsAsLatin1();
+
+private:
+    template <typename Worker>
+    void stopAfterFirstRecord(Worker& worker, std::atomic<int>& records, const QString& source, const QString& dest);
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QString path(const QString& name) const { return dir->filePath(name); }
+};
+
+void TestCryptWorkers::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+void TestCryptWorkers::workedExample()
+{
+    const QByteArray plain = randomBytes(2500, 2500);
+    writeFile(path("plain"), plain);
+
+    const JobOutcome encrypted = runJob<OssFileEncryption>(path("plain"), path("enc"));
+    QCOMPARE(encrypted.finished, 1);
+    QVERIFY(encrypted.failedCodes.isEmpty());
+    QVERIFY(encrypted.successful);
+    QCOMPARE(encrypted.progress, (ProgressList{{1024, 2500}, {2048, 2500}, {2500, 2500}}));
+
+    const QByteArray blocks = readFile(path("enc"));
+    QCOMPARE(blocks.size(), 2530);
+    QCOMPARE(blocks.mid(0, 6), QByteArray("001024"));
+    QCOMPARE(blocks.mid(1030, 6), QByteArray("001024"));
+    QCOMPARE(blocks.mid(2060, 6).toHex(), QByteArray("313030343634"));
+    QCOMPARE(blocks.mid(6, 1024), encipher(plain.mid(0, 1024)));
+    QCOMPARE(blocks.mid(1036, 1024), encipher(plain.mid(1024, 1024)));
+    QCOMPARE(blocks.mid(2066), encipher(plain.mid(2048) + QByteArray(12, '\x0c')));
+
+    const JobOutcome decrypted = runJob<OssFileDecryption>(path("enc"), path("dec"));
+    QCOMPARE(decrypted.finished, 1);
+    QVERIFY(decrypted.successful);
+    QCOMPARE(decrypted.progress, (ProgressList{{1024, 2530}, {2048, 2530}, {2512, 2530}}));
+    QCOMPARE(readFile(path("dec")), plain);
+}
+
+void TestCryptWorkers::roundTrip_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QByteArray>("headers");
+    QTest::newRow("empty") << 0 << QByteArray();
+    QTest::newRow("1 byte") << 1 << QByteArray("100016");
+    QTest::newRow("15 bytes") << 15 << QByteArray("100016");
+    QTest::newRow("16 bytes") << 16 << QByteArray("000016");
+    QTest::newRow("17 bytes") << 17 << QByteArray("100032");
+    QTest::newRow("1024 bytes") << 1024 << QByteArray("001024");
+    QTest::newRow("1025 bytes") << 1025 << QByteArray("001024100016");
+    QTest::newRow("3 MiB and 5 bytes") << 3 * 1024 * 1024 + 5 << QByteArray();
+}
+
+void TestCryptWorkers::roundTrip()
+{
+    QFETCH(int, size);
+    QFETCH(QByteArray, headers);
+    const QByteArray plain = randomBytes(size, static_cast<quint32>(size) + 7);
+    writeFile(path("plain"), plain);
+
+    const JobOutcome encrypted = runJob<OssFileEncryption>(path("plain"), path("enc"));
+    QCOMPARE(encrypted.finished, 1);
+    QVERIFY(encrypted.successful);
+    QCOMPARE(encrypted.progress, plainProgress(size));
+
+    const QByteArray blocks = readFile(path("enc"));
+    QCOMPARE(blocks, expectedBlockFile(plain));
+    if (!headers.isEmpty()) {
+        QCOMPARE(blocks.left(6), headers.left(6));
+        if (headers.size() > 6)
+            QCOMPARE(blocks.mid(1030, 6), headers.mid(6));
+    }
+
+    const JobOutcome decrypted = runJob<OssFileDecryption>(path("enc"), path("dec"));
+    QCOMPARE(decrypted.finished, 1);
+    QVERIFY(decrypted.failedCodes.isEmpty());
+    QVERIFY(decrypted.successful);
+    QCOMPARE(decrypted.progress.size(), encrypted.progress.size());
+    if (!decrypted.progress.isEmpty())
+        QCOMPARE(decrypted.progress.last(), qMakePair(blocks.size() - 6 * decrypted.progress.size(), blocks.size()));
+    QVERIFY(readFile(path("dec")) == plain);
+    QVERIFY(QFileInfo::exists(path("dec")));
+}
+
+void TestCryptWorkers::damagedInput_data()
+{
+    QTest::addColumn<QByteArray>("blockFile");
+    const QByteArray block16 = randomBytes(16, 1);
+    QByteArray padBeyond = randomBytes(15, 2) + QByteArray(1, char(100));
+    QByteArray negativePad = randomBytes(15, 3) + QByteArray(1, char(0xf0));
+    QByteArray padOneOver = randomBytes(15, 4) + QByteArray(1, char(17));
+
+    QTest::newRow("cut inside the header") << QByteArray("0010");
+    QTest::newRow("two header bytes") << QByteArray("00");
+    QTest::newRow("length 0") << QByteArray("000000") + encipher(block16);
+    QTest::newRow("letters after the flag") << QByteArray("0abcde") + encipher(block16);
+    QTest::newRow("length 1040") << record("001040", randomBytes(1040, 5));
+    QTest::newRow("length 99999") << QByteArray("099999") + randomBytes(2048, 6);
+    QTest::newRow("flagged length 99999") << QByteArray("199999") + randomBytes(2048, 6);
+    QTest::newRow("length 20") << QByteArray("000020") + randomBytes(20, 7);
+    QTest::newRow("length 12 before a letter") << QByteArray("012a45") + randomBytes(12, 8);
+    QTest::newRow("header without content") << QByteArray("000016");
+    QTest::newRow("cut inside the ciphertext") << record("001024", randomBytes(1024, 9)).left(6 + 500);
+    QTest::newRow("pad count beyond the record") << record("100016", padBeyond);
+    QTest::newRow("pad count one beyond") << record("100016", padOneOver);
+    QTest::newRow("negative pad count") << record("100016", negativePad);
+    QTest::newRow("good record, then a cut one")
+        << record("001024", randomBytes(1024, 10)) + record("100016", randomBytes(16, 11)).left(10);
+}
+
+void TestCryptWorkers::damagedInput()
+{
+    QFETCH(QByteArray, blockFile);
+    writeFile(path("enc"), blockFile);
+    const JobOutcome outcome = runJob<OssFileDecryption>(path("enc"), path("dec"));
+    QCOMPARE(outcome.failedCodes, QList<int>{OssFileDecryption::FileOperationError});
+    QCOMPARE(outcome.finished, 0);
+    QVERIFY(!outcome.successful);
+    QVERIFY(!QFileInfo::exists(path("dec")));
+    QCOMPARE(readFile(path("enc")), blockFile);
+}
+
+void TestCryptWorkers::acceptedOddities_data()
+{
+    QTest::addColumn<QByteArray>("blockFile");
+    QTest::addColumn<QByteArray>("plain");
+    const QByteArray data16 = randomBytes(16, 21);
+    const QByteArray data1024 = randomBytes(1024, 22);
+    QByteArray zeroPad = randomBytes(15, 23) + QByteArray(1, '\0');
+    QByteArray wholePad(16, char(16));
+
+    QTest::newRow("flag neither 0 nor 1") << record("700016", data16) << data16;
+    QTest::newRow("flagged with pad count 0") << record("100016", zeroPad) << zeroPad;
+    QTest::newRow("pad count equal to the record") << record("100016", wholePad) << QByteArray();
+    QTest::newRow("cut ciphertext of whole blocks") << record("001024", data1024).left(6 + 512) << data1024.left(512);
+    QTest::newRow("length ends at a letter") << record("00032x", data1024.left(32)) << data1024.left(32);
+}
+
+void TestCryptWorkers::acceptedOddities()
+{
+    QFETCH(QByteArray, blockFile);
+    QFETCH(QByteArray, plain);
+    writeFile(path("enc"), blockFile);
+    const JobOutcome outcome = runJob<OssFileDecryption>(path("enc"), path("dec"));
+    QVERIFY(outcome.failedCodes.isEmpty());
+    QCOMPARE(outcome.finished, 1);
+    QCOMPARE(readFile(path("dec")), plain);
+}
+
+void TestCryptWorkers::missingSource()
+{
+    const JobOutcome encrypted = runJob<OssFileEncryption>(path("missing"), path("enc"));
+    QCOMPARE(encrypted.failedCodes, QList<int>{OssFileEncryption::OpenSourceFileError});
+    QCOMPARE(encrypted.names, (QStringList{path("missing"), path("enc")}));
+    QVERIFY(!QFileInfo::exists(path("enc")));
+
+    const JobOutcome decrypted = runJob<OssFileDecryption>(path("missing"), path("dec"));
+    QCOMPARE(decrypted.failedCodes, QList<int>{OssFileDecryption::OpenSourceFileError});
+    QVERIFY(!QFileInfo::exists(path("dec")));
+}
+
+void TestCryptWorkers::unwritableDestination()
+{
+    writeFile(path("plain"), randomBytes(100, 31));
+    writeFile(path("enc"), expectedBlockFile(randomBytes(100, 31)));
+    const QString dest = path("no/such/folder/out");
+
+    const JobOutcome encrypted = runJob<OssFileEncryption>(path("plain"), dest);
+    QCOMPARE(encrypted.failedCodes, QList<int>{OssFileEncryption::OpenDestFileError});
+    const JobOutcome decrypted = runJob<OssFileDecryption>(path("enc"), dest);
+    QCOMPARE(decrypted.failedCodes, QList<int>{OssFileDecryption::OpenDestFileError});
+    QVERIFY(!QFileInfo::exists(path("no")));
+    QVERIFY(QFileInfo::exists(path("plain")));
+}
+
+void TestCryptWorkers::destinationIsSource()
+{
+    const QByteArray plain = randomBytes(3000, 35);
+    writeFile(path("plain"), plain);
+    const QByteArray blocks = expectedBlockFile(plain);
+    writeFile(path("enc"), blocks);
+
+    const JobOutcome encrypted = runJob<OssFileEncryption>(path("plain"), dir->path() + "/./plain");
+    QCOMPARE(encrypted.failedCodes, QList<int>{OssFileEncryption::OpenDestFileError});
+    QCOMPARE(readFile(path("plain")), plain);
+    const JobOutcome decrypted = runJob<OssFileDecryption>(path("enc"), path("enc"));
+    QCOMPARE(decrypted.failedCodes, QList<int>{OssFileDecryption::OpenDestFileError});
+    QCOMPARE(readFile(path("enc")), blocks);
+}
+
+void TestCryptWorkers::runWithoutNames()
+{
+    OssFileEncryption encryption;
+    JobOutcome encrypted;
+    observe(encryption, encrypted);
+    encryption.start();
+    QVERIFY(encryption.wait(10000));
+    QCOMPARE(encrypted.failedCodes, QList<int>{OssFileEncryption::InvalidParameter});
+    QCOMPARE(encrypted.names, (QStringList{QString(), QString()}));
+
+    OssFileDecryption decryption;
+    JobOutcome decrypted;
+    observe(decryption, decrypted);
+    decryption.start();
+    QVERIFY(decryption.wait(10000));
+    QCOMPARE(decrypted.failedCodes, QList<int>{OssFileDecryption::InvalidParameter});
+}
+
+void TestCryptWorkers::startRefusesEmptyNames()
+{
+    writeFile(path("plain"), randomBytes(10, 41));
+    OssFileEncryption encryption;
+    OssFileDecryption decryption;
+    JobOutcome encrypted;
+    JobOutcome decrypted;
+    observe(encryption, encrypted);
+    observe(decryption, decrypted);
+    for (const auto& [source, dest] : QList<QPair<QString, QString>>{
+             {QString(), path("out")}, {path("plain"), QString()}, {QString(), QString()}}) {
+        QVERIFY(!start(encryption, source, dest));
+        QVERIFY(!start(decryption, source, dest));
+    }
+    QVERIFY(!encryption.isRunning());
+    QVERIFY(!decryption.isRunning());
+    QVERIFY(encrypted.failedCodes.isEmpty());
+    QVERIFY(decrypted.failedCodes.isEmpty());
+    QVERIFY(!QFileInfo::exists(path("out")));
+}
+
+void TestCryptWorkers::startRefusesWhileRunning()
+{
+    writeFile(path("plain"), randomBytes(1024 * 1024, 51));
+    OssFileEncryption worker;
+    JobOutcome outcome;
+    observe(worker, outcome);
+    // Holds the job at its first record until the second start was tried.
+    std::atomic<bool> release{false};
+    QObject::connect(&worker, &OssFileEncryption::sigEncryptionProgress, &worker,
+                     [&release] {
+                         while (!release)
+                             QThread::msleep(1);
+                     },
+                     Qt::DirectConnection);
+    QVERIFY(start(worker, path("plain"), path("enc")));
+    QVERIFY(!start(worker, path("other"), path("other.enc")));
+    release = true;
+    QVERIFY(worker.wait(60000));
+    QCOMPARE(outcome.finished, 1);
+    QCOMPARE(outcome.names, (QStringList{path("plain"), path("enc")}));
+    QVERIFY(!QFileInfo::exists(path("other.enc")));
+}
+
+void TestCryptWorkers::stopRunningJob()
+{
+    const QByteArray plain = randomBytes(4 * 1024 * 1024, 61);
+    writeFile(path("plain"), plain);
+    writeFile(path("enc"), expectedBlockFile(plain));
+
+    OssFileEncryption encryption;
+    std::atomic<int> encryptedRecords{0};
+    // Slows each record down, so the job is surely still running at the stop.
+    QObject::connect(&encryption, &OssFileEncryption::sigEncryptionProgress, &encryption,
+                     [&encryptedRecords] {
+                         ++encryptedRecords;
+                         QThread::usleep(500);
+                     },
+                     Qt::DirectConnection);
+    stopAfterFirstRecord(encryption, encryptedRecords, path("plain"), path("partial.enc"));
+    QVERIFY(QFileInfo(path("partial.enc")).size() > 0);
+    QVERIFY(QFileInfo(path("partial.enc")).size() < QFileInfo(path("enc")).size());
+
+    OssFileDecryption decryption;
+    std::atomic<int> decryptedRecords{0};
+    QObject::connect(&decryption, &OssFileDecryption::sigDecryptionProgress, &decryption,
+                     [&decryptedRecords] {
+                         ++decryptedRecords;
+                         QThread::usleep(500);
+                     },
+                     Qt::DirectConnection);
+    stopAfterFirstRecord(decryption, decryptedRecords, path("enc"), path("partial.dec"));
+    const QByteArray partial = readFile(path("partial.dec"));
+    QVERIFY(!partial.isEmpty());
+    QVERIFY(partial.size() < plain.size());
+    QCOMPARE(partial, plain.left(partial.size()));
+}
+
+template <typename Worker>
+void TestCryptWorkers::stopAfterFirstRecord(Worker& worker, std::atomic<int>& records, const QString& source,
+                                            const QString& dest)
+{
+    JobOutcome outcome;
+    observe(worker, outcome);
+    QVERIFY(start(worker, source, dest));
+    QTRY_VERIFY_WITH_TIMEOUT(records > 0, 10000);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(stop(worker));
+    // Far below the 20 seconds a blind pause would take.
+    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!worker.isRunning());
+    QVERIFY(!worker.isSuccessful());
+    const int recordsAtStop = records;
+    QCOMPARE(outcome.progress.size(), qsizetype(recordsAtStop));
+    QTest::qWait(50);
+    QCOMPARE(int(records), recordsAtStop);
+    QCOMPARE(outcome.finished, 0);
+    QVERIFY(outcome.failedCodes.isEmpty());
+    QVERIFY(QFileInfo::exists(dest));
+}
+
+void TestCryptWorkers::destroyRunningWorker()
+{
+    writeFile(path("plain"), randomBytes(4 * 1024 * 1024, 71));
+    std::atomic<int> records{0};
+    auto worker = std::make_unique<OssFileEncryption>();
+    QObject::connect(worker.get(), &OssFileEncryption::sigEncryptionProgress, worker.get(),
+                     [&records] {
+                         ++records;
+                         QThread::usleep(500);
+                     },
+                     Qt::DirectConnection);
+    QVERIFY(start(*worker, path("plain"), path("enc")));
+    QTRY_VERIFY_WITH_TIMEOUT(records > 0, 10000);
+    QElapsedTimer timer;
+    timer.start();
+    worker.reset();
+    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    const int recordsAtEnd = records;
+    QTest::qWait(50);
+    QCOMPARE(int(records), recordsAtEnd);
+    QVERIFY(QFileInfo(path("enc")).size() < 4 * 1024 * 1024);
+}
+
+void TestCryptWorkers::stopIdleWorker()
+{
+    OssFileEncryption encryption;
+    OssFileDecryption decryption;
+    QVERIFY(encryption.stopEncryptionFile());
+    QVERIFY(decryption.stopDecryptionFile());
+
+    // After a finished job the flag survives a stop of the idle worker only
+    // until the next start clears it.
+    writeFile(path("plain"), randomBytes(10, 81));
+    QVERIFY(start(encryption, path("plain"), path("enc")));
+    QVERIFY(encryption.wait(10000));
+    QVERIFY(encryption.isSuccessful());
+    QVERIFY(encryption.stopEncryptionFile());
+    QVERIFY(encryption.isSuccessful());
+    QVERIFY(!start(encryption, QString(), path("enc")));
+    QVERIFY(!encryption.isSuccessful());
+}
+
+void TestCryptWorkers::workerRunsAgain()
+{
+    writeFile(path("a"), randomBytes(3000, 91));
+    writeFile(path("b"), randomBytes(10, 92));
+    OssFileEncryption worker;
+    JobOutcome outcome;
+    observe(worker, outcome);
+    QVERIFY(start(worker, path("missing"), path("a.enc")));
+    QVERIFY(worker.wait(10000));
+    QVERIFY(!worker.isSuccessful());
+    QVERIFY(start(worker, path("a"), path("a.enc")));
+    QVERIFY(worker.wait(10000));
+    QVERIFY(start(worker, path("b"), path("b.enc")));
+    QVERIFY(worker.wait(10000));
+    QVERIFY(worker.isSuccessful());
+    QCOMPARE(outcome.failedCodes, QList<int>{OssFileEncryption::OpenSourceFileError});
+    QCOMPARE(outcome.finished, 2);
+    QCOMPARE(readFile(path("b.enc")), expectedBlockFile(readFile(path("b"))));
+}
+
+void TestCryptWorkers::codeTravelsQueued()
+{
+    OssFileDecryption worker;
+    QSignalSpy failed(&worker, &OssFileDecryption::sigDecryptionFailed);
+    int received = 0;
+    QString receivedSource;
+    // A receiver on this thread gets the signal queued.
+    connect(&worker, &OssFileDecryption::sigDecryptionFailed, this,
+            [&](QString source, QString, OssFileDecryption::OssErrorCode status) {
+                received = status;
+                receivedSource = source;
+            });
+    QVERIFY(start(worker, path("missing"), path("dec")));
+    QTRY_COMPARE(received, int(OssFileDecryption::OpenSourceFileError));
+    QCOMPARE(receivedSource, path("missing"));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.at(0).at(2).value<OssFileDecryption::OssErrorCode>(), OssFileDecryption::OpenSourceFileError);
+}
+
+void TestCryptWorkers::namesReachSignalsAsLatin1()
+{
+    const QString source = path(QString::fromUtf8("pl\xc3\xa4in"));
+    writeFile(source, randomBytes(40, 101));
+    const std::string utf8Dest = path(QString::fromUtf8("\xc3\xa9nc")).toStdString();
+
+    OssFileEncryption worker;
+    JobOutcome outcome;
+    observe(worker, outcome);
+    QVERIFY(worker.startEncryptionFile(source.toStdString(), utf8Dest));
+    QVERIFY(worker.wait(10000));
+    QCOMPARE(outcome.finished, 1);
+    // The files are opened by their UTF-8 names, the signals decode the bytes one by one.
+    QVERIFY(QFileInfo::exists(QString::fromStdString(utf8Dest)));
+    QCOMPARE(outcome.names, (QStringList{QString::fromLatin1(source.toUtf8()),
+                                         QString::fromLatin1(QByteArray::fromStdString(utf8Dest))}));
+}
+
+QTEST_GUILESS_MAIN(TestCryptWorkers)
+#include "tst_CryptWorkers.moc"
