@@ -57,17 +57,17 @@ private:
 
 // Sends file descriptor 2 into a temporary file for its lifetime, so the
 // bare texts the logger writes to the standard error stream can be read back.
-class StderrCapture
+class ErrorStreamCapture
 {
 public:
-    StderrCapture()
+    ErrorStreamCapture()
     {
         capture.open();
         std::fflush(stderr);
         savedFd = ::dup(2);
         ::dup2(capture.handle(), 2);
     }
-    ~StderrCapture() { restore(); }
+    ~ErrorStreamCapture() { restore(); }
 
     QByteArray text()
     {
