@@ -158,16 +158,23 @@ bool OssClientImpl::setStreamBody(HttpRequest& request, const std::shared_ptr<st
         error = OssError(kValidateError, "The request body stream is missing or not readable.");
         return false;
     }
+    const std::streampos start = content->tellg();
+    content->seekg(0, std::ios::end);
+    const std::streampos end = content->tellg();
+    content->seekg(start);
+    const bool measured = start >= 0 && end >= 0 && *content;
+    content->clear();
     if (!hasLength) {
-        const std::streampos start = content->tellg();
-        content->seekg(0, std::ios::end);
-        const std::streampos end = content->tellg();
-        content->seekg(start);
-        if (start < 0 || end < 0 || !*content) {
+        if (!measured) {
             error = OssError(kValidateError, "The length of the request body stream cannot be determined.");
             return false;
         }
         length = static_cast<int64_t>(end - start);
+    } else if (measured && static_cast<int64_t>(end - start) < length) {
+        // Refuse before sending rather than abort a request halfway.
+        error = OssError(kValidateError, "The request body stream holds " + std::to_string(end - start)
+                                             + " bytes, fewer than the " + std::to_string(length) + " to send.");
+        return false;
     }
     if (length < 0) {
         error = OssError(kValidateError, "The request body length is negative.");

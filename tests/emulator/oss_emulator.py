@@ -314,9 +314,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "declared_length" in fault:
             declared = min(declared, int(fault["declared_length"]))
             body = body[:declared]
+        self.status = status
+        # Logged before the answer leaves, so a client that has its answer finds its request in the log.
+        self.record_entry()
         if fault.get("apply_then_reset"):
             self.reset_connection()
-        self.status = status
         self.send_response_only(status)
         for name, value in headers.items():
             self.send_header(name, value)
@@ -382,12 +384,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         }
         fault = state.take_fault(self.command, bucket, key, raw_query)
         entry["fault"] = fault
+        self.entry = entry
         body = b""
         try:
             if fault and fault.get("close"):
                 self.read_body(None)
                 self.close_connection = True
-                entry["status"] = 0
                 return
             body = self.read_body(fault)
             entry["bodyLength"] = len(body)
@@ -409,10 +411,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         finally:
             entry.setdefault("bodyLength", len(body))
-            entry["status"] = self.status
-            entry["errorCode"] = self.error_code
-            entry["requestId"] = self.request_id
-            state.record(entry)
+            self.record_entry()
+
+    def record_entry(self):
+        entry = self.entry
+        if entry is None:
+            return
+        self.entry = None
+        entry["status"] = self.status
+        entry["errorCode"] = self.error_code
+        entry["requestId"] = self.request_id
+        self.server.state.record(entry)
 
     def authenticate(self, bucket, key, query):
         state = self.server.state

@@ -94,6 +94,29 @@ struct ProgressLog
     }
 };
 
+// Readable once, front to back; it cannot seek, so it cannot tell its length.
+class UnseekableStream : public std::iostream
+{
+public:
+    explicit UnseekableStream(const std::string& data)
+        : std::iostream(nullptr), buffer_(data)
+    {
+        rdbuf(&buffer_);
+    }
+
+private:
+    class Buffer : public std::streambuf
+    {
+    public:
+        explicit Buffer(const std::string& data) : data_(data) { setg(&data_[0], &data_[0], &data_[0] + data_.size()); }
+
+    private:
+        std::string data_;
+    };
+
+    Buffer buffer_;
+};
+
 PartList uploadParts(const OssClient& client, const std::string& key, const std::string& uploadId,
                      const QList<QByteArray>& parts)
 {
@@ -326,6 +349,18 @@ void OssOperations::invalidNamesAreRefusedLocally()
     const auto get = client_->GetObject(bucket.toStdString(), key.toStdString());
     QCOMPARE(get.error().Code(), std::string("ValidateError"));
     QCOMPARE(emulator_.requestLog().size(), 0);
+
+    // A stream that cannot tell its length ends early: the request is abandoned.
+    UploadPartRequest unseekable(kBucket, "never.bin", std::make_shared<UnseekableStream>("only ten b"));
+    unseekable.setContentLength(100);
+    unseekable.setPartNumber(1);
+    unseekable.setUploadId("ID");
+    const auto abandoned = client_->UploadPart(unseekable);
+    QVERIFY(!abandoned.isSuccess());
+    QCOMPARE(abandoned.error().Code(), std::string("RequestBodyError"));
+    // The emulator logs the torn request once it notices; wait, so no later test sees it.
+    QTRY_COMPARE(emulator_.requestLog().size(), 1);
+    QCOMPARE(emulator_.requestLog().at(0).toObject()["status"].toInt(), 0);
 }
 
 void OssOperations::unreadableUploadStreamSendsNothing()
@@ -343,8 +378,21 @@ void OssOperations::unreadableUploadStreamSendsNothing()
     part.setUploadId("ID");
     const auto uploaded = client_->UploadPart(part);
     QVERIFY(!uploaded.isSuccess());
-    QCOMPARE(uploaded.error().Code(), std::string("RequestBodyError"));
+    QCOMPARE(uploaded.error().Code(), std::string("ValidateError"));
     QVERIFY(!emulator_.object("examplebucket", "never.bin"));
+    QCOMPARE(emulator_.requestLog().size(), 0);
+
+    // A stream that cannot tell its length ends early: the request is abandoned.
+    UploadPartRequest unseekable(kBucket, "never.bin", std::make_shared<UnseekableStream>("only ten b"));
+    unseekable.setContentLength(100);
+    unseekable.setPartNumber(1);
+    unseekable.setUploadId("ID");
+    const auto abandoned = client_->UploadPart(unseekable);
+    QVERIFY(!abandoned.isSuccess());
+    QCOMPARE(abandoned.error().Code(), std::string("RequestBodyError"));
+    // The emulator logs the torn request once it notices; wait, so no later test sees it.
+    QTRY_COMPARE(emulator_.requestLog().size(), 1);
+    QCOMPARE(emulator_.requestLog().at(0).toObject()["status"].toInt(), 0);
 }
 
 void OssOperations::virtualHostedForNamedEndpoint()
