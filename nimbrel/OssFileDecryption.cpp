@@ -123,6 +123,9 @@ void OssFileDecryption::run()
     BlockRecordReader reader;
     const qint64 total = source.size();
     qint64 consumed = 0;
+    // Converted once: a progress signal follows every record.
+    const QString sourceName = latin1(sourceFileName);
+    const QString destName = latin1(destFileName);
     while (!source.atEnd()) {
         if (stopRequest.isRequested()) {
             endStopped(source, dest);
@@ -135,7 +138,7 @@ void OssFileDecryption::run()
         }
         consumed += reader.cipherLength();
         stopRequest.emitUnlessRequested([&] {
-            emit sigDecryptionProgress(latin1(sourceFileName), latin1(destFileName), consumed, total);
+            emit sigDecryptionProgress(sourceName, destName, consumed, total);
         });
     }
     // The last records may still sit in the file's buffer; a full disk shows here.
@@ -148,7 +151,7 @@ void OssFileDecryption::run()
     stopRequest.emitUnlessRequested([&] {
         successful = true;
         QLOG_INFO() << "[ OssFileDecryption ] run finished";
-        emit sigDecryptionFinished(latin1(sourceFileName), latin1(destFileName));
+        emit sigDecryptionFinished(sourceName, destName);
     });
 }
 

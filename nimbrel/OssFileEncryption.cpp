@@ -119,6 +119,9 @@ void OssFileEncryption::run()
     BlockRecordWriter writer;
     const qint64 total = source.size();
     qint64 consumed = 0;
+    // Converted once: a progress signal follows every record.
+    const QString sourceName = latin1(sourceFileName);
+    const QString destName = latin1(destFileName);
     while (!source.atEnd()) {
         if (stopRequest.isRequested()) {
             endStopped(source, dest);
@@ -131,8 +134,7 @@ void OssFileEncryption::run()
         }
         consumed += writer.chunkLength();
         stopRequest.emitUnlessRequested([&] {
-            emit sigEncryptionProgress(latin1(sourceFileName), latin1(destFileName),
-                                       consumed, total);
+            emit sigEncryptionProgress(sourceName, destName, consumed, total);
         });
     }
     // The last records may still sit in the file's buffer; a full disk shows here.
@@ -145,7 +147,7 @@ void OssFileEncryption::run()
     stopRequest.emitUnlessRequested([&] {
         successful = true;
         QLOG_INFO() << "[ OssFileEncryption ] Run write file success......";
-        emit sigEncryptionFinished(latin1(sourceFileName), latin1(destFileName));
+        emit sigEncryptionFinished(sourceName, destName);
     });
 }
 

@@ -184,12 +184,17 @@ int Aes::KeyExpansion(unsigned char* key, int /*keyLength*/)
     return 0;
 }
 
-// The steps themselves, inline so that the block loops below run without a
-// call per step; the public step functions wrap the same code.
+// The steps work on the state as four row words: row r of the state is four
+// bytes, one per column, and byte c of row word r is state[r][c]. The block
+// loops keep those words in registers and call these inline helpers; the
+// public step functions load a state array into them and store it back.
 namespace {
 
-// Row r of the state is four contiguous bytes, one per column, so the row and
-// column steps work on whole rows as 32-bit words (byte c of a word is column c).
+struct Rows
+{
+    std::uint32_t r0, r1, r2, r3;
+};
+
 inline std::uint32_t loadRow(const unsigned char row[4])
 {
     std::uint32_t word;
@@ -203,10 +208,74 @@ inline void storeRow(unsigned char row[4], std::uint32_t word)
     std::memcpy(row, &word, 4);
 }
 
-// xtime on each of the four bytes of a word.
-inline std::uint32_t xtimeBytes(std::uint32_t word)
+inline Rows fromArray(unsigned char state[4][4])
 {
-    return ((word & 0x7f7f7f7fu) << 1) ^ (((word >> 7) & 0x01010101u) * 0x1bu);
+    return {loadRow(state[0]), loadRow(state[1]), loadRow(state[2]), loadRow(state[3])};
+}
+
+inline void toArray(const Rows& rows, unsigned char state[4][4])
+{
+    storeRow(state[0], rows.r0);
+    storeRow(state[1], rows.r1);
+    storeRow(state[2], rows.r2);
+    storeRow(state[3], rows.r3);
+}
+
+inline std::uint32_t byteAt(std::uint32_t word, int index)
+{
+    return (word >> (8 * index)) & 0xff;
+}
+
+// Buffer byte k is row k mod 4, column k div 4.
+inline std::uint32_t bufferRow(const unsigned char* buffer, int r)
+{
+    return buffer[r] | (buffer[4 + r] << 8) | (buffer[8 + r] << 16) | (static_cast<std::uint32_t>(buffer[12 + r]) << 24);
+}
+
+inline Rows fromBuffer(const unsigned char* buffer)
+{
+    return {bufferRow(buffer, 0), bufferRow(buffer, 1), bufferRow(buffer, 2), bufferRow(buffer, 3)};
+}
+
+inline void toBuffer(const Rows& rows, unsigned char* buffer)
+{
+    const std::uint32_t words[4] = {rows.r0, rows.r1, rows.r2, rows.r3};
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r)
+            buffer[4 * c + r] = static_cast<unsigned char>(byteAt(words[r], c));
+}
+
+// Round-key words hold a column each, most significant byte in row 0.
+inline Rows keyRows(const unsigned int* words)
+{
+    auto row = [words](int shift) {
+        return ((words[0] >> shift) & 0xff) | (((words[1] >> shift) & 0xff) << 8)
+               | (((words[2] >> shift) & 0xff) << 16) | (((words[3] >> shift) & 0xff) << 24);
+    };
+    return {row(24), row(16), row(8), row(0)};
+}
+
+inline void addRoundKey(Rows& rows, const Rows& key)
+{
+    rows.r0 ^= key.r0;
+    rows.r1 ^= key.r1;
+    rows.r2 ^= key.r2;
+    rows.r3 ^= key.r3;
+}
+
+inline std::uint32_t substituteRow(const unsigned char* table, std::uint32_t row)
+{
+    return table[byteAt(row, 0)] | (table[byteAt(row, 1)] << 8) | (table[byteAt(row, 2)] << 16)
+           | (static_cast<std::uint32_t>(table[byteAt(row, 3)]) << 24);
+}
+
+// Forced inline: as a call it would push the rows through memory.
+Q_ALWAYS_INLINE void substitute(const unsigned char* table, Rows& rows)
+{
+    rows.r0 = substituteRow(table, rows.r0);
+    rows.r1 = substituteRow(table, rows.r1);
+    rows.r2 = substituteRow(table, rows.r2);
+    rows.r3 = substituteRow(table, rows.r3);
 }
 
 inline std::uint32_t rotateRight(std::uint32_t word, int bits)
@@ -214,151 +283,117 @@ inline std::uint32_t rotateRight(std::uint32_t word, int bits)
     return (word >> bits) | (word << (32 - bits));
 }
 
-inline void toState(const unsigned char* buffer, unsigned char state[4][4])
-{
-    for (int r = 0; r < 4; ++r)
-        storeRow(state[r], buffer[r] | (buffer[4 + r] << 8) | (buffer[8 + r] << 16)
-                               | (static_cast<std::uint32_t>(buffer[12 + r]) << 24));
-}
-
-inline void fromState(unsigned char* buffer, const unsigned char state[4][4])
-{
-    for (int r = 0; r < 4; ++r) {
-        const std::uint32_t row = loadRow(state[r]);
-        for (int c = 0; c < 4; ++c)
-            buffer[4 * c + r] = static_cast<unsigned char>(row >> (8 * c));
-    }
-}
-
-// Round-key words hold a column each, most significant byte in row 0; the
-// block loops want them as rows.
-inline void rowKeys(const unsigned int* words, std::uint32_t rows[4])
-{
-    for (int r = 0; r < 4; ++r) {
-        const int shift = 24 - 8 * r;
-        rows[r] = ((words[0] >> shift) & 0xff) | (((words[1] >> shift) & 0xff) << 8)
-                  | (((words[2] >> shift) & 0xff) << 16) | (((words[3] >> shift) & 0xff) << 24);
-    }
-}
-
-inline void addRowKeys(unsigned char state[4][4], const std::uint32_t rows[4])
-{
-    for (int r = 0; r < 4; ++r)
-        storeRow(state[r], loadRow(state[r]) ^ rows[r]);
-}
-
-inline void addRoundKey(unsigned char state[4][4], const unsigned int* words)
-{
-    std::uint32_t rows[4];
-    rowKeys(words, rows);
-    addRowKeys(state, rows);
-}
-
-inline void substitute(const unsigned char* table, unsigned char state[4][4])
-{
-    for (int r = 0; r < 4; ++r) {
-        const std::uint32_t row = loadRow(state[r]);
-        storeRow(state[r], table[row & 0xff] | (table[(row >> 8) & 0xff] << 8) | (table[(row >> 16) & 0xff] << 16)
-                               | (static_cast<std::uint32_t>(table[row >> 24]) << 24));
-    }
-}
-
 // Left by r columns is right by r bytes in the row word.
-inline void shiftRows(unsigned char state[4][4])
+inline void shiftRows(Rows& rows)
 {
-    for (int r = 1; r < 4; ++r)
-        storeRow(state[r], rotateRight(loadRow(state[r]), 8 * r));
+    rows.r1 = rotateRight(rows.r1, 8);
+    rows.r2 = rotateRight(rows.r2, 16);
+    rows.r3 = rotateRight(rows.r3, 24);
 }
 
-inline void invShiftRows(unsigned char state[4][4])
+inline void invShiftRows(Rows& rows)
 {
-    for (int r = 1; r < 4; ++r)
-        storeRow(state[r], rotateRight(loadRow(state[r]), 32 - 8 * r));
+    rows.r1 = rotateRight(rows.r1, 24);
+    rows.r2 = rotateRight(rows.r2, 16);
+    rows.r3 = rotateRight(rows.r3, 8);
+}
+
+// xtime on each of the four bytes of a word.
+inline std::uint32_t xtimeBytes(std::uint32_t word)
+{
+    return ((word & 0x7f7f7f7fu) << 1) ^ (((word >> 7) & 0x01010101u) * 0x1bu);
 }
 
 // 02 03 01 01 written as a ^ (a0^a1^a2^a3) ^ 2(a ^ next), all four columns at once.
-inline void mixColumns(unsigned char state[4][4])
+inline void mixColumns(Rows& rows)
 {
-    const std::uint32_t a0 = loadRow(state[0]);
-    const std::uint32_t a1 = loadRow(state[1]);
-    const std::uint32_t a2 = loadRow(state[2]);
-    const std::uint32_t a3 = loadRow(state[3]);
-    const std::uint32_t all = a0 ^ a1 ^ a2 ^ a3;
-    storeRow(state[0], a0 ^ all ^ xtimeBytes(a0 ^ a1));
-    storeRow(state[1], a1 ^ all ^ xtimeBytes(a1 ^ a2));
-    storeRow(state[2], a2 ^ all ^ xtimeBytes(a2 ^ a3));
-    storeRow(state[3], a3 ^ all ^ xtimeBytes(a3 ^ a0));
+    const Rows a = rows;
+    const std::uint32_t all = a.r0 ^ a.r1 ^ a.r2 ^ a.r3;
+    rows.r0 = a.r0 ^ all ^ xtimeBytes(a.r0 ^ a.r1);
+    rows.r1 = a.r1 ^ all ^ xtimeBytes(a.r1 ^ a.r2);
+    rows.r2 = a.r2 ^ all ^ xtimeBytes(a.r2 ^ a.r3);
+    rows.r3 = a.r3 ^ all ^ xtimeBytes(a.r3 ^ a.r0);
 }
 
 // 0e 0b 0d 09 factors into 05 00 04 00, applied first, then 02 03 01 01.
-inline void invMixColumns(unsigned char state[4][4])
+inline void invMixColumns(Rows& rows)
 {
-    const std::uint32_t a0 = loadRow(state[0]);
-    const std::uint32_t a1 = loadRow(state[1]);
-    const std::uint32_t a2 = loadRow(state[2]);
-    const std::uint32_t a3 = loadRow(state[3]);
-    const std::uint32_t even = xtimeBytes(xtimeBytes(a0 ^ a2));
-    const std::uint32_t odd = xtimeBytes(xtimeBytes(a1 ^ a3));
-    storeRow(state[0], a0 ^ even);
-    storeRow(state[1], a1 ^ odd);
-    storeRow(state[2], a2 ^ even);
-    storeRow(state[3], a3 ^ odd);
-    mixColumns(state);
+    const std::uint32_t even = xtimeBytes(xtimeBytes(rows.r0 ^ rows.r2));
+    const std::uint32_t odd = xtimeBytes(xtimeBytes(rows.r1 ^ rows.r3));
+    rows.r0 ^= even;
+    rows.r1 ^= odd;
+    rows.r2 ^= even;
+    rows.r3 ^= odd;
+    mixColumns(rows);
 }
 
 }
 
 int Aes::TranSTRtoArray(unsigned char* buffer, unsigned char state[4][4])
 {
-    toState(buffer, state);
+    toArray(fromBuffer(buffer), state);
     return 0;
 }
 
 int Aes::TranArraytoSTR(unsigned char* buffer, unsigned char state[4][4])
 {
-    fromState(buffer, state);
+    toBuffer(fromArray(state), buffer);
     return 0;
 }
 
 int Aes::AddRoundKey(unsigned char state[4][4], unsigned int* words)
 {
-    addRoundKey(state, words);
+    Rows rows = fromArray(state);
+    addRoundKey(rows, keyRows(words));
+    toArray(rows, state);
     return 0;
 }
 
 int Aes::TranBytes(unsigned char state[4][4])
 {
-    substitute(sboxTable, state);
+    Rows rows = fromArray(state);
+    substitute(sboxTable, rows);
+    toArray(rows, state);
     return 0;
 }
 
 int Aes::InvTranBytes(unsigned char state[4][4])
 {
-    substitute(reverseSboxTable, state);
+    Rows rows = fromArray(state);
+    substitute(reverseSboxTable, rows);
+    toArray(rows, state);
     return 0;
 }
 
 int Aes::ShiftRows(unsigned char state[4][4])
 {
-    shiftRows(state);
+    Rows rows = fromArray(state);
+    shiftRows(rows);
+    toArray(rows, state);
     return 0;
 }
 
 int Aes::InvShiftRows(unsigned char state[4][4])
 {
-    invShiftRows(state);
+    Rows rows = fromArray(state);
+    invShiftRows(rows);
+    toArray(rows, state);
     return 0;
 }
 
 int Aes::MixCols(unsigned char state[4][4])
 {
-    mixColumns(state);
+    Rows rows = fromArray(state);
+    mixColumns(rows);
+    toArray(rows, state);
     return 0;
 }
 
 int Aes::InvMixCols(unsigned char state[4][4])
 {
-    invMixColumns(state);
+    Rows rows = fromArray(state);
+    invMixColumns(rows);
+    toArray(rows, state);
     return 0;
 }
 
@@ -376,42 +411,45 @@ unsigned char Aes::Gmul(unsigned char a, unsigned char b)
 // `keys` holds the 22 round keys as rows: the schedule's 11, then the reversed copy's.
 void Aes::encodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4])
 {
-    unsigned char state[4][4];
-    toState(in, state);
-    addRowKeys(state, keys[0]);
+    Rows rows = fromBuffer(in);
+    addRoundKey(rows, {keys[0][0], keys[0][1], keys[0][2], keys[0][3]});
     for (int round = 1; round < 10; ++round) {
-        substitute(sboxTable, state);
-        shiftRows(state);
-        mixColumns(state);
-        addRowKeys(state, keys[round]);
+        substitute(sboxTable, rows);
+        shiftRows(rows);
+        mixColumns(rows);
+        addRoundKey(rows, {keys[round][0], keys[round][1], keys[round][2], keys[round][3]});
     }
-    substitute(sboxTable, state);
-    shiftRows(state);
-    addRowKeys(state, keys[10]);
-    fromState(out, state);
+    substitute(sboxTable, rows);
+    shiftRows(rows);
+    addRoundKey(rows, {keys[10][0], keys[10][1], keys[10][2], keys[10][3]});
+    toBuffer(rows, out);
 }
 
 void Aes::decodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4])
 {
-    unsigned char state[4][4];
-    toState(in, state);
-    addRowKeys(state, keys[11]);
+    Rows rows = fromBuffer(in);
+    addRoundKey(rows, {keys[11][0], keys[11][1], keys[11][2], keys[11][3]});
     for (int round = 1; round < 10; ++round) {
-        substitute(reverseSboxTable, state);
-        invShiftRows(state);
-        addRowKeys(state, keys[11 + round]);
-        invMixColumns(state);
+        substitute(reverseSboxTable, rows);
+        invShiftRows(rows);
+        addRoundKey(rows, {keys[11 + round][0], keys[11 + round][1], keys[11 + round][2], keys[11 + round][3]});
+        invMixColumns(rows);
     }
-    substitute(reverseSboxTable, state);
-    invShiftRows(state);
-    addRowKeys(state, keys[21]);
-    fromState(out, state);
+    substitute(reverseSboxTable, rows);
+    invShiftRows(rows);
+    addRoundKey(rows, {keys[21][0], keys[21][1], keys[21][2], keys[21][3]});
+    toBuffer(rows, out);
 }
 
 void Aes::roundKeyRows(std::uint32_t (*keys)[4]) const
 {
-    for (int k = 0; k < 22; ++k)
-        rowKeys(&roundKeys[4 * k], keys[k]);
+    for (int k = 0; k < 22; ++k) {
+        const Rows rows = keyRows(&roundKeys[4 * k]);
+        keys[k][0] = rows.r0;
+        keys[k][1] = rows.r1;
+        keys[k][2] = rows.r2;
+        keys[k][3] = rows.r3;
+    }
 }
 
 }
