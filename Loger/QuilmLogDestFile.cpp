@@ -37,6 +37,20 @@ struct NameParts
     QString ext;
 };
 
+// The number after the last "_"; anything but plain decimal digits counts as 0.
+int ringNumber(const QString& text)
+{
+    if (text.isEmpty())
+        return 0;
+    for (QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+    }
+    bool inRange = false;
+    const int number = text.toInt(&inRange);
+    return inRange ? number : 0;
+}
+
 } // namespace
 
 RotationStrategy::~RotationStrategy() = default;
@@ -60,7 +74,7 @@ bool SizeRotationStrategy::shouldRotate()
 QString SizeRotationStrategy::rotate()
 {
     if (backupCount == 0) {
-        if (!QFile::remove(currentFileName))
+        if (currentFileName.isEmpty() || !QFile::remove(currentFileName))
             reportFailure("QuilmLog: backup delete failed ", currentFileName);
         return QString();
     }
@@ -76,9 +90,7 @@ QString SizeRotationStrategy::rotate()
     if (parts.underscore < 0) {
         newName = path.left(parts.dot) + QLatin1String("_1") + parts.ext;
     } else {
-        bool isNumber = false;
-        const int number = path.mid(parts.underscore + 1, parts.dot - parts.underscore - 1).toInt(&isNumber);
-        const int next = (isNumber ? number : 0) + 1;
+        const qint64 next = qint64(ringNumber(path.mid(parts.underscore + 1, parts.dot - parts.underscore - 1))) + 1;
         if (next == backupCount)
             newName = path.left(parts.underscore) + parts.ext;
         else
@@ -99,9 +111,9 @@ QString SizeRotationStrategy::findLatestFile(const QString& path)
     const QString stem = path.left(parts.underscore >= 0 ? parts.underscore : parts.dot);
 
     for (int i = backupCount; i >= 1; --i) {
-        const QString candidate = QStringLiteral("%1_%2%3").arg(stem).arg(i).arg(parts.ext);
+        const QString candidate = QStringLiteral("%1_%2%3").arg(stem, QString::number(i), parts.ext);
         const QFileInfo info(candidate);
-        if (info.exists() && info.size() < maximumSizeInBytes)
+        if (info.isFile() && info.size() < maximumSizeInBytes)
             return candidate;
     }
     return path;
