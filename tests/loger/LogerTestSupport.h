@@ -69,9 +69,16 @@ public:
     }
     ~ErrorStreamCapture() { restore(); }
 
+    // Everything written, once the stream is flushed and put back.
     QByteArray text()
     {
         restore();
+        return written();
+    }
+
+    // What has reached the file so far, without flushing the stream.
+    QByteArray written() const
+    {
         QFile reader(capture.fileName());
         reader.open(QIODevice::ReadOnly);
         return reader.readAll();

@@ -217,6 +217,8 @@ void LogerRotation::openingSearch_data()
         << QStringList({ "user_3.txt:1", "user_x/quilm_2.txt:1" }) << "user_x/quilm_2.txt";
     QTest::newRow("folder with dot, sibling file ignored") << "logs.d/serverlog" << 10
         << QStringList({ "logs_3.d:1", "logs.d/serverlog_5:1" }) << "logs.d/serverlog_5";
+    QTest::newRow("folder with a percent sign and digit") << "x%2y/quilm_lanuch_log.txt" << 10
+        << QStringList({ "x10y/quilm_lanuch_10.txt:1" }) << "x%2y/quilm_lanuch_log.txt";
 }
 
 void LogerRotation::openingSearch()
