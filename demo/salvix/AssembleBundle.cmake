@@ -20,6 +20,10 @@ foreach(lib soname linkname IN ZIP_LISTS LIBS SONAMES LINKNAMES)
     get_filename_component(real ${lib} NAME)
     file(COPY ${lib} DESTINATION ${app}/Contents/Frameworks
          FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    # Shipped without debug information, as a release bundle would be.
+    if(STRIP)
+        execute_process(COMMAND ${STRIP} --strip-debug ${app}/Contents/Frameworks/${real} COMMAND_ERROR_IS_FATAL ANY)
+    endif()
     if(soname AND NOT soname STREQUAL real)
         file(CREATE_LINK ${real} ${app}/Contents/Frameworks/${soname} SYMBOLIC)
     endif()
