@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include <sys/stat.h>
+
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
 namespace Nimbrel {
@@ -60,16 +62,27 @@ bool OssFileUploader::startUploadFile(const std::string& localFileName, const st
         return false;
     }
     FILE* file = std::fopen(localFileName.c_str(), "r");
-    if (!file) {
-        const int openError = errno;
+    int openError = file ? 0 : errno;
+    long size = 0;
+    if (file) {
+        // A folder opens as well, but has no size to upload: its end position
+        // is no byte count and would become a part plan of billions of parts.
+        struct stat status;
+        if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode))
+            openError = EISDIR;
+        else if (std::fseek(file, 0, SEEK_END) != 0)
+            openError = errno;
+        else
+            size = std::ftell(file);
+        std::fclose(file);
+    }
+    if (openError != 0) {
         QLOG_ERROR() << "[ OssFileUploader ] open " << localFileName.c_str() << " failed, and error no = " << openError;
         emit sigFileUploadFailed(local, remote, QStringLiteral("open local file failed"), FileOperationError);
         return false;
     }
-    std::fseek(file, 0, SEEK_END);
-    localFileSize = std::ftell(file);
-    std::fclose(file);
 
+    localFileSize = size;
     this->remoteFileName = remoteFileName;
     this->localFileName = localFileName;
     stopControl.reset();

@@ -213,6 +213,8 @@ private slots:
         QTest::newRow("empty local name") << "" << "up/x.bin" << "invalid param" << 8;
         QTest::newRow("empty remote name") << "exists.bin" << "" << "invalid param" << 8;
         QTest::newRow("missing local file") << "no-such-file.bin" << "up/x.bin" << "open local file failed" << 4;
+        // A folder opens for reading but is no file to upload.
+        QTest::newRow("folder as local file") << "." << "up/x.bin" << "open local file failed" << 4;
     }
     void startRefusalsBeforeReturn()
     {

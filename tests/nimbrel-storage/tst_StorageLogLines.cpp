@@ -69,6 +69,8 @@ private slots:
                                              << "[ OssFileDownloader ] localFileName or remoteFileName is empty ";
         QTest::newRow("upload open failure")
             << "upload-missing" << "ERROR" << "[ OssFileUploader ] open  " + missing + "  failed, and error no =  2 ";
+        QTest::newRow("upload folder") << "upload-folder" << "ERROR"
+                                       << "[ OssFileUploader ] open  " + sandbox.filePath(".") + "  failed, and error no =  21 ";
         QTest::newRow("upload in parts undecodable")
             << "upload-parts-undecodable" << "ERROR" << "[ OssFileUploader ] UploadMultiPartFile AesDecode fail...... ";
         QTest::newRow("upload mode") << "upload-parts-undecodable" << "ERROR"
@@ -103,9 +105,10 @@ private slots:
             QVERIFY(worker.wait(20000));
         } else if (job.startsWith("upload")) {
             Nimbrel::OssFileUploader worker;
-            if (job == "upload-missing") {
+            if (job == "upload-missing" || job == "upload-folder") {
                 worker.setConfigFileName(config);
-                QVERIFY(!worker.startUploadFile(sandbox.filePath("no-such-file.bin").toStdString(), "x.bin"));
+                const QString name = job == "upload-missing" ? "no-such-file.bin" : ".";
+                QVERIFY(!worker.startUploadFile(sandbox.filePath(name).toStdString(), "x.bin"));
             } else {
                 const QString undecodable = sandbox.filePath("undecodable.cfg");
                 QVERIFY(!TestConfig::writeUndecodable(undecodable).isEmpty());
