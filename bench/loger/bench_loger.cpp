@@ -25,7 +25,7 @@ namespace {
 const int kThreads = 4;
 const int kLinesPerThread = 50000;
 const int kLines = kThreads * kLinesPerThread;
-const int kRounds = 3;
+const int kRounds = 5;
 const qint64 kRotateAfter = 524288;
 const int kRing = 10;
 
