@@ -53,11 +53,12 @@ public:
 
     QThreadPool threadPool;
     QMutex logMutex;
-    // Read by every statement without the mutex.
+    // The threshold and the two flags are read by every statement without the
+    // mutex, so they are atomic.
     QAtomicInteger<int> threshold;
+    QList<DestinationPtr> destinations;
     QAtomicInteger<bool> withTimestamp;
     QAtomicInteger<bool> withLevelText;
-    QList<DestinationPtr> destinations;
 };
 
 class LogWriterRunnable : public QRunnable
