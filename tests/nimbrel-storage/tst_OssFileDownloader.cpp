@@ -152,6 +152,23 @@ private slots:
         QCOMPARE(spies.progress.count(), 0);
     }
 
+    void unwritableLocalFileFails()
+    {
+        QVERIFY(sandbox.putObject("docs/unwritable.bin", randomBytes(3000)));
+        const QString local = sandbox.filePath("no-such-folder/unwritable.bin");
+        OssFileDownloader worker;
+        DownloadSpies spies(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker.startDownloadFile("docs/unwritable.bin", local.toStdString()));
+        runToEnd(worker, spies);
+        // Never a finished signal for a file that was not written.
+        QCOMPARE(spies.finished.count(), 0);
+        QCOMPARE(spies.failed.count(), 1);
+        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
+        QVERIFY(!spies.failed.first().at(2).toString().isEmpty());
+        QVERIFY(!QFileInfo::exists(local));
+    }
+
     void namesAboveAsciiInEachSignal()
     {
         const std::string key = "fotos/\xc3\xa9t\xc3\xa9.bin";
