@@ -175,8 +175,8 @@ void LogerLifecycle::recreationRaceYieldsOneLogger()
         for (int t = 0; t < threadCount; ++t) {
             threads.emplace_back(QThread::create([t, &ready, &seen] {
                 ready.fetch_add(1);
-                while (ready.load() < threadCount) {
-                }
+                while (ready.load() < threadCount)
+                    QThread::yieldCurrentThread();
                 seen[t] = &Logger::instance();
             }));
             threads.back()->start();
@@ -196,17 +196,17 @@ void LogerLifecycle::settingsChangedWhileOthersLog()
     Logger::instance().addDestination(collector);
     Logger::instance().setIncludeTimestamp(false);
 
-    std::atomic<bool> stop { false };
-    std::unique_ptr<QThread> writer(QThread::create([&stop] {
-        while (!stop.load())
+    std::atomic<bool> done { false };
+    std::unique_ptr<QThread> writer(QThread::create([&done] {
+        for (int i = 0; i < 20000; ++i)
             QLOG_WARN() << "w";
+        done.store(true);
     }));
     writer->start();
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; !done.load(); ++i) {
         Logger::instance().setIncludeLogLevel(i % 2 == 0);
         Logger::instance().setLoggingLevel(i % 2 == 0 ? Info : Error);
     }
-    stop.store(true);
     QVERIFY(writer->wait(10000));
     Logger::destroyInstance();
 
