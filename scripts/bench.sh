@@ -15,7 +15,7 @@ fi
 cmake --build "$build"
 
 mapfile -t benches < <(find "$build/bench" -type f -perm -u+x -name '*bench*' \
-    -not -path '*/CMakeFiles/*' -not -path '*_autogen/*' | sort)
+    -not -name '*.so' -not -name '*.so.*' -not -path '*/CMakeFiles/*' -not -path '*_autogen/*' | sort)
 if [ "${#benches[@]}" -eq 0 ]; then
     echo "bench.sh: no benchmark under $build/bench" >&2
     exit 1
