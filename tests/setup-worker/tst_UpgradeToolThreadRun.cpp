@@ -1,0 +1,437 @@
+// The worker's whole run, driven directly: the embedded stand-in bundle is installed into
+// a sandboxed "/Applications", its videos are decoded with the real ffmpeg, and the
+// started stand-in Salvix is observed through the launches it records.
+
+#include "GlobalConfig.h"
+#include "Locations.h"
+#include "LogCapture.h"
+#include "UpgradeToolThread.h"
+#include "Versions.h"
+#include "WorkerFixture.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QMutex>
+#include <QProcess>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+
+constexpr qint64 kFiveGiB = 5368709120LL;
+const QStringList kThemes{"golden_2K", "golden_4K", "light_2K", "light_4K"};
+const QStringList kVideos{"InnerDisk", "PortableDrive", "Scan", "ScanThumbnail", "storageCard", "usbDrive"};
+
+// Everything the worker signals, in the order it was emitted.
+class Recorder : public QObject
+{
+public:
+    explicit Recorder(UpgradeToolThread& worker)
+    {
+        connect(&worker, &UpgradeToolThread::sendProgress, this, [this](int total, int progress) {
+            const QMutexLocker lock(&mutex);
+            totals << total;
+            this->progress << progress;
+        }, Qt::DirectConnection);
+        connect(&worker, &UpgradeToolThread::sendToUpgradeStatus, this, [this](int status) {
+            const QMutexLocker lock(&mutex);
+            statuses << status;
+        }, Qt::DirectConnection);
+        connect(&worker, &UpgradeToolThread::sendToUpgrade, this, [this] { ++toUpgrade; }, Qt::DirectConnection);
+        connect(&worker, &UpgradeToolThread::sendShowProgress, this, [this] { ++showProgress; }, Qt::DirectConnection);
+        connect(&worker, &UpgradeToolThread::sendFinish, this, [this](bool launched) {
+            const QMutexLocker lock(&mutex);
+            finish << launched;
+        }, Qt::DirectConnection);
+    }
+
+    QMutex mutex;
+    QList<int> totals;
+    QList<int> progress;
+    QList<int> statuses;
+    QList<bool> finish;
+    QAtomicInt toUpgrade = 0;
+    QAtomicInt showProgress = 0;
+};
+
+// A sandbox whose "/Applications" is a file system of the given size; processes started
+// from the installed Salvix are ended by pid when it goes.
+class WorkerSandbox
+{
+public:
+    explicit WorkerSandbox(qint64 applicationsBytes)
+        : applications(sandbox.applications(), applicationsBytes)
+    {
+    }
+    ~WorkerSandbox() { WorkerFixture::endProcesses(getMainToolPath()); }
+
+    QString launchesFile() const { return sandbox.userFolder() + "/salvix_launches.txt"; }
+    QStringList launches() const
+    {
+        return QString::fromUtf8(Sandbox::read(launchesFile())).split('\n', Qt::SkipEmptyParts);
+    }
+
+    Sandbox sandbox;
+    WorkerFixture::SizedFolder applications;
+};
+
+QList<int> handOverProgress()
+{
+    QList<int> values{900};
+    for (int tick = 1; tick <= 10; ++tick)
+        values << 900 + 20 * tick;
+    return values;
+}
+
+// 24 decoding shares from 400, where queued updates that arrive after the worker set
+// 700 add their share to 700 instead.
+bool isDecodingProgress(const QList<int>& values, int videoCount)
+{
+    const double share = 200.0 / videoCount;
+    double progress = 400.0;
+    bool movedTo700 = false;
+    for (int value : values) {
+        if (static_cast<int>(progress + share) == value) {
+            progress += share;
+        } else if (!movedTo700 && static_cast<int>(700.0 + share) == value) {
+            progress = 700.0 + share;
+            movedTo700 = true;
+        } else {
+            return false;
+        }
+    }
+    return values.size() == videoCount;
+}
+
+// The values of "to_upgrade_file" of every run group in "release_version.ini".
+QStringList runMarkers()
+{
+    QSettings settings(getConfigFilePath(), QSettings::IniFormat);
+    QStringList values;
+    const QStringList groups = settings.childGroups();
+    for (const QString& group : groups)
+        values << settings.value(group + "/to_upgrade_file").toString();
+    return values;
+}
+
+QString installedVersion()
+{
+    QString version;
+    getOtherFileVersion(getMainInfoPList(), version);
+    return version;
+}
+
+// The same number of parts as the running version, every part 0: older than it.
+QString olderVersion()
+{
+    QStringList parts = QCoreApplication::applicationVersion().split('.');
+    parts.fill(QStringLiteral("0"));
+    return parts.join('.');
+}
+
+// The embedded bundle, unpacked as the worker does it, with the given version.
+bool installBundle(const QString& version)
+{
+    UpgradeToolThread unpacker;
+    QString zip = QStringLiteral(":/release_patch/Salvix.zip");
+    QString dest = getSystemFolder();
+    unpacker.unZipResourceFiles(zip, dest, false);
+    return QFile::exists(getMainToolPath()) && Sandbox::write(getMainInfoPList(), Sandbox::infoPlist(version));
+}
+
+} // namespace
+
+class TestUpgradeToolThreadRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void firstInstallThenNothingToDecode();
+    void upgradeWaitsWhileSalvixRuns();
+    void declinedReminderAndLaunchNeverSeen();
+    void caseAInstallsAndReplacesEarlierSetup();
+    void tooLittleSpaceStopsTheRun();
+    void missingVideoSourceIsReported();
+
+private:
+    // Starts the worker and processes events (queued decoding updates) until run() returned.
+    static bool runToEnd(UpgradeToolThread& worker);
+
+    bool m_isolated = false;
+};
+
+void TestUpgradeToolThreadRun::initTestCase()
+{
+    LogCapture::install();
+    QCoreApplication::setApplicationVersion(QStringLiteral(SALVIX_SETUP_VERSION));
+    // The stand-in Salvix stays long enough to be seen, and is ended by pid afterwards.
+    qputenv("SALVIX_STAY_SECONDS", "5");
+    m_isolated = WorkerFixture::enterPrivateMountNamespace();
+    if (!m_isolated)
+        qWarning("no private mount namespace: \"/Applications\" is a plain folder, the space stop is not tested");
+}
+
+void TestUpgradeToolThreadRun::init()
+{
+    gConfig = GlobalConfig();
+}
+
+bool TestUpgradeToolThreadRun::runToEnd(UpgradeToolThread& worker)
+{
+    worker.start();
+    QElapsedTimer timer;
+    timer.start();
+    while (!worker.isFinished() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::processEvents();
+    return worker.wait(1000);
+}
+
+void TestUpgradeToolThreadRun::firstInstallThenNothingToDecode()
+{
+    // Exactly 5 GiB free is enough.
+    WorkerSandbox box(kFiveGiB);
+    QVERIFY(!m_isolated || box.applications.isMounted());
+    const QString mainFolder = getMainFolder();
+    const QString frames = getImageFolder() + "/background";
+    LogCapture::flush();
+
+    {
+        UpgradeToolThread worker;
+        Recorder record(worker);
+        QVERIFY(runToEnd(worker));
+
+        QCOMPARE(record.finish, QList<bool>{true});
+        QCOMPARE(record.toUpgrade.loadRelaxed(), 0);
+        QVERIFY(record.statuses.isEmpty());
+        QVERIFY(record.totals.count(1000) == record.totals.size());
+
+        // 0, the versions read, the decoding shares, the hand-over, the final report.
+        const QList<int>& p = record.progress;
+        QVERIFY2(p.size() == 2 + 24 + 11 + 1, qPrintable(QString::number(p.size())));
+        QCOMPARE(p.mid(0, 2), (QList<int>{0, 100}));
+        QVERIFY(isDecodingProgress(p.mid(2, 24), 24));
+        QCOMPARE(p.mid(26, 11), handOverProgress());
+        QCOMPARE(p.last(), 1000);
+    }
+
+    // The bundle with its modes and version links.
+    QCOMPARE(installedVersion(), QStringLiteral(SALVIX_SETUP_VERSION));
+    QVERIFY(QFileInfo(getMainToolPath()).permissions().testFlag(QFileDevice::ExeOther));
+    QVERIFY(QFileInfo(mainFolder + "/Contents/MacOS/ffmpeg").permissions().testFlag(QFileDevice::ExeOther));
+    int links = 0;
+    for (const QFileInfo& entry : QDir(mainFolder + "/Contents/Frameworks").entryInfoList(QDir::Files | QDir::System))
+        links += entry.isSymLink() ? 1 : 0;
+    QVERIFY(links > 0);
+
+    // 24 videos, 72 frames each, the sources gone.
+    for (const QString& theme : kThemes) {
+        for (const QString& video : kVideos) {
+            const QString folder = frames + "/" + theme + "/" + video;
+            QCOMPARE(QDir(folder).entryList({"*.png"}, QDir::Files).size(), 72);
+            QVERIFY(QFile::exists(folder + "/" + video + "_00000.png"));
+            QVERIFY(QFile::exists(folder + "/" + video + "_00071.png"));
+        }
+    }
+    QDirIterator sources(mainFolder + "/Contents/Resources/image/background", {"*.mp4"}, QDir::Files,
+                         QDirIterator::Subdirectories);
+    QVERIFY(!sources.hasNext());
+
+    QStringList log = LogCapture::flush();
+    QCOMPARE(log.filter("decodeAnimate try to decode video count: 24 ").size(), 1);
+    QCOMPARE(log.filter("decodeAnimate decoded video count: 4 ").size(), 1);
+    QCOMPARE(log.filter("*Quilm Upgrade Tool, start unZipResourceFiles:").size(), 1);
+    QCOMPARE(box.launches(), QStringList{mainFolder + "/Contents/MacOS\tlaunch_salvix"});
+    QVERIFY(runMarkers().isEmpty());
+
+    // Second run: installed and decoded already; the flag asks for the upgrade word.
+    gConfig.is_upgrade_tool = true;
+    {
+        UpgradeToolThread worker;
+        Recorder record(worker);
+        QVERIFY(runToEnd(worker));
+        QCOMPARE(record.finish, QList<bool>{true});
+        QCOMPARE(record.progress.mid(0, 2), (QList<int>{0, 100}));
+        QCOMPARE(record.progress.mid(2, 11), handOverProgress());
+    }
+    log = LogCapture::flush();
+    QCOMPARE(log.filter("decodeAnimate try to decode video count: 0 ").size(), 1);
+    QCOMPARE(log.filter("decodeAnimate decoded video count: 0 ").size(), 1);
+    QVERIFY(log.filter("start unZipResourceFiles").isEmpty());
+    QCOMPARE(QDir(frames + "/light_4K/Scan").entryList({"*.png"}, QDir::Files).size(), 72);
+    QTRY_COMPARE(box.launches().size(), 2);
+    QCOMPARE(box.launches().last(), mainFolder + "/Contents/MacOS\tdelete_upgrade_file");
+    QVERIFY(runMarkers().isEmpty());
+}
+
+void TestUpgradeToolThreadRun::upgradeWaitsWhileSalvixRuns()
+{
+    WorkerSandbox box(kFiveGiB + 1024 * 1048576LL);
+    QVERIFY(installBundle(olderVersion()));
+    const QString mainFolder = getMainFolder();
+
+    UpgradeToolThread worker;
+    Recorder record(worker);
+    // Salvix is started once its new executable is in place, at the first decoding share
+    // (which arrives on this thread), and ended by pid after five ticks of the wait.
+    qint64 salvixPid = 0;
+    QAtomicInt ended = 0;
+    connect(&worker, &UpgradeToolThread::sendProgress, this, [&](int, int progress) {
+        if (salvixPid == 0 && progress > 400 && progress < 700 && QThread::currentThread() == thread()) {
+            QProcess salvix;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("SALVIX_STAY_SECONDS", "60");
+            salvix.setProcessEnvironment(environment);
+            salvix.setProgram(getMainToolPath());
+            salvix.setArguments({"started", "by test"});
+            salvix.startDetached(&salvixPid);
+        } else if (salvixPid > 0 && progress >= 750 && progress < 900 && ended.testAndSetRelaxed(0, 1)) {
+            kill(static_cast<pid_t>(salvixPid), SIGTERM);
+        }
+    }, Qt::DirectConnection);
+    QVERIFY(runToEnd(worker));
+    QVERIFY(salvixPid > 0);
+    QCOMPARE(ended.loadRelaxed(), 1);
+
+    QCOMPARE(record.toUpgrade.loadRelaxed(), 1);
+    QCOMPARE(record.finish, QList<bool>{true});
+    QCOMPARE(installedVersion(), QStringLiteral(SALVIX_SETUP_VERSION));
+
+    // The wait: ticks of 10 from 700 while Salvix runs, then back to 100, then the hand-over.
+    const QList<int>& p = record.progress;
+    const int handOver = p.indexOf(900);
+    QVERIFY(handOver > 0);
+    QCOMPARE(p.at(handOver - 1), 100);
+    int ticks = 0;
+    for (int at = handOver - 2; at > 0 && p.at(at) > 700 && p.at(at) - p.at(at - 1) == 10; --at)
+        ++ticks;
+    QVERIFY2(ticks >= 3, qPrintable(QString("%1 ticks").arg(ticks)));
+
+    QTRY_VERIFY(box.launches().contains(mainFolder + "/Contents/MacOS\tdelete_upgrade_file"));
+    QVERIFY(runMarkers().isEmpty());
+}
+
+void TestUpgradeToolThreadRun::declinedReminderAndLaunchNeverSeen()
+{
+    WorkerSandbox box(kFiveGiB + 1024 * 1048576LL);
+    const QString mainFolder = getMainFolder();
+    // An older Salvix whose process never shows under its own path: a script runs as its shell.
+    QVERIFY(Sandbox::write(getMainInfoPList(), Sandbox::infoPlist(olderVersion())));
+    QVERIFY(Sandbox::write(getMainToolPath(),
+                           "#!/bin/sh\nprintf '%s\\t%s\\n' \"$1\" \"$2\" >> \"$HOME/Library/Application "
+                           "Support/com.quilm.salvix/salvix_launches.txt\"\n"));
+    QVERIFY(QFile::setPermissions(getMainToolPath(), QFile::permissions(getMainToolPath()) | QFileDevice::ExeOwner));
+    gConfig.upgrade_reminder_declined = true;
+
+    UpgradeToolThread worker;
+    Recorder record(worker);
+    QVERIFY(runToEnd(worker));
+
+    QCOMPARE(record.toUpgrade.loadRelaxed(), 0);
+    QCOMPARE(record.finish, QList<bool>{false});
+    QCOMPARE(installedVersion(), olderVersion());
+    QList<int> expected{0, 100};
+    expected << handOverProgress();
+    for (int pass = 1; pass <= 20; ++pass)
+        expected << 1100 + 40 * pass;
+    expected << 1000;
+    QCOMPARE(record.progress, expected);
+
+    // The first start with the program's folder, the fallback with the bundle folder.
+    QTRY_COMPARE(box.launches().size(), 2);
+    QCOMPARE(box.launches(), (QStringList{mainFolder + "/Contents/MacOS\tlaunch_salvix",
+                                          mainFolder + "\tlaunch_salvix"}));
+    QVERIFY(runMarkers().isEmpty());
+}
+
+void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup()
+{
+    WorkerSandbox box(kFiveGiB + 1024 * 1048576LL);
+    QVERIFY(installBundle(olderVersion()));
+    const QString mainFolder = getMainFolder();
+    const QString user = box.sandbox.userFolder();
+
+    // The downloaded archive, accepted by start-up, and the run-together bundle folder whose
+    // version makes it usable.
+    const QString stage = box.sandbox.path() + "/stage";
+    QVERIFY(Sandbox::write(stage + "/Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist(olderVersion())));
+    QVERIFY(Sandbox::write(stage + "/Salvix Setup.app/Contents/MacOS/Salvix Setup", "NEW SETUP"));
+    const QString archive = getToUpgradeFilePath();
+    QVERIFY(QDir().mkpath(QFileInfo(archive).absolutePath()));
+    QProcess zip;
+    zip.setWorkingDirectory(stage);
+    zip.start("zip", {"-q", "-r", archive, "Salvix Setup.app"});
+    QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+    QVERIFY(Sandbox::write(user + "/UpgradeSalvix Setup.app/Contents/Info.plist", Sandbox::infoPlist(olderVersion())));
+    gConfig.possible_patch_tool_to_upgrade = true;
+
+    // Where an earlier Salvix Setup was started from.
+    const QString earlier = box.sandbox.path() + "/Downloads/Salvix Setup.app/Contents/MacOS/Salvix Setup";
+    QVERIFY(Sandbox::write(earlier, "OLD SETUP"));
+    QSettings(user + "/smart.ini", QSettings::IniFormat).setValue("Tool/LaunchSourceName", earlier);
+    LogCapture::flush();
+
+    UpgradeToolThread worker;
+    Recorder record(worker);
+    QVERIFY(runToEnd(worker));
+
+    QCOMPARE(record.toUpgrade.loadRelaxed(), 1);
+    QCOMPARE(record.finish, QList<bool>{true});
+    QCOMPARE(record.progress.mid(0, 2), (QList<int>{0, 100}));
+    QVERIFY(!QFile::exists(archive));
+    QCOMPARE(installedVersion(), QStringLiteral(SALVIX_SETUP_VERSION));
+    QTRY_VERIFY(box.launches().contains(mainFolder + "/Contents/MacOS\tdelete_upgrade_file"));
+
+    // The earlier Salvix Setup gets the upgrade's program, never the archive's bytes.
+    QCOMPARE(Sandbox::read(earlier), QByteArray("NEW SETUP"));
+    QVERIFY(!QFile::exists(archive + "_bak"));
+    const QStringList log = LogCapture::flush();
+    QCOMPARE(log.filter("****Quilm Upgrade Tool, start delete dir getImageFolder():").size(), 1);
+    QCOMPARE(log.filter("[UpgradeToolThread] run ready copy configLaunchToolPath:").size(), 1);
+    QCOMPARE(log.filter("autoUpgradeSoftware copy to patch tool succefully!").size(), 1);
+    QVERIFY(runMarkers().isEmpty());
+}
+
+void TestUpgradeToolThreadRun::tooLittleSpaceStopsTheRun()
+{
+    if (!m_isolated)
+        QSKIP("needs a private mount namespace for a small file system");
+    // One block short of 5 GiB.
+    WorkerSandbox box(kFiveGiB - 4096);
+    QVERIFY(box.applications.isMounted());
+    LogCapture::flush();
+
+    UpgradeToolThread worker;
+    Recorder record(worker);
+    QVERIFY(runToEnd(worker));
+
+    QCOMPARE(record.statuses, QList<int>{1000});
+    QVERIFY(record.finish.isEmpty());
+    QCOMPARE(record.progress, (QList<int>{0, 100}));
+    QVERIFY(!QFile::exists(getMainToolPath()));
+    QCOMPARE(runMarkers(), QStringList{QDir::toNativeSeparators(QCoreApplication::applicationFilePath())});
+    const QStringList log = LogCapture::flush();
+    QCOMPARE(log.filter("*****Quilm Upgrade Tool, Detected Available Size: 5119 MB").size(), 1);
+    QCOMPARE(log.filter("UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH").size(), 1);
+}
+
+void TestUpgradeToolThreadRun::missingVideoSourceIsReported()
+{
+    WorkerSandbox box(kFiveGiB + 1024 * 1048576LL);
+    QVERIFY(installBundle(QStringLiteral(SALVIX_SETUP_VERSION)));
+    QVERIFY(QDir(getMainFolder() + "/Contents/Resources/image/background").removeRecursively());
+
+    UpgradeToolThread worker;
+    Recorder record(worker);
+    QVERIFY(runToEnd(worker));
+
+    QCOMPARE(record.statuses, QList<int>{1001});
+    QCOMPARE(record.finish, QList<bool>{true});
+    QVERIFY(QDir(getImageFolder() + "/background").exists());
+    QVERIFY(runMarkers().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestUpgradeToolThreadRun)
+#include "tst_UpgradeToolThreadRun.moc"
