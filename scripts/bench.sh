@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures the tree when needed, builds it, and runs every benchmark: each
 # executable file under <build>/bench whose name contains "bench"
-# (bench_loger, bench_nimbrel_crypt, oss_bench, storage-bench, ...). A new
+# (bench_loger, bench_nimbrel_crypt, bench_setup_worker, oss_bench, storage-bench, ...). A new
 # benchmark is picked up by its name alone; give it one that contains "bench".
 #   scripts/bench.sh [build folder, default build]
 set -euo pipefail
