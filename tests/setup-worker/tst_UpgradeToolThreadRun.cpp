@@ -16,6 +16,8 @@
 #include <QSettings>
 #include <QTest>
 
+#include <cstdio>
+
 namespace {
 
 constexpr qint64 kFiveGiB = 5368709120LL;
@@ -152,6 +154,7 @@ private slots:
     void upgradeWaitsWhileSalvixRuns();
     void declinedReminderAndLaunchNeverSeen();
     void caseAInstallsAndReplacesEarlierSetup();
+    void caseBRunningAsTheUpgradeFile();
     void tooLittleSpaceStopsTheRun();
     void missingVideoSourceIsReported();
 
@@ -394,6 +397,42 @@ void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup()
     QVERIFY(runMarkers().isEmpty());
 }
 
+void TestUpgradeToolThreadRun::caseBRunningAsTheUpgradeFile()
+{
+    WorkerSandbox box(kFiveGiB + 1024 * 1048576LL);
+    QVERIFY(installBundle(QStringLiteral(SALVIX_SETUP_VERSION)));
+    const QString mainFolder = getMainFolder();
+    // Decoded already: the source folder is there, its videos are not.
+    const QString videos = mainFolder + "/Contents/Resources/image/background";
+    QVERIFY(QDir(videos).removeRecursively() && QDir().mkpath(videos));
+    QVERIFY(Sandbox::write(box.sandbox.userFolder() + "/UpgradeSalvix Setup.app/Contents/Info.plist",
+                           Sandbox::infoPlist(olderVersion())));
+
+    // This program, copied to the archive's path, runs the worker there (see main).
+    const QString archive = getToUpgradeFilePath();
+    QVERIFY(QDir().mkpath(QFileInfo(archive).absolutePath()));
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), archive));
+    QVERIFY(QFile::setPermissions(archive, QFile::permissions(archive) | QFileDevice::ExeOwner));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("SETUPWORKER_RUN_AS_UPGRADE_FILE", "1");
+    child.setProcessEnvironment(environment);
+    child.start(archive, {});
+    QVERIFY(child.waitForFinished(120000));
+    QCOMPARE(child.exitCode(), 0);
+    const QStringList report = QString::fromUtf8(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+
+    QList<int> expected{0, 100};
+    expected << handOverProgress() << 1000;
+    QString expectedProgress = "progress:";
+    for (int value : expected)
+        expectedProgress += " " + QString::number(value);
+    QCOMPARE(report, (QStringList{expectedProgress, "statuses:", "toUpgrade: 0", "finish: 1"}));
+    QTRY_VERIFY(box.launches().contains(mainFolder + "/Contents/MacOS\tdelete_upgrade_file"));
+    QVERIFY(QFile::exists(archive));
+    QVERIFY(runMarkers().isEmpty());
+}
+
 void TestUpgradeToolThreadRun::tooLittleSpaceStopsTheRun()
 {
     if (!m_isolated)
@@ -433,5 +472,40 @@ void TestUpgradeToolThreadRun::missingVideoSourceIsReported()
     QVERIFY(runMarkers().isEmpty());
 }
 
-QTEST_GUILESS_MAIN(TestUpgradeToolThreadRun)
+// Run from the archive's path by caseBRunningAsTheUpgradeFile: one worker run with the
+// archive accepted, its signals printed.
+static int runAsUpgradeFile(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(SALVIX_SETUP_VERSION));
+    gConfig.possible_patch_tool_to_upgrade = true;
+    UpgradeToolThread worker;
+    Recorder record(worker);
+    worker.start();
+    while (!worker.isFinished())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    worker.wait();
+
+    QString report = "progress:";
+    for (int value : std::as_const(record.progress))
+        report += " " + QString::number(value);
+    report += "\nstatuses:";
+    for (int status : std::as_const(record.statuses))
+        report += " " + QString::number(status);
+    report += QString("\ntoUpgrade: %1\nfinish:").arg(record.toUpgrade.loadRelaxed());
+    for (bool launched : std::as_const(record.finish))
+        report += launched ? " 1" : " 0";
+    std::printf("%s\n", qPrintable(report));
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet("SETUPWORKER_RUN_AS_UPGRADE_FILE"))
+        return runAsUpgradeFile(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestUpgradeToolThreadRun test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_UpgradeToolThreadRun.moc"
