@@ -189,8 +189,13 @@ void UpgradeToolThread::decodeAnimate()
     const QString sourceFolder = getMp4SourceFolder() + QStringLiteral("/background");
     const QString frameFolder = getImageFolder() + QStringLiteral("/background");
 
-    m_videoCount = countFilesBySuffixIterator(sourceFolder, QStringLiteral("mp4"), true);
-    QLOG_INFO() << "[UpgradeToolThread] decodeAnimate try to decode video count:" << m_videoCount
+    const int counted = countFilesBySuffixIterator(sourceFolder, QStringLiteral("mp4"), true);
+    {
+        // Shares of an earlier call may still be handled on the GUI thread.
+        const QMutexLocker lock(&m_progressMutex);
+        m_videoCount = counted;
+    }
+    QLOG_INFO() << "[UpgradeToolThread] decodeAnimate try to decode video count:" << counted
                 << ", mp4 source:" << sourceFolder << ", png output:" << frameFolder;
 
     if (!QDir(frameFolder).exists())
@@ -214,8 +219,10 @@ void UpgradeToolThread::decodeAnimate()
     }
     // Linked folders are listed but not counted; the decoding share stays 200 at most
     // and never divides by a count that is too small.
-    if (listedCount > m_videoCount)
+    if (listedCount > counted) {
+        const QMutexLocker lock(&m_progressMutex);
         m_videoCount = listedCount;
+    }
 
     QList<FfmpegDecodeThread*> decoders;
     for (const QList<VideoDecodeInfo>& list : std::as_const(themeLists)) {

@@ -156,6 +156,7 @@ private slots:
     void caseBRunningAsTheUpgradeFile();
     void tooLittleSpaceStopsTheRun();
     void missingVideoSourceIsReported();
+    void linkedThemeDecodedBeyondTheCount();
 
 private:
     // Starts the worker and processes events (queued decoding updates) until run() returned.
@@ -468,6 +469,32 @@ void TestUpgradeToolThreadRun::missingVideoSourceIsReported()
     QCOMPARE(record.finish, QList<bool>{true});
     QVERIFY(QDir(getImageFolder() + "/background").exists());
     QVERIFY(runMarkers().isEmpty());
+}
+
+void TestUpgradeToolThreadRun::linkedThemeDecodedBeyondTheCount()
+{
+    // No bundle: the per-user frame folder is the source too. Its one theme is a link,
+    // which the count does not follow, so one video is decoded where none was counted.
+    Sandbox sandbox;
+    const QString video = sandbox.path() + "/elsewhere/theme/Scan/Scan.mp4";
+    QVERIFY(QDir().mkpath(QFileInfo(video).absolutePath()));
+    QCOMPARE(QProcess::execute("ffmpeg", {"-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                          "testsrc=duration=1:size=32x24:rate=24", "-c:v", "mpeg4", video}),
+             0);
+    const QString frames = getImageFolder() + "/background";
+    QVERIFY(QDir().mkpath(frames));
+    QVERIFY(QFile::link(sandbox.path() + "/elsewhere/theme", frames + "/theme"));
+    LogCapture::flush();
+
+    UpgradeToolThread worker;
+    Recorder record(worker);
+    worker.decodeAnimate();
+    QTRY_COMPARE(record.decodingProgress.size(), 1);
+    // The whole share of 200 for the one video decoded, from the constructor's 0.
+    QCOMPARE(record.decodingProgress, QList<int>{200});
+    QCOMPARE(QDir(frames + "/theme/Scan").entryList({"*.png"}, QDir::Files).size(), 24);
+    QVERIFY(!QFile::exists(video));
+    QCOMPARE(LogCapture::flush().filter("decodeAnimate try to decode video count: 0 ").size(), 1);
 }
 
 // Run from the archive's path by caseBRunningAsTheUpgradeFile: one worker run with the
