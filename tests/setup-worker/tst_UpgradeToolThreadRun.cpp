@@ -154,6 +154,7 @@ private slots:
     void declinedReminderAndLaunchNeverSeen();
     void caseAInstallsAndReplacesEarlierSetup();
     void caseBRunningAsTheUpgradeFile();
+    void tooLittleSpaceStopsTheRun_data();
     void tooLittleSpaceStopsTheRun();
     void missingVideoSourceIsReported();
     void linkedThemeDecodedBeyondTheCount();
@@ -432,13 +433,29 @@ void TestUpgradeToolThreadRun::caseBRunningAsTheUpgradeFile()
     QVERIFY(runMarkers().isEmpty());
 }
 
+void TestUpgradeToolThreadRun::tooLittleSpaceStopsTheRun_data()
+{
+    QTest::addColumn<bool>("unknownSize");
+    QTest::addColumn<QString>("sizeLine");
+
+    QTest::newRow("one block short of 5 GiB") << false << "*****Quilm Upgrade Tool, Detected Available Size: 5119 MB";
+    // No "/Applications" at all: its free space cannot be determined.
+    QTest::newRow("size unknown") << true << "*****Quilm Upgrade Tool, Detected Available Size: 0 MB";
+}
+
 void TestUpgradeToolThreadRun::tooLittleSpaceStopsTheRun()
 {
-    if (!m_isolated)
+    QFETCH(bool, unknownSize);
+    QFETCH(QString, sizeLine);
+    if (!unknownSize && !m_isolated)
         QSKIP("needs a private mount namespace for a small file system");
-    // One block short of 5 GiB.
     WorkerSandbox box(kFiveGiB - 4096);
-    QVERIFY(box.applications.isMounted());
+    if (unknownSize) {
+        QVERIFY(!box.applications.isMounted() || umount2(qPrintable(box.sandbox.applications()), 0) == 0);
+        QVERIFY(QDir(box.sandbox.applications()).removeRecursively());
+    } else {
+        QVERIFY(box.applications.isMounted());
+    }
     LogCapture::flush();
 
     UpgradeToolThread worker;
@@ -451,7 +468,7 @@ void TestUpgradeToolThreadRun::tooLittleSpaceStopsTheRun()
     QVERIFY(!QFile::exists(getMainToolPath()));
     QCOMPARE(runMarkers(), QStringList{QDir::toNativeSeparators(QCoreApplication::applicationFilePath())});
     const QStringList log = LogCapture::flush();
-    QCOMPARE(log.filter("*****Quilm Upgrade Tool, Detected Available Size: 5119 MB").size(), 1);
+    QCOMPARE(log.filter(sizeLine).size(), 1);
     QCOMPARE(log.filter("UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH").size(), 1);
 }
 
