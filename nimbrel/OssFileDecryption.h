@@ -1,15 +1,12 @@
 #pragma once
 
+#include "BlockRecordJob.h"
 #include "NimbrelExport.h"
-#include "StopRequest.h"
 
 #include <QString>
 #include <QThread>
 
-#include <atomic>
 #include <string>
-
-class QFile;
 
 namespace Nimbrel {
 
@@ -47,14 +44,7 @@ protected:
     void run() override;
 
 private:
-    void emitFailed(OssErrorCode status);
-    void failRecord(QFile& source, QFile& dest, const char* logLine);
-    void endStopped(QFile& source, QFile& dest);
-
-    std::string sourceFileName;
-    std::string destFileName;
-    std::atomic<bool> successful{false};
-    StopRequest stopRequest;
+    BlockRecordJob job;
 };
 
 }

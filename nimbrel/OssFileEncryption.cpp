@@ -1,28 +1,33 @@
 #include "OssFileEncryption.h"
 
 #include "BlockRecordWriter.h"
-#include "QuilmLog.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QMetaObject>
-
-static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
 namespace Nimbrel {
 
+static_assert(int(OssFileEncryption::FileOperationError) == BlockRecordJob::RecordFailed
+                  && int(OssFileEncryption::OpenSourceFileError) == BlockRecordJob::OpenSourceFailed
+                  && int(OssFileEncryption::OpenDestFileError) == BlockRecordJob::OpenDestFailed
+                  && int(OssFileEncryption::InvalidParameter) == BlockRecordJob::InvalidParameter,
+              "the job's failures are cast to OssErrorCode");
+
 namespace {
 
-bool isSameFile(const QFile& source, const QFile& dest)
-{
-    const QFileInfo destInfo(dest);
-    return destInfo.exists() && QFileInfo(source).canonicalFilePath() == destInfo.canonicalFilePath();
-}
-
-QString latin1(const std::string& name)
-{
-    return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
-}
+const BlockRecordJob::LogLines logLines{
+    "[ OssFileEncryption ] startEncryptionFile sourceFileName = ",
+    "[ OssFileEncryption ] startEncryptionFile destFileName = ",
+    "[ OssFileEncryption ] startEncryptionFile si running",
+    "[ OssFileEncryption ] startEncryptionFile start run",
+    "[ OssFileEncryption ] Run sourceFileName = ",
+    "[ OssFileEncryption ] Run destFileName = ",
+    "[ OssFileEncryption ] Run open sourceFile fail......",
+    "[ OssFileEncryption ] Run open destFile fail......",
+    "[ OssFileEncryption ] Run write file fail......",
+    "[ OssFileEncryption ] Run stopped......",
+    "[ OssFileEncryption ] Run write file success......",
+};
 
 const char* failureLine(BlockRecordWriter::Result result)
 {
@@ -39,13 +44,14 @@ const char* failureLine(BlockRecordWriter::Result result)
     case BlockRecordWriter::RecordWritten:
         break;
     }
-    return "[ OssFileEncryption ] Run write file fail......";
+    return logLines.flushFailed;
 }
 
 }
 
 OssFileEncryption::OssFileEncryption()
     : QThread(nullptr)
+    , job(*this, logLines)
 {
     qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssFileEncryption::OssErrorCode"));
 }
@@ -57,121 +63,36 @@ OssFileEncryption::~OssFileEncryption()
 
 bool OssFileEncryption::startEncryptionFile(const std::string& sourceFileName, const std::string& destFileName)
 {
-    successful = false;
-    QLOG_INFO() << "[ OssFileEncryption ] startEncryptionFile sourceFileName = " << sourceFileName.c_str();
-    QLOG_INFO() << "[ OssFileEncryption ] startEncryptionFile destFileName = " << destFileName.c_str();
-    if (sourceFileName.empty() || destFileName.empty())
-        return false;
-    if (isRunning()) {
-        QLOG_INFO() << "[ OssFileEncryption ] startEncryptionFile si running";
-        return false;
-    }
-    this->sourceFileName = sourceFileName;
-    this->destFileName = destFileName;
-    stopRequest.reset();
-    start(QThread::InheritPriority);
-    QLOG_INFO() << "[ OssFileEncryption ] startEncryptionFile start run";
-    return true;
+    return job.start(sourceFileName, destFileName);
 }
 
 bool OssFileEncryption::stopEncryptionFile()
 {
-    if (isRunning()) {
-        stopRequest.request();
-        // Called from the job's own thread it cannot wait; the job then ends at its next check.
-        if (wait())
-            stopRequest.reset();
-        successful = false;
-    }
-    return true;
+    return job.stop();
 }
 
 bool OssFileEncryption::isSuccessful() const
 {
-    return successful;
+    return job.isSuccessful();
 }
 
 void OssFileEncryption::run()
 {
-    successful = false;
-    QLOG_INFO() << "[ OssFileEncryption ] Run sourceFileName = " << sourceFileName.c_str();
-    QLOG_INFO() << "[ OssFileEncryption ] Run destFileName = " << destFileName.c_str();
-    if (sourceFileName.empty() || destFileName.empty()) {
-        emitFailed(InvalidParameter);
-        return;
-    }
-
-    QFile source(QString::fromUtf8(sourceFileName.c_str()));
-    if (!source.open(QIODevice::ReadOnly)) {
-        QLOG_INFO() << "[ OssFileEncryption ] Run open sourceFile fail......";
-        emitFailed(OpenSourceFileError);
-        return;
-    }
-    QFile dest(QString::fromUtf8(destFileName.c_str()));
-    // Truncating the source itself would destroy it before a byte was read.
-    if (isSameFile(source, dest) || !dest.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        source.close();
-        QLOG_INFO() << "[ OssFileEncryption ] Run open destFile fail......";
-        emitFailed(OpenDestFileError);
-        return;
-    }
-
     BlockRecordWriter writer;
-    const qint64 total = source.size();
-    qint64 consumed = 0;
-    // Converted once: a progress signal follows every record.
-    const QString sourceName = latin1(sourceFileName);
-    const QString destName = latin1(destFileName);
-    while (!source.atEnd()) {
-        if (stopRequest.isRequested()) {
-            endStopped(source, dest);
-            return;
-        }
+    const auto writeRecord = [&writer](QFile& source, QFile& dest) -> BlockRecordJob::RecordOutcome {
         const BlockRecordWriter::Result result = writer.writeRecord(source, dest);
-        if (result != BlockRecordWriter::RecordWritten) {
-            failRecord(source, dest, failureLine(result));
-            return;
-        }
-        consumed += writer.chunkLength();
-        stopRequest.emitUnlessRequested([&] {
-            emit sigEncryptionProgress(sourceName, destName, consumed, total);
-        });
-    }
-    // The last records may still sit in the file's buffer; a full disk shows here.
-    if (!dest.flush()) {
-        failRecord(source, dest, failureLine(BlockRecordWriter::CipherWriteFailed));
-        return;
-    }
-    source.close();
-    dest.close();
-    stopRequest.emitUnlessRequested([&] {
-        successful = true;
-        QLOG_INFO() << "[ OssFileEncryption ] Run write file success......";
-        emit sigEncryptionFinished(sourceName, destName);
-    });
-}
-
-void OssFileEncryption::emitFailed(OssErrorCode status)
-{
-    stopRequest.emitUnlessRequested([&] {
-        emit sigEncryptionFailed(latin1(sourceFileName), latin1(destFileName), status);
-    });
-}
-
-void OssFileEncryption::failRecord(QFile& source, QFile& dest, const char* logLine)
-{
-    source.close();
-    dest.close();
-    QFile::remove(QString::fromUtf8(destFileName.c_str()));
-    QLOG_INFO() << logLine;
-    emitFailed(FileOperationError);
-}
-
-void OssFileEncryption::endStopped(QFile& source, QFile& dest)
-{
-    source.close();
-    dest.close();
-    QLOG_INFO() << "[ OssFileEncryption ] Run stopped......";
+        if (result != BlockRecordWriter::RecordWritten)
+            return {failureLine(result), 0};
+        return {nullptr, writer.chunkLength()};
+    };
+    job.run(writeRecord,
+            {[this](const QString& source, const QString& dest, qint64 consumed, qint64 total) {
+                 emit sigEncryptionProgress(source, dest, consumed, total);
+             },
+             [this](const QString& source, const QString& dest) { emit sigEncryptionFinished(source, dest); },
+             [this](const QString& source, const QString& dest, BlockRecordJob::Failure failure) {
+                 emit sigEncryptionFailed(source, dest, static_cast<OssErrorCode>(failure));
+             }});
 }
 
 }

@@ -1,0 +1,149 @@
+#include "BlockRecordJob.h"
+
+#include "QuilmLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+namespace Nimbrel {
+
+namespace {
+
+bool isSameFile(const QFile& source, const QFile& dest)
+{
+    const QFileInfo destInfo(dest);
+    return destInfo.exists() && QFileInfo(source).canonicalFilePath() == destInfo.canonicalFilePath();
+}
+
+QString latin1(const std::string& name)
+{
+    return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+}
+
+BlockRecordJob::BlockRecordJob(QThread& thread, const LogLines& lines)
+    : thread(thread)
+    , lines(lines)
+{
+}
+
+bool BlockRecordJob::start(const std::string& sourceFileName, const std::string& destFileName)
+{
+    successful = false;
+    QLOG_INFO() << lines.startSourceName << sourceFileName.c_str();
+    QLOG_INFO() << lines.startDestName << destFileName.c_str();
+    if (sourceFileName.empty() || destFileName.empty())
+        return false;
+    if (thread.isRunning()) {
+        QLOG_INFO() << lines.startWhileRunning;
+        return false;
+    }
+    this->sourceFileName = sourceFileName;
+    this->destFileName = destFileName;
+    stopRequest.reset();
+    thread.start(QThread::InheritPriority);
+    QLOG_INFO() << lines.started;
+    return true;
+}
+
+bool BlockRecordJob::stop()
+{
+    if (thread.isRunning()) {
+        stopRequest.request();
+        // Called from the job's own thread it cannot wait; the job then ends at its next check.
+        if (thread.wait())
+            stopRequest.reset();
+        successful = false;
+    }
+    return true;
+}
+
+bool BlockRecordJob::isSuccessful() const
+{
+    return successful;
+}
+
+void BlockRecordJob::run(const RecordStep& step, const Emitters& emitters)
+{
+    successful = false;
+    QLOG_INFO() << lines.runSourceName << sourceFileName.c_str();
+    QLOG_INFO() << lines.runDestName << destFileName.c_str();
+    if (sourceFileName.empty() || destFileName.empty()) {
+        emitFailed(emitters, InvalidParameter);
+        return;
+    }
+
+    QFile source(QString::fromUtf8(sourceFileName.c_str()));
+    if (!source.open(QIODevice::ReadOnly)) {
+        QLOG_INFO() << lines.openSourceFailed;
+        emitFailed(emitters, OpenSourceFailed);
+        return;
+    }
+    QFile dest(QString::fromUtf8(destFileName.c_str()));
+    // Truncating the source itself would destroy it before a byte was read.
+    if (isSameFile(source, dest) || !dest.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        source.close();
+        QLOG_INFO() << lines.openDestFailed;
+        emitFailed(emitters, OpenDestFailed);
+        return;
+    }
+
+    const qint64 total = source.size();
+    qint64 consumed = 0;
+    // Converted once: a progress signal follows every record.
+    const QString sourceName = latin1(sourceFileName);
+    const QString destName = latin1(destFileName);
+    while (!source.atEnd()) {
+        if (stopRequest.isRequested()) {
+            endStopped(source, dest);
+            return;
+        }
+        const RecordOutcome outcome = step(source, dest);
+        if (outcome.failureLine) {
+            failRecord(source, dest, outcome.failureLine, emitters);
+            return;
+        }
+        consumed += outcome.consumed;
+        stopRequest.emitUnlessRequested([&] { emitters.progress(sourceName, destName, consumed, total); });
+    }
+    // The last records may still sit in the file's buffer; a full disk shows here.
+    if (!dest.flush()) {
+        failRecord(source, dest, lines.flushFailed, emitters);
+        return;
+    }
+    source.close();
+    dest.close();
+    stopRequest.emitUnlessRequested([&] {
+        successful = true;
+        QLOG_INFO() << lines.finished;
+        emitters.finished(sourceName, destName);
+    });
+}
+
+void BlockRecordJob::emitFailed(const Emitters& emitters, Failure failure)
+{
+    stopRequest.emitUnlessRequested(
+        [&] { emitters.failed(latin1(sourceFileName), latin1(destFileName), failure); });
+}
+
+void BlockRecordJob::failRecord(QFile& source, QFile& dest, const char* logLine, const Emitters& emitters)
+{
+    source.close();
+    dest.close();
+    QFile::remove(QString::fromUtf8(destFileName.c_str()));
+    QLOG_INFO() << logLine;
+    emitFailed(emitters, RecordFailed);
+}
+
+void BlockRecordJob::endStopped(QFile& source, QFile& dest)
+{
+    source.close();
+    dest.close();
+    QLOG_INFO() << lines.stopped;
+}
+
+}
