@@ -129,6 +129,12 @@ void StorageSandbox::clearFaults()
     emulator->clearFaults();
 }
 
+void StorageSandbox::reset()
+{
+    clearFaults();
+    clearRequests();
+}
+
 QList<RecordedRequest> StorageSandbox::requests() const
 {
     QList<RecordedRequest> recorded;

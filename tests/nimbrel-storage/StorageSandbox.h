@@ -55,6 +55,8 @@ public:
     // Entries per listing page; 0 for the service's default.
     void setPageLimit(int maxKeys);
     void clearFaults();
+    // Between test functions: no fault left and no request recorded.
+    void reset();
 
     QList<RecordedRequest> requests() const;
     QList<RecordedRequest> requests(const QString& operation, const std::string& key = std::string()) const;

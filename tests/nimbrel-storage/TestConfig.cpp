@@ -46,6 +46,15 @@ QString writeUnparsable(const QString& path)
     return path;
 }
 
+bool writeFaulty(const QString& path, const QString& kind)
+{
+    if (kind == "undecodable")
+        return !writeUndecodable(path).isEmpty();
+    if (kind == "unparsable")
+        return !writeUnparsable(path).isEmpty();
+    return true;
+}
+
 bool writeFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);

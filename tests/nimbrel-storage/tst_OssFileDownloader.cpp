@@ -1,26 +1,20 @@
 #include "OssFileDownloader.h"
+#include "StorageFixtures.h"
 #include "StorageSandbox.h"
 #include "TestConfig.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
 
 using Nimbrel::OssFileDownloader;
-
-static QByteArray randomBytes(int size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(size);
-    for (char& byte : data)
-        byte = static_cast<char>(generator.bounded(256));
-    return data;
-}
+using StorageFixtures::randomBytes;
+using StorageFixtures::runToEnd;
+using StorageFixtures::WorkerSpies;
 
 static QByteArray fileContent(const QString& path)
 {
@@ -33,20 +27,11 @@ static OssFileDownloader::OssErrorCode codeOf(const QVariant& value)
     return qvariant_cast<OssFileDownloader::OssErrorCode>(value);
 }
 
-// The three signals of one worker, recorded on the emitting thread.
-struct DownloadSpies
+static WorkerSpies spiesOf(OssFileDownloader& worker)
 {
-    explicit DownloadSpies(OssFileDownloader& worker)
-        : progress(&worker, &OssFileDownloader::sigFileDownloadProgress)
-        , finished(&worker, &OssFileDownloader::sigFileDownloadFinished)
-        , failed(&worker, &OssFileDownloader::sigFileDownloadFailed)
-    {
-    }
-    int ends() const { return finished.count() + failed.count(); }
-    QSignalSpy progress;
-    QSignalSpy finished;
-    QSignalSpy failed;
-};
+    return {worker, &OssFileDownloader::sigFileDownloadProgress, &OssFileDownloader::sigFileDownloadFinished,
+            &OssFileDownloader::sigFileDownloadFailed};
+}
 
 class tst_OssFileDownloader : public QObject
 {
@@ -55,21 +40,9 @@ class tst_OssFileDownloader : public QObject
 private:
     StorageSandbox sandbox;
 
-    void runToEnd(OssFileDownloader& worker, DownloadSpies& spies)
-    {
-        QTRY_COMPARE_WITH_TIMEOUT(spies.ends(), 1, 30000);
-        QVERIFY(worker.wait(5000));
-        QTest::qWait(20);
-        QCOMPARE(spies.ends(), 1);
-    }
-
 private slots:
     void initTestCase() { QVERIFY(sandbox.start()); }
-    void init()
-    {
-        sandbox.clearFaults();
-        sandbox.clearRequests();
-    }
+    void init() { sandbox.reset(); }
 
     void downloadIntoFile_data()
     {
@@ -91,7 +64,7 @@ private slots:
             QVERIFY(TestConfig::writeFile(local, previous));
 
         OssFileDownloader worker;
-        DownloadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startDownloadFile(key, local.toStdString()));
         runToEnd(worker, spies);
@@ -122,7 +95,7 @@ private slots:
         sandbox.failNext("ListObjects", 500, "InternalError", "We encountered an internal error. Please try again.");
 
         OssFileDownloader worker;
-        DownloadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startDownloadFile("docs/kept.bin", local.toStdString()));
         runToEnd(worker, spies);
@@ -141,7 +114,7 @@ private slots:
         QVERIFY(sandbox.putObject("missing.bin.other", randomBytes(10)));
         const QString local = sandbox.filePath("missing.bin");
         OssFileDownloader worker;
-        DownloadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startDownloadFile("missing.bin", local.toStdString()));
         runToEnd(worker, spies);
@@ -157,7 +130,7 @@ private slots:
         QVERIFY(sandbox.putObject("docs/unwritable.bin", randomBytes(3000)));
         const QString local = sandbox.filePath("no-such-folder/unwritable.bin");
         OssFileDownloader worker;
-        DownloadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startDownloadFile("docs/unwritable.bin", local.toStdString()));
         runToEnd(worker, spies);
@@ -176,7 +149,7 @@ private slots:
         QVERIFY(sandbox.putObject(key, randomBytes(2000)));
 
         OssFileDownloader worker;
-        DownloadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startDownloadFile(key, local));
         runToEnd(worker, spies);
@@ -189,7 +162,7 @@ private slots:
         QCOMPARE(spies.progress.first().at(1).toString(), QString::fromLatin1(local.c_str()));
         QCOMPARE(QFile(QString::fromUtf8(local.c_str())).size(), qint64(2000));
 
-        DownloadSpies again(worker);
+        WorkerSpies again = spiesOf(worker);
         QVERIFY(worker.startDownloadFile(key + ".none", local));
         runToEnd(worker, again);
         QCOMPARE(again.failed.count(), 1);
@@ -204,12 +177,12 @@ private slots:
         OssFileDownloader worker;
         worker.setConfigFileName(sandbox.configPath().toStdString());
         {
-            DownloadSpies spies(worker);
+            WorkerSpies spies = spiesOf(worker);
             QVERIFY(worker.startDownloadFile("row/big.bin", sandbox.filePath("big.bin").toStdString()));
             runToEnd(worker, spies);
             QCOMPARE(spies.finished.count(), 1);
         }
-        DownloadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         QVERIFY(worker.startDownloadFile("row/small.bin", sandbox.filePath("small.bin").toStdString()));
         runToEnd(worker, spies);
         QCOMPARE(spies.finished.count(), 1);
@@ -223,7 +196,7 @@ private slots:
     void startRefusals()
     {
         OssFileDownloader worker;
-        DownloadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(!worker.startDownloadFile("", sandbox.filePath("x").toStdString()));
         QVERIFY(!worker.startDownloadFile("x", ""));
@@ -253,7 +226,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, message);
         OssFileDownloader worker;
-        DownloadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
 
         // A receiver on the caller's thread gets the code through a queued connection.
         int queuedCode = 0;
@@ -263,10 +236,7 @@ private slots:
             queuedOn = QThread::currentThread();
         });
         const QString path = sandbox.filePath(kind + ".cfg");
-        if (kind == "undecodable")
-            QVERIFY(!TestConfig::writeUndecodable(path).isEmpty());
-        if (kind == "unparsable")
-            QVERIFY(!TestConfig::writeUnparsable(path).isEmpty());
+        QVERIFY(TestConfig::writeFaulty(path, kind));
         if (kind != "none")
             worker.setConfigFileName(path.toStdString());
         QVERIFY(worker.startDownloadFile("docs/any.bin", sandbox.filePath("any.bin").toStdString()));
@@ -293,7 +263,7 @@ private slots:
         QVERIFY(sandbox.putObject(key, randomBytes(200000)));
         sandbox.stallDownload(key, 60000, 5);
         auto worker = std::make_unique<OssFileDownloader>();
-        DownloadSpies spies(*worker);
+        WorkerSpies spies = spiesOf(*worker);
         worker->setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker->startDownloadFile(key, local.toStdString()));
         QTRY_VERIFY_WITH_TIMEOUT(!spies.progress.isEmpty(), 10000);

@@ -1,24 +1,23 @@
 #include "OssFileUploader.h"
+#include "StorageFixtures.h"
 #include "StorageSandbox.h"
 #include "TestConfig.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
 
 using Nimbrel::OssFileUploader;
+using StorageFixtures::runToEnd;
+using StorageFixtures::WorkerSpies;
 
+// Content of its own, apart from the downloader test's.
 static QByteArray randomBytes(int size)
 {
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(size + 7);
-    for (char& byte : data)
-        byte = static_cast<char>(generator.bounded(256));
-    return data;
+    return StorageFixtures::randomBytes(size, 7);
 }
 
 static OssFileUploader::OssErrorCode codeOf(const QVariant& value)
@@ -26,19 +25,11 @@ static OssFileUploader::OssErrorCode codeOf(const QVariant& value)
     return qvariant_cast<OssFileUploader::OssErrorCode>(value);
 }
 
-struct UploadSpies
+static WorkerSpies spiesOf(OssFileUploader& worker)
 {
-    explicit UploadSpies(OssFileUploader& worker)
-        : progress(&worker, &OssFileUploader::sigFileUploadProgress)
-        , finished(&worker, &OssFileUploader::sigFileUploadFinished)
-        , failed(&worker, &OssFileUploader::sigFileUploadFailed)
-    {
-    }
-    int ends() const { return finished.count() + failed.count(); }
-    QSignalSpy progress;
-    QSignalSpy finished;
-    QSignalSpy failed;
-};
+    return {worker, &OssFileUploader::sigFileUploadProgress, &OssFileUploader::sigFileUploadFinished,
+            &OssFileUploader::sigFileUploadFailed};
+}
 
 class tst_OssFileUploader : public QObject
 {
@@ -52,21 +43,10 @@ private:
         const QString path = sandbox.filePath(name);
         return TestConfig::writeFile(path, data) ? path : QString();
     }
-    void runToEnd(OssFileUploader& worker, UploadSpies& spies)
-    {
-        QTRY_COMPARE_WITH_TIMEOUT(spies.ends(), 1, 30000);
-        QVERIFY(worker.wait(5000));
-        QTest::qWait(20);
-        QCOMPARE(spies.ends(), 1);
-    }
 
 private slots:
     void initTestCase() { QVERIFY(sandbox.start()); }
-    void init()
-    {
-        sandbox.clearFaults();
-        sandbox.clearRequests();
-    }
+    void init() { sandbox.reset(); }
 
     void uploadWhole_data()
     {
@@ -82,7 +62,7 @@ private slots:
         const QString local = localFile(QString("whole-%1.bin").arg(size), data);
         const std::string key = "up/whole-" + std::to_string(size) + ".bin";
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startUploadFile(local.toStdString(), key));
         runToEnd(worker, spies);
@@ -116,7 +96,7 @@ private slots:
         const QString local = localFile(QString("parts-%1.bin").arg(size), data);
         const std::string key = "up/parts-" + std::to_string(size) + ".bin";
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.SetMultipart(true));
         QVERIFY(worker.startUploadFile(local.toStdString(), key));
@@ -140,7 +120,7 @@ private slots:
         // No part at all: the completion's outcome decides (the service refuses an empty list).
         const QString local = localFile("parts-empty.bin", QByteArray());
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         worker.SetMultipart(true);
         QVERIFY(worker.startUploadFile(local.toStdString(), "up/parts-empty.bin"));
@@ -158,7 +138,7 @@ private slots:
         const QString local = localFile("refused-part.bin", randomBytes(3 * 102400));
         sandbox.failNext("UploadPart", 503, "ServiceUnavailable", "Please reduce your request rate.", 1);
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         worker.SetMultipart(true);
         QVERIFY(worker.startUploadFile(local.toStdString(), "up/refused-part.bin"));
@@ -178,7 +158,7 @@ private slots:
         sandbox.failNext("CompleteMultipartUpload", 400, "InvalidPart",
                          "One or more of the specified parts could not be found");
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         worker.SetMultipart(true);
         QVERIFY(worker.startUploadFile(local.toStdString(), "up/refused-complete.bin"));
@@ -195,7 +175,7 @@ private slots:
         const QString local = localFile("refused-whole.bin", randomBytes(100));
         sandbox.failNext("PutObject", 403, "AccessDenied", "You have no right to access this object.");
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startUploadFile(local.toStdString(), "up/refused-whole.bin"));
         runToEnd(worker, spies);
@@ -225,7 +205,7 @@ private slots:
         QVERIFY(!localFile("exists.bin", "data").isEmpty());
         const QString localPath = local.isEmpty() ? QString() : sandbox.filePath(local);
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         QThread* emittedOn = nullptr;
         connect(&worker, &OssFileUploader::sigFileUploadFailed, this,
                 [&emittedOn] { emittedOn = QThread::currentThread(); }, Qt::DirectConnection);
@@ -246,7 +226,7 @@ private slots:
         const QString local = localFile("busy.bin", randomBytes(1000));
         sandbox.delayAll("PutObject", 600);
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startUploadFile(local.toStdString(), "up/busy.bin"));
         QVERIFY(!worker.startUploadFile(local.toStdString(), "up/other.bin"));
@@ -268,7 +248,7 @@ private slots:
         QVERIFY(TestConfig::writeFile(QString::fromUtf8(local.c_str()), randomBytes(500)));
         const std::string key = "up/\xe4\xb8\xad\xe6\x96\x87.bin";
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startUploadFile(local, key));
         runToEnd(worker, spies);
@@ -303,12 +283,9 @@ private slots:
         QFETCH(QString, message);
         const QString local = localFile("config-case.bin", "payload");
         const QString path = sandbox.filePath(kind + ".cfg");
-        if (kind == "undecodable")
-            QVERIFY(!TestConfig::writeUndecodable(path).isEmpty());
-        if (kind == "unparsable")
-            QVERIFY(!TestConfig::writeUnparsable(path).isEmpty());
+        QVERIFY(TestConfig::writeFaulty(path, kind));
         OssFileUploader worker;
-        UploadSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
 
         // A receiver on the caller's thread gets the code through a queued connection.
         int queuedCode = 0;
@@ -349,7 +326,7 @@ private slots:
         // The emulator reads the body, then holds its answer back.
         sandbox.delayAll(operation, 4000);
         auto worker = std::make_unique<OssFileUploader>();
-        UploadSpies spies(*worker);
+        WorkerSpies spies = spiesOf(*worker);
         worker->setConfigFileName(sandbox.configPath().toStdString());
         worker->SetMultipart(multipart);
         QVERIFY(worker->startUploadFile(local.toStdString(), key));

@@ -1,4 +1,5 @@
 #include "OssFileWork.h"
+#include "StorageFixtures.h"
 #include "StorageSandbox.h"
 #include "TestConfig.h"
 
@@ -9,24 +10,18 @@
 #include <memory>
 
 using Nimbrel::OssFileWork;
+using StorageFixtures::WorkerSpies;
 
 static OssFileWork::OssErrorCode codeOf(const QVariant& value)
 {
     return qvariant_cast<OssFileWork::OssErrorCode>(value);
 }
 
-struct WorkSpies
+static WorkerSpies spiesOf(OssFileWork& worker)
 {
-    explicit WorkSpies(OssFileWork& worker)
-        : progress(&worker, &OssFileWork::sigFileWorkProgress)
-        , finished(&worker, &OssFileWork::sigFileWorkFinished)
-        , failed(&worker, &OssFileWork::sigFileWorkFailed)
-    {
-    }
-    QSignalSpy progress;
-    QSignalSpy finished;
-    QSignalSpy failed;
-};
+    return {worker, &OssFileWork::sigFileWorkProgress, &OssFileWork::sigFileWorkFinished,
+            &OssFileWork::sigFileWorkFailed};
+}
 
 static QStringList namesOf(const std::vector<OssFileWork::OssFileInfo>& infos)
 {
@@ -63,7 +58,7 @@ private slots:
     {
         seed({"photos/a.jpg", "photos/b.jpg", "photos/2024/c.jpg", "photosx/d.jpg", "other/e.jpg"});
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startListFiles("photos"));
         runToEnd(worker);
@@ -93,7 +88,7 @@ private slots:
         seed(keys);
         sandbox.setPageLimit(3);
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startListFiles("paged"));
         runToEnd(worker);
@@ -113,7 +108,7 @@ private slots:
         sandbox.setPageLimit(3);
         sandbox.failNext("ListObjects", 500, "InternalError", "We encountered an internal error.", 2);
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startListFiles("broken"));
         runToEnd(worker);
@@ -135,7 +130,7 @@ private slots:
     {
         seed({"slash/a.txt"});
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startListFiles("slash/"));
         runToEnd(worker);
@@ -153,7 +148,7 @@ private slots:
         std::vector<OssFileWork::OssFileInfo> infos(3);
         QVERIFY(worker.getAllFilesInfo(infos));
         QVERIFY(infos.empty());
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startListFiles("nothing-here"));
         runToEnd(worker);
@@ -166,7 +161,7 @@ private slots:
     {
         seed({"trash/a.txt", "trash/b.txt", "trash/c.txt", "trash/keep.txt"});
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startListFiles("trash"));
         runToEnd(worker);
@@ -203,7 +198,7 @@ private slots:
         seed({"bin/one.txt", "bin/two.txt"});
         sandbox.failNext("DeleteObjects", 403, "AccessDenied", "Access denied.", 0);
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startRemoveFiles({"bin/one.txt", "bin/two.txt"}));
         runToEnd(worker);
@@ -227,7 +222,7 @@ private slots:
     {
         seed({"info/report.pdf", "info/report.pdf.bak"});
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startListFileInfo("info/report.pdf"));
         runToEnd(worker);
@@ -258,7 +253,7 @@ private slots:
         const std::string key = "utf/\xc3\xa4rger.txt";
         QVERIFY(sandbox.putObject(key, "x"));
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startRemoveFiles({key}));
         runToEnd(worker);
@@ -271,7 +266,7 @@ private slots:
     void invalidJobType()
     {
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         worker.start();
         runToEnd(worker);
@@ -289,7 +284,7 @@ private slots:
     void startRefusals()
     {
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(!worker.startListFiles(""));
         QVERIFY(!worker.startListFileInfo(""));
@@ -318,12 +313,9 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, message);
         const QString path = sandbox.filePath(kind + ".cfg");
-        if (kind == "undecodable")
-            QVERIFY(!TestConfig::writeUndecodable(path).isEmpty());
-        if (kind == "unparsable")
-            QVERIFY(!TestConfig::writeUnparsable(path).isEmpty());
+        QVERIFY(TestConfig::writeFaulty(path, kind));
         OssFileWork worker;
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
 
         // A receiver on the caller's thread gets the code through a queued connection.
         int queuedCode = 0;
@@ -362,7 +354,7 @@ private slots:
         sandbox.setPageLimit(1);
         sandbox.delayAll("ListObjects", 4000);
         auto worker = std::make_unique<OssFileWork>();
-        WorkSpies spies(*worker);
+        WorkerSpies spies = spiesOf(*worker);
         worker->setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker->startListFiles("slow"));
         QTest::qWait(300);
@@ -385,7 +377,7 @@ private slots:
         OssFileWork worker;
         QVERIFY(worker.stopFileWork());
         // The request was not kept: the next job runs.
-        WorkSpies spies(worker);
+        WorkerSpies spies = spiesOf(worker);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker.startListFiles("idle"));
         runToEnd(worker);

@@ -94,10 +94,7 @@ private slots:
     {
         QFETCH(QString, kind);
         QString path = sandbox.filePath(kind + ".cfg");
-        if (kind == "undecodable")
-            QVERIFY(!TestConfig::writeUndecodable(path).isEmpty());
-        else if (kind == "unparsable")
-            QVERIFY(!TestConfig::writeUnparsable(path).isEmpty());
+        QVERIFY(TestConfig::writeFaulty(path, kind));
         OssServerStatus monitor;
         QSignalSpy status(&monitor, &OssServerStatus::sigNetworkStatus);
         monitor.setConfigFileName(path.toStdString(), 100);
