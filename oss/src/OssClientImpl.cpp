@@ -44,6 +44,29 @@ OssError withRequestId(OssError error, const HttpResponse& response)
     return error;
 }
 
+OssError invalidKeyError(const std::string& key)
+{
+    return OssError(kValidateError, "The object key is invalid: \"" + key + "\".");
+}
+
+uint64_t crc64Header(const HttpResponse& response)
+{
+    return std::strtoull(response.header("x-oss-hash-crc64ecma").c_str(), nullptr, 10);
+}
+
+PutObjectResult putResultOf(const HttpResponse& response)
+{
+    return PutObjectResult(response.header("ETag"), crc64Header(response), response.header("x-oss-request-id"));
+}
+
+void setXmlBody(HttpRequest& http, const std::string& text)
+{
+    http.bodyText = text;
+    http.bodyLength = static_cast<int64_t>(http.bodyText.size());
+    http.hasBody = true;
+    http.headers["Content-Type"] = "application/xml";
+}
+
 }
 
 OssClientImpl::OssClientImpl(const std::string& endpoint,
@@ -89,7 +112,7 @@ OssClientImpl::ResponseOutcome OssClientImpl::send(HttpRequest& request, const s
     if (!isValidBucketName(bucket))
         return ResponseOutcome(OssError(kValidateError, "The bucket name is invalid: \"" + bucket + "\"."));
     if (!key.empty() && !isValidObjectKey(key))
-        return ResponseOutcome(OssError(kValidateError, "The object key is invalid: \"" + key + "\"."));
+        return ResponseOutcome(invalidKeyError(key));
     if (disabled_)
         return ResponseOutcome(OssError("ClientError:" + std::to_string(200000 + CURLE_ABORTED_BY_CALLBACK),
                                         std::string(curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK))
@@ -230,7 +253,7 @@ ListObjectOutcome OssClientImpl::listObjects(const ListObjectsRequest& request)
 GetObjectOutcome OssClientImpl::getObject(const GetObjectRequest& request)
 {
     if (!isValidObjectKey(request.Key()))
-        return GetObjectOutcome(OssError(kValidateError, "The object key is invalid: \"" + request.Key() + "\"."));
+        return GetObjectOutcome(invalidKeyError(request.Key()));
     HttpRequest http;
     http.method = "GET";
     http.progress = request.transferProgress();
@@ -283,7 +306,7 @@ PutObjectOutcome OssClientImpl::putObject(const PutObjectRequest& request)
         return PutObjectOutcome(error);
     addMetaData(http, request.MetaData(), request.Key());
     if (!isValidObjectKey(request.Key()))
-        return PutObjectOutcome(OssError(kValidateError, "The object key is invalid: \"" + request.Key() + "\"."));
+        return PutObjectOutcome(invalidKeyError(request.Key()));
     ResponseOutcome outcome = send(http, request.Bucket(), request.Key(), {});
     if (!outcome.isSuccess())
         return PutObjectOutcome(outcome.error());
@@ -291,16 +314,13 @@ PutObjectOutcome OssClientImpl::putObject(const PutObjectRequest& request)
     const OssError crcError = checkUploadCrc(response);
     if (!crcError.Code().empty())
         return PutObjectOutcome(crcError);
-    return PutObjectOutcome(PutObjectResult(response.header("ETag"),
-                                            std::strtoull(response.header("x-oss-hash-crc64ecma").c_str(), nullptr, 10),
-                                            response.header("x-oss-request-id")));
+    return PutObjectOutcome(putResultOf(response));
 }
 
 InitiateMultipartUploadOutcome OssClientImpl::initiateMultipartUpload(const InitiateMultipartUploadRequest& request)
 {
     if (!isValidObjectKey(request.Key()))
-        return InitiateMultipartUploadOutcome(
-            OssError(kValidateError, "The object key is invalid: \"" + request.Key() + "\"."));
+        return InitiateMultipartUploadOutcome(invalidKeyError(request.Key()));
     HttpRequest http;
     http.method = "POST";
     http.hasBody = true;
@@ -320,7 +340,7 @@ InitiateMultipartUploadOutcome OssClientImpl::initiateMultipartUpload(const Init
 PutObjectOutcome OssClientImpl::uploadPart(const UploadPartRequest& request)
 {
     if (!isValidObjectKey(request.Key()))
-        return PutObjectOutcome(OssError(kValidateError, "The object key is invalid: \"" + request.Key() + "\"."));
+        return PutObjectOutcome(invalidKeyError(request.Key()));
     HttpRequest http;
     http.method = "PUT";
     http.progress = request.transferProgress();
@@ -341,23 +361,17 @@ PutObjectOutcome OssClientImpl::uploadPart(const UploadPartRequest& request)
     if (response.header("ETag").empty())
         return PutObjectOutcome(withRequestId(OssError(kResponseError, "The service sent no ETag for the part."),
                                               response));
-    return PutObjectOutcome(PutObjectResult(response.header("ETag"),
-                                            std::strtoull(response.header("x-oss-hash-crc64ecma").c_str(), nullptr, 10),
-                                            response.header("x-oss-request-id")));
+    return PutObjectOutcome(putResultOf(response));
 }
 
 CompleteMultipartUploadOutcome OssClientImpl::completeMultipartUpload(const CompleteMultipartUploadRequest& request)
 {
     if (!isValidObjectKey(request.Key()))
-        return CompleteMultipartUploadOutcome(
-            OssError(kValidateError, "The object key is invalid: \"" + request.Key() + "\"."));
+        return CompleteMultipartUploadOutcome(invalidKeyError(request.Key()));
     HttpRequest http;
     http.method = "POST";
     http.progress = request.transferProgress();
-    http.bodyText = XmlBodies::completeMultipartUpload(request.PartLists());
-    http.bodyLength = static_cast<int64_t>(http.bodyText.size());
-    http.hasBody = true;
-    http.headers["Content-Type"] = "application/xml";
+    setXmlBody(http, XmlBodies::completeMultipartUpload(request.PartLists()));
     ParameterCollection parameters = {{"uploadId", request.UploadId()}};
     if (!request.EncodingType().empty())
         parameters["encoding-type"] = request.EncodingType();
@@ -369,7 +383,7 @@ CompleteMultipartUploadOutcome OssClientImpl::completeMultipartUpload(const Comp
     if (!XmlBodies::parseCompleteMultipartUpload(response.body, result))
         return CompleteMultipartUploadOutcome(withRequestId(
             OssError(kParseXmlError, "The response is no valid CompleteMultipartUploadResult."), response));
-    result.setCRC64(std::strtoull(response.header("x-oss-hash-crc64ecma").c_str(), nullptr, 10));
+    result.setCRC64(crc64Header(response));
     result.setRequestId(response.header("x-oss-request-id"));
     return CompleteMultipartUploadOutcome(result);
 }
@@ -377,7 +391,7 @@ CompleteMultipartUploadOutcome OssClientImpl::completeMultipartUpload(const Comp
 VoidOutcome OssClientImpl::abortMultipartUpload(const AbortMultipartUploadRequest& request)
 {
     if (!isValidObjectKey(request.Key()))
-        return VoidOutcome(OssError(kValidateError, "The object key is invalid: \"" + request.Key() + "\"."));
+        return VoidOutcome(invalidKeyError(request.Key()));
     HttpRequest http;
     http.method = "DELETE";
     http.progress = request.transferProgress();
@@ -392,10 +406,7 @@ DeleteObjectsOutcome OssClientImpl::deleteObjects(const DeleteObjectsRequest& re
     HttpRequest http;
     http.method = "POST";
     http.progress = request.transferProgress();
-    http.bodyText = XmlBodies::deleteObjects(request.KeyList(), request.Quiet());
-    http.bodyLength = static_cast<int64_t>(http.bodyText.size());
-    http.hasBody = true;
-    http.headers["Content-Type"] = "application/xml";
+    setXmlBody(http, XmlBodies::deleteObjects(request.KeyList(), request.Quiet()));
     http.headers["Content-MD5"] = Crypto::base64(Crypto::md5(http.bodyText));
     ParameterCollection parameters = {{"delete", ""}};
     if (!request.EncodingType().empty())
