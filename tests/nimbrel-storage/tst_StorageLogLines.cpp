@@ -65,12 +65,21 @@ private slots:
         QTest::newRow("download listing refused")
             << "download-list-refused" << "ERROR"
             << "ListObjects fail ,code: InternalError ,message: Listing is down. ,requestId: ";
+        // The failed fetch is the one storage failure written at Info.
+        QTest::newRow("download fetch failure at info") << "download-absent" << "INFO "
+                                                        << "[ OssFileDownloader ] Run GetObject fail...... ";
+        QTest::newRow("download fetch success") << "download" << "INFO "
+                                                << "[ OssFileDownloader ] Run GetObject success...... ";
         QTest::newRow("download empty name") << "download-empty" << "ERROR"
                                              << "[ OssFileDownloader ] localFileName or remoteFileName is empty ";
         QTest::newRow("upload open failure")
             << "upload-missing" << "ERROR" << "[ OssFileUploader ] open  " + missing + "  failed, and error no =  2 ";
         QTest::newRow("upload folder") << "upload-folder" << "ERROR"
                                        << "[ OssFileUploader ] open  " + sandbox.filePath(".") + "  failed, and error no =  21 ";
+        QTest::newRow("upload whole success") << "upload-whole" << "INFO "
+                                              << "[ OssFileUploader ] UploadWholeFile PutObject success...... ";
+        QTest::newRow("upload whole refused") << "upload-whole-refused" << "ERROR"
+                                              << "[ OssFileUploader ] UploadWholeFile PutObject fail...... ";
         QTest::newRow("upload in parts undecodable")
             << "upload-parts-undecodable" << "ERROR" << "[ OssFileUploader ] UploadMultiPartFile AesDecode fail...... ";
         QTest::newRow("upload mode") << "upload-parts-undecodable" << "ERROR"
@@ -79,6 +88,15 @@ private slots:
                                          << "[ OssFileWork ] run() ListObjects fail: ,code: InternalError ,message: "
                                             "Listing is down. ,requestId: ";
         QTest::newRow("listing success at error level") << "list" << "ERROR" << "[ OssFileWork ] run() ListObjects success. ";
+        QTest::newRow("listing start at error level") << "list" << "ERROR"
+                                                      << "[ OssFileWork ] startListFiles rootDirName =  logged ";
+        QTest::newRow("directory stop at error level") << "list" << "ERROR" << "[ OssFileWork ] stopFileWork called ";
+        QTest::newRow("removal start at error level")
+            << "remove" << "ERROR" << "[ OssFileWork ] startRemoveFiles vectSourceFileNames.size =  1 ";
+        QTest::newRow("removal success at error level") << "remove" << "ERROR"
+                                                        << "[ OssFileWork ] run() DeleteObjects success. ";
+        QTest::newRow("monitor start note") << "monitor-unconfigured" << "INFO "
+                                            << "[ OssServerStatus ] startDetect called. ";
         QTest::newRow("monitor without configuration")
             << "monitor-unconfigured" << "ERROR" << "[ OssServerStatus ] configFileName or timeoutMilliseconds is invalid ";
     }
@@ -100,6 +118,8 @@ private slots:
                 sandbox.failNext("ListObjects", 500, "InternalError", "Listing is down.");
             if (job == "download-empty")
                 QVERIFY(!worker.startDownloadFile("", local));
+            else if (job == "download-absent")
+                QVERIFY(worker.startDownloadFile("absent.bin", local));
             else
                 QVERIFY(worker.startDownloadFile("logged.bin", local));
             QVERIFY(worker.wait(20000));
@@ -109,6 +129,11 @@ private slots:
                 worker.setConfigFileName(config);
                 const QString name = job == "upload-missing" ? "no-such-file.bin" : ".";
                 QVERIFY(!worker.startUploadFile(sandbox.filePath(name).toStdString(), "x.bin"));
+            } else if (job.startsWith("upload-whole")) {
+                worker.setConfigFileName(config);
+                if (job == "upload-whole-refused")
+                    sandbox.failNext("PutObject", 500, "InternalError", "Storing is down.");
+                QVERIFY(worker.startUploadFile(local, "x.bin"));
             } else {
                 const QString undecodable = sandbox.filePath("undecodable.cfg");
                 QVERIFY(!TestConfig::writeUndecodable(undecodable).isEmpty());
@@ -117,13 +142,17 @@ private slots:
                 QVERIFY(worker.startUploadFile(local, "x.bin"));
             }
             QVERIFY(worker.wait(20000));
-        } else if (job.startsWith("list")) {
+        } else if (job.startsWith("list") || job == "remove") {
             Nimbrel::OssFileWork worker;
             worker.setConfigFileName(config);
             if (job == "list-refused")
                 sandbox.failNext("ListObjects", 500, "InternalError", "Listing is down.");
-            QVERIFY(worker.startListFiles("logged"));
+            if (job == "remove")
+                QVERIFY(worker.startRemoveFiles({"logged.bin"}));
+            else
+                QVERIFY(worker.startListFiles("logged"));
             QVERIFY(worker.wait(20000));
+            worker.stopFileWork();
         } else {
             Nimbrel::OssServerStatus monitor;
             QVERIFY(!monitor.startDetect());
