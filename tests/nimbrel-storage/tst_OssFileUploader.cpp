@@ -152,6 +152,28 @@ private slots:
         QVERIFY(!sandbox.object("up/refused-part.bin"));
     }
 
+    // A refused initiation is not reported by itself: the parts go out with an
+    // empty upload id and the first refused one ends the job.
+    void refusedInitiationEndsAtTheFirstPart()
+    {
+        const QString local = localFile("refused-initiate.bin", randomBytes(2 * 102400 + 1));
+        sandbox.failNext("InitiateMultipartUpload", 500, "InternalError", "Initiation is down.");
+        OssFileUploader worker;
+        WorkerSpies spies = spiesOf(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        worker.SetMultipart(true);
+        QVERIFY(worker.startUploadFile(local.toStdString(), "up/refused-initiate.bin"));
+        runToEnd(worker, spies);
+
+        QCOMPARE(spies.finished.count(), 0);
+        QCOMPARE(spies.failed.count(), 1);
+        QVERIFY(spies.failed.first().at(2).toString() != QStringLiteral("Initiation is down."));
+        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
+        QCOMPARE(sandbox.requests("InitiateMultipartUpload").size(), 1);
+        QCOMPARE(sandbox.requests("UploadPart").size(), 1);
+        QVERIFY(sandbox.requests("CompleteMultipartUpload").isEmpty());
+    }
+
     void refusedCompletion()
     {
         const QString local = localFile("refused-complete.bin", randomBytes(102400 + 10));
