@@ -357,7 +357,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for name, value in error.extra.items():
             sub(root, name, value)
         self.error_code = error.code
-        self.send(error.status, {"Content-Type": "application/xml"}, xml_bytes(root), fault)
+        document = xml_bytes(root)
+        headers = {"Content-Type": "application/xml"}
+        # A HEAD answer has no body: its error document travels in a header.
+        if self.command == "HEAD":
+            headers["x-oss-err"] = base64.b64encode(document).decode()
+        self.send(error.status, headers, document, fault)
 
     # --- request handling ---
 
@@ -436,6 +441,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             raise ServiceError(403, "InvalidAccessKeyId",
                                "The OSS Access Key Id you provided does not exist in our records.",
                                OSSAccessKeyId=key_id)
+        # x-oss-date, when sent, is the request's time: the clock check and the
+        # signed date line both take it.
         date_text = self.headers.get("x-oss-date") or self.headers.get("Date") or ""
         try:
             request_time = email.utils.parsedate_to_datetime(date_text).timestamp()
@@ -459,7 +466,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             resource += "?" + "&".join(n if query[n] == "" else "%s=%s" % (n, query[n]) for n in signed)
         string_to_sign = "\n".join([
             self.command, self.headers.get("Content-MD5", ""), self.headers.get("Content-Type", ""),
-            self.headers.get("Date", ""), canonical_headers + resource])
+            date_text, canonical_headers + resource])
         expected = base64.b64encode(hmac.new(secret.encode(), string_to_sign.encode("utf-8"),
                                              hashlib.sha1).digest()).decode()
         if not hmac.compare_digest(expected.encode(), provided.encode()):

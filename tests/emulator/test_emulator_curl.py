@@ -79,10 +79,16 @@ class EmulatorWithCurl(unittest.TestCase):
         self.emulator.command(cmd="config", clock_offset=0, page_limit=1000, min_part_size=102400)
 
     def curl(self, method, key="", query="", body=None, headers=None, sign_with=SECRET, date=None,
-             anonymous=False, host=None, content_type=None, md5=None, resource=None):
-        """Sends one request with curl; the signature is computed here from the raw key."""
+             anonymous=False, host=None, content_type=None, md5=None, resource=None, oss_date=None):
+        """Sends one request with curl; the signature is computed here from the raw key.
+
+        With oss_date the request carries its time in x-oss-date, which is then
+        the signed date, and a Date header only when date is given as well."""
         headers = dict(headers or {})
-        date = date or email.utils.formatdate(usegmt=True)
+        if oss_date is None:
+            date = date or email.utils.formatdate(usegmt=True)
+        else:
+            headers["x-oss-date"] = oss_date
         if body is not None and content_type is None:
             content_type = "application/octet-stream"
         oss = {n.lower(): v.strip() for n, v in headers.items() if n.lower().startswith("x-oss-")}
@@ -92,9 +98,12 @@ class EmulatorWithCurl(unittest.TestCase):
             resource = "/%s/%s" % (BUCKET, key)
             if signed:
                 resource += "?" + "&".join(n if v == "" else "%s=%s" % (n, v) for n, v in signed)
-        string_to_sign = "\n".join([method, md5 or "", content_type or "", date,
+        string_to_sign = "\n".join([method, md5 or "", content_type or "", oss_date or date,
                                     "".join("%s:%s\n" % (n, oss[n]) for n in sorted(oss)) + resource])
-        args = ["curl", "-s", "-i", "-X", method, "-H", "Date: " + date]
+        # HEAD answers carry no body whatever their Content-Length says.
+        args = ["curl", "-s", "-i"] + (["-I"] if method == "HEAD" else ["-X", method])
+        if date is not None:
+            args += ["-H", "Date: " + date]
         if not anonymous:
             args += ["-H", "Authorization: OSS %s:%s" % (KEY_ID, sign(string_to_sign, sign_with))]
         if content_type is not None:
@@ -242,6 +251,58 @@ class EmulatorWithCurl(unittest.TestCase):
             s.shutdown(socket.SHUT_WR)
             s.recv(1024)
         self.assertIsNone(self.emulator.command(cmd="get", bucket=BUCKET, key="short.bin")["data"])
+
+    def test_signed_on_x_oss_date(self):
+        # A client may send its time in x-oss-date only; that value is then the
+        # signed date line, and the header is signed again among the x-oss-* ones.
+        body = b"signed on x-oss-date"
+        md5 = base64.b64encode(hashlib.md5(body).digest()).decode()
+        now = email.utils.formatdate(usegmt=True)
+        hour_ago = email.utils.formatdate(time.time() - 3600, usegmt=True)
+        put = dict(key="s/body.bin", body=body, md5=md5)
+        cases = [
+            ("PUT", dict(put, oss_date=now), 200, None),
+            ("GET", dict(key="s/body.bin", oss_date=now), 200, None),
+            ("GET", dict(key="", query="prefix=s%2F", oss_date=now), 200, None),
+            ("POST", dict(key="s/mp.bin", query="uploads", body=b"", oss_date=now), 200, None),
+            # With both headers, x-oss-date counts: for the signature and for the clock.
+            ("GET", dict(key="s/body.bin", date=hour_ago, oss_date=now), 200, None),
+            ("GET", dict(key="s/body.bin", date=now, oss_date=hour_ago), 403, "RequestTimeTooSkewed"),
+        ]
+        for method, arguments, status, code in cases:
+            with self.subTest(method=method, arguments=arguments):
+                answer = self.curl(method, **arguments)
+                self.assertEqual(answer.status, status, answer.body)
+                if code:
+                    self.assertEqual(answer.code(), code)
+        self.assertEqual(self.curl("GET", "s/body.bin", oss_date=now).body, body)
+
+        mismatch = self.curl("PUT", sign_with="wrong", **dict(put, oss_date=now)).xml()
+        self.assertEqual(mismatch.findtext("StringToSign"),
+                         "PUT\n%s\napplication/octet-stream\n%s\nx-oss-date:%s\n/examplebucket/s/body.bin"
+                         % (md5, now, now))
+
+    def test_failed_head_carries_its_error_in_a_header(self):
+        self.curl("PUT", "h/there.txt", body=b"there")
+        self.emulator.command(cmd="fault", method="HEAD", key="h/busy.txt", status=503, code="ServiceUnavailable")
+        cases = [
+            ("h/missing.txt", SECRET, 404, "NoSuchKey"),
+            ("h/there.txt", "wrong", 403, "SignatureDoesNotMatch"),
+            ("h/busy.txt", SECRET, 503, "ServiceUnavailable"),
+        ]
+        for key, secret, status, code in cases:
+            with self.subTest(key=key, code=code):
+                head = self.curl("HEAD", key, sign_with=secret)
+                self.assertEqual(head.status, status)
+                self.assertEqual(head.body, b"")
+                error = ET.fromstring(base64.b64decode(head.headers["x-oss-err"], validate=True))
+                self.assertEqual(error.findtext("Code"), code)
+                self.assertEqual(error.findtext("RequestId"), head.headers["x-oss-request-id"])
+        self.assertEqual(ET.fromstring(base64.b64decode(self.curl("HEAD", "h/missing.txt").headers["x-oss-err"]))
+                         .findtext("Key"), "h/missing.txt")
+        found = self.curl("HEAD", "h/there.txt")
+        self.assertEqual((found.status, found.headers["content-length"]), (200, "5"))
+        self.assertNotIn("x-oss-err", found.headers)
 
     def test_faults_and_log(self):
         self.emulator.command(cmd="clear-log")
