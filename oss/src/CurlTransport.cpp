@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace AlibabaCloud {
@@ -21,9 +22,16 @@ namespace {
 // How often a waiting transfer looks at the cancellation flag.
 constexpr int kPollIntervalMs = 100;
 constexpr long kBufferSize = 512 * 1024;
+// How much of a streamed body waits in memory for the integrity checks.
+constexpr size_t kHeldBackBytes = 64 * 1024;
+
+const char* const kResponseStreamError = "ResponseStreamError";
+const char* const kStreamWriteMessage = "Writing the response body into the stream failed.";
 
 struct Transfer
 {
+    using Clock = std::chrono::steady_clock;
+
     const HttpRequest* request = nullptr;
     HttpResponse* response = nullptr;
     const std::atomic<bool>* cancelled = nullptr;
@@ -34,14 +42,18 @@ struct Transfer
     bool headersDone = false;
     bool toStream = false;
     int64_t expectedLength = 0;
+    // Stalls are timed from the ready connection on; connecting has a limit of its own.
+    bool connected = false;
+    Clock::time_point lastMoved;
+    curl_off_t bytesMoved = 0;
 
-    void fail(const std::string& code, const std::string& message)
+    void moved() { lastMoved = Clock::now(); }
+    bool stalledFor(long milliseconds) const
     {
-        if (response->localErrorCode.empty()) {
-            response->localErrorCode = code;
-            response->localErrorMessage = message;
-        }
+        return connected && Clock::now() - lastMoved >= std::chrono::milliseconds(milliseconds);
     }
+
+    void fail(const std::string& code, const std::string& message) { response->failLocally(code, message); }
 
     // The caller's handler must not unwind through libcurl.
     bool reportProgress(size_t increment, int64_t transferred, int64_t total)
@@ -89,6 +101,7 @@ size_t readBody(char* buffer, size_t size, size_t count, void* userData)
         std::memcpy(buffer, t->request->bodyText.data() + t->textOffset, got);
         t->textOffset += got;
     }
+    t->moved();
     t->remaining -= static_cast<int64_t>(got);
     t->response->bytesSent += static_cast<int64_t>(got);
     t->sentCrc.update(buffer, got);
@@ -111,7 +124,7 @@ bool finishHeaders(Transfer* t)
         response.stream.reset();
     }
     if (!response.stream || !*response.stream) {
-        t->fail("ResponseStreamError", "The response stream could not be created.");
+        t->fail(kResponseStreamError, "The response stream could not be created.");
         return false;
     }
     t->toStream = true;
@@ -124,6 +137,7 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* userData)
     const size_t n = size * count;
     const std::string line = trim(std::string(data, n));
     HttpResponse& response = *t->response;
+    t->moved();
     if (line.compare(0, 5, "HTTP/") == 0) {
         // Each header block (100 Continue, then the final one) starts afresh.
         response.headers.clear();
@@ -141,6 +155,24 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* userData)
     return n;
 }
 
+// Writes all but the body's last kHeldBackBytes, which wait in heldBack.
+bool writeHoldingBack(HttpResponse& response, const char* data, size_t n)
+{
+    std::string& held = response.heldBack;
+    std::iostream& stream = *response.stream;
+    if (n >= kHeldBackBytes) {
+        stream.write(held.data(), static_cast<std::streamsize>(held.size()));
+        stream.write(data, static_cast<std::streamsize>(n - kHeldBackBytes));
+        held.assign(data + n - kHeldBackBytes, kHeldBackBytes);
+    } else {
+        const size_t excess = held.size() + n > kHeldBackBytes ? held.size() + n - kHeldBackBytes : 0;
+        stream.write(held.data(), static_cast<std::streamsize>(excess));
+        held.erase(0, excess);
+        held.append(data, n);
+    }
+    return static_cast<bool>(stream);
+}
+
 size_t receiveBody(char* data, size_t size, size_t count, void* userData)
 {
     auto* t = static_cast<Transfer*>(userData);
@@ -148,14 +180,14 @@ size_t receiveBody(char* data, size_t size, size_t count, void* userData)
     HttpResponse& response = *t->response;
     if (!t->headersDone && !finishHeaders(t))
         return 0;
+    t->moved();
     response.bytesReceived += static_cast<int64_t>(n);
     if (!t->toStream) {
         response.body.append(data, n);
         return n;
     }
-    response.stream->write(data, static_cast<std::streamsize>(n));
-    if (!*response.stream) {
-        t->fail("ResponseStreamError", "Writing the response body into the stream failed.");
+    if (!writeHoldingBack(response, data, n)) {
+        t->fail(kResponseStreamError, kStreamWriteMessage);
         return 0;
     }
     t->receivedCrc.update(data, n);
@@ -164,10 +196,23 @@ size_t receiveBody(char* data, size_t size, size_t count, void* userData)
     return n;
 }
 
-int transferInfo(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+int transferInfo(void* userData, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
 {
     auto* t = static_cast<Transfer*>(userData);
+    // libcurl counts bytes on the wire, which may move while no callback of ours runs.
+    if (downloaded + uploaded != t->bytesMoved) {
+        t->bytesMoved = downloaded + uploaded;
+        t->moved();
+    }
     return t->cancelled->load() ? 1 : 0;
+}
+
+int connectionReady(void* userData, char*, char*, int, int)
+{
+    auto* t = static_cast<Transfer*>(userData);
+    t->connected = true;
+    t->moved();
+    return CURL_PREREQFUNC_OK;
 }
 
 std::string proxyUrl(const ClientConfiguration& c)
@@ -276,10 +321,10 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const std::atomi
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, transferInfo);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, connectionReady);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &transfer);
 
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, configuration_.connectTimeoutMs);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, (configuration_.requestTimeoutMs + 999) / 1000));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, configuration_.verifySSL ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, configuration_.verifySSL ? 2L : 0L);
     if (!configuration_.caFile.empty())
@@ -294,8 +339,12 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const std::atomi
             curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, proxyCredentials.c_str());
     }
 
+    // libcurl's own low-speed limit averages over a window, so a stall after
+    // some bytes would run well past the limit: time the silence here instead.
+    const long stallLimitMs = configuration_.requestTimeoutMs > 0 ? configuration_.requestTimeoutMs : 1000;
     CURLcode result = CURLE_OK;
     bool stoppedHere = false;
+    bool stalled = false;
     curl_multi_add_handle(handle->multi, easy);
     for (;;) {
         int running = 0;
@@ -305,10 +354,16 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const std::atomi
             stoppedHere = true;
             break;
         }
+        if (transfer.stalledFor(stallLimitMs)) {
+            stalled = true;
+            break;
+        }
         curl_multi_poll(handle->multi, nullptr, 0, kPollIntervalMs, nullptr);
     }
     if (stoppedHere) {
         result = CURLE_ABORTED_BY_CALLBACK;
+    } else if (stalled) {
+        result = CURLE_OPERATION_TIMEDOUT;
     } else {
         int queued = 0;
         result = CURLE_FAILED_INIT;
@@ -326,6 +381,8 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const std::atomi
         response.curlMessage = curl_easy_strerror(result);
         if (result == CURLE_ABORTED_BY_CALLBACK && cancelled.load())
             response.curlMessage += ".The client's requests are disabled";
+        else if (stalled)
+            response.curlMessage += ".Operation too slow. No data moved for " + std::to_string(stallLimitMs) + " ms";
         else if (errorBuffer[0])
             response.curlMessage += std::string(".") + trim(errorBuffer);
     }
@@ -333,6 +390,17 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const std::atomi
     response.receivedCrc64 = transfer.receivedCrc.value();
     release(handle);
     return response;
+}
+
+bool CurlTransport::releaseHeldBack(HttpResponse& response)
+{
+    response.stream->write(response.heldBack.data(), static_cast<std::streamsize>(response.heldBack.size()));
+    response.heldBack.clear();
+    response.stream->flush();
+    if (*response.stream)
+        return true;
+    response.failLocally(kResponseStreamError, kStreamWriteMessage);
+    return false;
 }
 
 }

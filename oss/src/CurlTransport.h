@@ -24,6 +24,9 @@ public:
 
     // Never throws; failures are reported in the response.
     HttpResponse perform(const HttpRequest& request, const std::atomic<bool>& cancelled);
+    // Writes the held-back end of a streamed body and flushes the stream;
+    // false, with the local error set, when the stream failed.
+    static bool releaseHeldBack(HttpResponse& response);
 
 private:
     struct Handle;

@@ -37,10 +37,22 @@ struct HttpResponse
     HeaderCollection headers;
     std::string body;
     std::shared_ptr<std::iostream> stream;
+    // The end of a streamed body, not yet in the stream: the caller releases it
+    // once the body has checked out, so a damaged download never has full length.
+    std::string heldBack;
     int64_t bytesSent = 0;
     int64_t bytesReceived = 0;
     uint64_t sentCrc64 = 0;
     uint64_t receivedCrc64 = 0;
+
+    // The first local failure is the one reported.
+    void failLocally(const std::string& code, const std::string& message)
+    {
+        if (localErrorCode.empty()) {
+            localErrorCode = code;
+            localErrorMessage = message;
+        }
+    }
 
     std::string header(const std::string& name) const
     {

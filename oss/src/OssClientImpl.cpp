@@ -270,7 +270,7 @@ GetObjectOutcome OssClientImpl::getObject(const GetObjectRequest& request)
     ResponseOutcome outcome = send(http, request.Bucket(), request.Key(), {});
     if (!outcome.isSuccess())
         return GetObjectOutcome(outcome.error());
-    const HttpResponse& response = outcome.result();
+    HttpResponse& response = outcome.result();
     if (!response.stream)
         return GetObjectOutcome(withRequestId(OssError(kResponseError, "The service sent no response body."), response));
     const ObjectMetaData metaData(response.headers);
@@ -290,7 +290,8 @@ GetObjectOutcome OssClientImpl::getObject(const GetObjectRequest& request)
                                          + " calculated hash:" + std::to_string(response.receivedCrc64)),
             response));
     }
-    response.stream->flush();
+    if (!CurlTransport::releaseHeldBack(response))
+        return GetObjectOutcome(withRequestId(OssError(response.localErrorCode, response.localErrorMessage), response));
     return GetObjectOutcome(GetObjectResult(request.Bucket(), request.Key(), response.stream, metaData,
                                             response.header("x-oss-request-id")));
 }

@@ -24,10 +24,13 @@ Fault actions (one per fault): "status" with optional "code"/"message" (an
 error answer; without "code" the body is empty), "delay" seconds before the
 answer, "close" (read the request, close without answering), "reset_after"
 bytes of the response body then a reset, "reset_upload_after" bytes of the
-request body then a reset, "short_body" bytes of the response body then a
+request body then a reset, "stall_upload_after" bytes of the request body then
+silence for "stall" seconds, "short_body" bytes of the response body then a
 normal close, "declared_length" (a smaller Content-Length and that many
 bytes), "stall_after" bytes of the response body then silence for "stall"
-seconds, "bad_crc", "no_etag", "bad_xml", "apply_then_reset".
+seconds, "trickle" bytes of the response body at a time with "interval"
+seconds between them, "corrupt_at" (the body byte at that offset inverted,
+length and headers kept), "bad_crc", "no_etag", "bad_xml", "apply_then_reset".
 """
 
 import argparse
@@ -254,9 +257,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         raise ConnectionAborted()
 
     def read_body(self, fault):
-        limit = fault.get("reset_upload_after") if fault else None
+        limit = None
+        for name in ("reset_upload_after", "stall_upload_after"):
+            if fault and name in fault:
+                limit = int(fault[name])
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
-            return self.read_chunked(limit)
+            return self.read_chunked(limit, fault)
         length = int(self.headers.get("Content-Length") or 0)
         body = bytearray()
         while len(body) < length:
@@ -264,7 +270,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if limit is not None:
                 want = min(want, limit - len(body))
                 if want <= 0:
-                    self.reset_connection()
+                    self.stop_reading(fault)
             chunk = self.rfile.read(want)
             if not chunk:
                 # Shorter than Content-Length: nothing is stored.
@@ -272,10 +278,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 raise ConnectionAborted()
             body += chunk
         if limit is not None and limit <= len(body):
-            self.reset_connection()
+            self.stop_reading(fault)
         return bytes(body)
 
-    def read_chunked(self, limit):
+    def stop_reading(self, fault):
+        if "stall_upload_after" in fault:
+            time.sleep(float(fault.get("stall", 30)))
+            self.close_connection = True
+            raise ConnectionAborted()
+        self.reset_connection()
+
+    def read_chunked(self, limit, fault):
         body = bytearray()
         while True:
             line = self.rfile.readline()
@@ -294,7 +307,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body += chunk
             self.rfile.readline()
             if limit is not None and len(body) >= limit:
-                self.reset_connection()
+                self.stop_reading(fault)
 
     def send(self, status, headers, body=b"", fault=None):
         fault = fault or {}
@@ -308,6 +321,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             headers.pop("ETag", None)
         if fault.get("bad_xml") and body:
             body = body[: len(body) // 2]
+        if "corrupt_at" in fault and body:
+            at = min(int(fault["corrupt_at"]), len(body) - 1)
+            body = body[:at] + bytes([body[at] ^ 0xFF]) + body[at + 1:]
         declared = len(body)
         if "Content-Length" in headers:
             declared = int(headers.pop("Content-Length"))
@@ -333,11 +349,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for name in ("reset_after", "short_body", "stall_after"):
             if name in fault:
                 stop_at, action = min(len(body), int(fault[name])), name
+        piece = int(fault.get("trickle", CHUNK))
         sent = 0
         while sent < stop_at:
-            n = min(CHUNK, stop_at - sent)
+            n = min(piece, stop_at - sent)
             self.wfile.write(view[sent:sent + n])
             sent += n
+            if "trickle" in fault and sent < stop_at:
+                time.sleep(float(fault.get("interval", 1)))
         if action == "reset_after":
             self.wfile.flush()
             self.reset_connection()

@@ -119,6 +119,11 @@ void StorageSandbox::stallDownload(const std::string& key, int bytes, int second
                         {"stall", seconds}});
 }
 
+void StorageSandbox::corruptDownload(const std::string& key, int offset)
+{
+    emulator->addFault({{"method", "GET"}, {"key", QString::fromStdString(key)}, {"corrupt_at", offset}});
+}
+
 void StorageSandbox::setPageLimit(int maxKeys)
 {
     emulator->configure({{"page_limit", maxKeys > 0 ? maxKeys : 1000}});

@@ -52,6 +52,8 @@ public:
     void delayAll(const QString& operation, int milliseconds, const std::string& key = std::string());
     // The fetch of `key` sends `bytes` of the body, then stays silent for `seconds`.
     void stallDownload(const std::string& key, int bytes, int seconds);
+    // The fetch of `key` sends the body with the byte at `offset` inverted.
+    void corruptDownload(const std::string& key, int offset);
     // Entries per listing page; 0 for the service's default.
     void setPageLimit(int maxKeys);
     void clearFaults();

@@ -40,6 +40,14 @@ class tst_OssFileDownloader : public QObject
 private:
     StorageSandbox sandbox;
 
+    // One job of the worker against the sandbox's account, run to its end.
+    void download(OssFileDownloader& worker, const WorkerSpies& spies, const std::string& key, const QString& local)
+    {
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker.startDownloadFile(key, local.toStdString()));
+        runToEnd(worker, spies);
+    }
+
 private slots:
     void initTestCase() { QVERIFY(sandbox.start()); }
     void init() { sandbox.reset(); }
@@ -125,15 +133,31 @@ private slots:
         QCOMPARE(spies.progress.count(), 0);
     }
 
+    void damagedDownloadIsNotLeftComplete()
+    {
+        const QByteArray data = randomBytes(614407);
+        QVERIFY(sandbox.putObject("docs/damaged.bin", data));
+        sandbox.corruptDownload("docs/damaged.bin", 1000);
+        const QString local = sandbox.filePath("damaged.bin");
+        OssFileDownloader worker;
+        WorkerSpies spies = spiesOf(worker);
+        download(worker, spies, "docs/damaged.bin", local);
+
+        QCOMPARE(spies.finished.count(), 0);
+        QCOMPARE(spies.failed.count(), 1);
+        QVERIFY(spies.failed.first().at(2).toString().startsWith("Crc64 validation failed"));
+        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
+        // A host that only looks at the file must not take it for complete.
+        QVERIFY2(QFileInfo(local).size() < data.size(), qPrintable(QString::number(QFileInfo(local).size())));
+    }
+
     void unwritableLocalFileFails()
     {
         QVERIFY(sandbox.putObject("docs/unwritable.bin", randomBytes(3000)));
         const QString local = sandbox.filePath("no-such-folder/unwritable.bin");
         OssFileDownloader worker;
         WorkerSpies spies = spiesOf(worker);
-        worker.setConfigFileName(sandbox.configPath().toStdString());
-        QVERIFY(worker.startDownloadFile("docs/unwritable.bin", local.toStdString()));
-        runToEnd(worker, spies);
+        download(worker, spies, "docs/unwritable.bin", local);
         // Never a finished signal for a file that was not written.
         QCOMPARE(spies.finished.count(), 0);
         QCOMPARE(spies.failed.count(), 1);

@@ -4,6 +4,8 @@
 #include "OssTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QJsonArray>
@@ -14,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -34,6 +37,11 @@ private slots:
     void downloadFaults();
     void uploadFaults_data();
     void uploadFaults();
+    void damagedDownloadStaysShort_data();
+    void damagedDownloadStaysShort();
+    void stallEndsAtTheLimit_data();
+    void stallEndsAtTheLimit();
+    void slowTransferOutlastsTheLimit();
     void malformedSuccessBodies_data();
     void malformedSuccessBodies();
     void missingPartETag();
@@ -145,7 +153,7 @@ void OssTransport::downloadFaults()
     QVERIFY(!outcome.isSuccess());
     QCOMPARE(QString::fromStdString(outcome.error().Code()), code);
     QVERIFY(!outcome.error().Message().empty());
-    // A stall ends at the 1 s low-speed limit, well before the emulator gives up.
+    // A stall ends at the 1 s limit, well before the emulator gives up.
     QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
 
     // The client recovers on its next request.
@@ -185,6 +193,109 @@ void OssTransport::uploadFaults()
     if (!fault.contains("delay"))
         QCOMPARE(emulator_.object("examplebucket", "upload.bin").has_value(), stored);
     QVERIFY(emulator_.clearFaults());
+}
+
+void OssTransport::damagedDownloadStaysShort_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QJsonObject>("fault");
+
+    QTest::newRow("one chunk, a byte inverted") << 1000 << QJsonObject {{"corrupt_at", 10}};
+    QTest::newRow("many chunks, an early byte inverted") << 3000000 << QJsonObject {{"corrupt_at", 5}};
+    QTest::newRow("many chunks, the last byte inverted") << 3000000 << QJsonObject {{"corrupt_at", 2999999}};
+    QTest::newRow("many chunks, wrong CRC-64 header") << 3000000 << QJsonObject {{"bad_crc", true}};
+}
+
+void OssTransport::damagedDownloadStaysShort()
+{
+    QFETCH(int, size);
+    QFETCH(QJsonObject, fault);
+
+    const QByteArray data = OssTest::pattern(size, 5);
+    QVERIFY(emulator_.putObject("examplebucket", "damaged.bin", data));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("damaged.bin");
+    int64_t reported = 0;
+    const auto fetch = [&] {
+        GetObjectRequest request(kBucket, "damaged.bin");
+        request.setResponseStreamFactory([&] {
+            return std::make_shared<std::fstream>(path.toStdString(), std::ios::in | std::ios::out | std::ios::trunc
+                                                                          | std::ios::binary);
+        });
+        request.setTransferProgress(
+            {[&reported](size_t, int64_t transferred, int64_t, void*) { reported = transferred; }, nullptr});
+        // The outcome holds the stream: the file is closed when this returns.
+        return client_->GetObject(request).error().Code();
+    };
+
+    fault.insert("key", "damaged.bin");
+    QVERIFY(emulator_.addFault(fault));
+    QCOMPARE(fetch(), std::string("CrcCheckError"));
+    // A file of the object's full length would pass for a complete download.
+    QVERIFY2(QFileInfo(path).size() < size, qPrintable(QString::number(QFileInfo(path).size())));
+
+    // Without the fault: the whole object, and progress up to its size.
+    QCOMPARE(fetch(), std::string());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), data);
+    QCOMPARE(reported, int64_t(size));
+}
+
+void OssTransport::stallEndsAtTheLimit_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<int>("limitMs");
+
+    QTest::newRow("no answer") << "GET" << QJsonObject {{"delay", 20}} << 1000;
+    QTest::newRow("headers, then silence") << "GET" << QJsonObject {{"stall_after", 0}} << 1000;
+    QTest::newRow("100 bytes, then silence") << "GET" << QJsonObject {{"stall_after", 100}} << 1000;
+    QTest::newRow("65536 bytes, then silence") << "GET" << QJsonObject {{"stall_after", 65536}} << 1000;
+    QTest::newRow("65536 bytes, then silence, 2 s limit") << "GET" << QJsonObject {{"stall_after", 65536}} << 2000;
+    QTest::newRow("upload read for 65536 bytes, then silence")
+        << "PUT" << QJsonObject {{"stall_upload_after", 65536}} << 1000;
+}
+
+void OssTransport::stallEndsAtTheLimit()
+{
+    QFETCH(QString, method);
+    QFETCH(QJsonObject, fault);
+    QFETCH(int, limitMs);
+
+    ClientConfiguration configuration = shortTimeouts();
+    configuration.requestTimeoutMs = limitMs;
+    const auto client = OssTest::client(emulator_, configuration);
+    // More than the socket buffers hold, so the upload itself stalls.
+    const QByteArray body = OssTest::pattern(method == "PUT" ? 16 * 1024 * 1024 : 0);
+    fault.insert("method", method);
+    fault.insert("stall", 20);
+    QVERIFY(emulator_.addFault(fault));
+
+    QElapsedTimer timer;
+    timer.start();
+    const OssError error = method == "GET" ? client->GetObject(kBucket, "object.bin").error()
+                                           : client->PutObject(kBucket, "stalled.bin", OssTest::stream(body)).error();
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(error.Code(), std::string("ClientError:200028"));
+    // Whatever arrived before, the stall is what is timed; the margin is for a busy machine.
+    QVERIFY2(elapsed >= limitMs, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < limitMs + 2000, qPrintable(QString::number(elapsed)));
+}
+
+void OssTransport::slowTransferOutlastsTheLimit()
+{
+    // The limit is on silence, not on the whole request: ten pieces, 0.3 s apart.
+    ClientConfiguration configuration = shortTimeouts();
+    configuration.requestTimeoutMs = 2000;
+    const auto client = OssTest::client(emulator_, configuration);
+    const QByteArray data = OssTest::pattern(5000, 3);
+    QVERIFY(emulator_.putObject("examplebucket", "trickle.bin", data));
+    QVERIFY(emulator_.addFault({{"key", "trickle.bin"}, {"trickle", 500}, {"interval", 0.3}}));
+    const auto outcome = client->GetObject(kBucket, "trickle.bin");
+    QVERIFY2(outcome.isSuccess(), outcome.error().Message().c_str());
+    QCOMPARE(OssTest::content(outcome.result().Content()), data);
 }
 
 void OssTransport::malformedSuccessBodies_data()

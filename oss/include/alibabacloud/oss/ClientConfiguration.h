@@ -15,7 +15,8 @@ struct ClientConfiguration
     // Used when the endpoint carries no scheme of its own.
     Http::Scheme scheme;
     int maxConnections;
-    // Low-speed limit: a transfer below 1 byte/s for this long is aborted.
+    // A transfer in which no byte moves for this long, whatever moved before, is
+    // aborted ("ClientError:200028"); connecting has connectTimeoutMs instead.
     long requestTimeoutMs;
     long connectTimeoutMs;
     Http::Scheme proxyScheme;
