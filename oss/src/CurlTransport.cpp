@@ -155,7 +155,8 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* userData)
     return n;
 }
 
-// Writes all but the body's last kHeldBackBytes, which wait in heldBack.
+// Writes the body but for its last kHeldBackBytes or more (less than twice
+// that), which wait in heldBack.
 bool writeHoldingBack(HttpResponse& response, const char* data, size_t n)
 {
     std::string& held = response.heldBack;
@@ -164,11 +165,14 @@ bool writeHoldingBack(HttpResponse& response, const char* data, size_t n)
         stream.write(held.data(), static_cast<std::streamsize>(held.size()));
         stream.write(data, static_cast<std::streamsize>(n - kHeldBackBytes));
         held.assign(data + n - kHeldBackBytes, kHeldBackBytes);
-    } else {
-        const size_t excess = held.size() + n > kHeldBackBytes ? held.size() + n - kHeldBackBytes : 0;
+        return static_cast<bool>(stream);
+    }
+    held.append(data, n);
+    // Small pieces (a slow link) would otherwise move the whole tail each time.
+    if (held.size() >= 2 * kHeldBackBytes) {
+        const size_t excess = held.size() - kHeldBackBytes;
         stream.write(held.data(), static_cast<std::streamsize>(excess));
         held.erase(0, excess);
-        held.append(data, n);
     }
     return static_cast<bool>(stream);
 }

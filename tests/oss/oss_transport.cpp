@@ -199,17 +199,24 @@ void OssTransport::damagedDownloadStaysShort_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<QJsonObject>("fault");
+    // How the body travels, in both the damaged and the good download.
+    QTest::addColumn<QJsonObject>("delivery");
 
-    QTest::newRow("one chunk, a byte inverted") << 1000 << QJsonObject {{"corrupt_at", 10}};
-    QTest::newRow("many chunks, an early byte inverted") << 3000000 << QJsonObject {{"corrupt_at", 5}};
-    QTest::newRow("many chunks, the last byte inverted") << 3000000 << QJsonObject {{"corrupt_at", 2999999}};
-    QTest::newRow("many chunks, wrong CRC-64 header") << 3000000 << QJsonObject {{"bad_crc", true}};
+    QTest::newRow("one chunk, a byte inverted") << 1000 << QJsonObject {{"corrupt_at", 10}} << QJsonObject();
+    QTest::newRow("many chunks, an early byte inverted") << 3000000 << QJsonObject {{"corrupt_at", 5}}
+                                                         << QJsonObject();
+    QTest::newRow("many chunks, the last byte inverted") << 3000000 << QJsonObject {{"corrupt_at", 2999999}}
+                                                         << QJsonObject();
+    QTest::newRow("many chunks, wrong CRC-64 header") << 3000000 << QJsonObject {{"bad_crc", true}} << QJsonObject();
+    QTest::newRow("small pieces, a byte inverted") << 300000 << QJsonObject {{"corrupt_at", 5}}
+                                                   << QJsonObject {{"trickle", 3000}, {"interval", 0.002}};
 }
 
 void OssTransport::damagedDownloadStaysShort()
 {
     QFETCH(int, size);
     QFETCH(QJsonObject, fault);
+    QFETCH(QJsonObject, delivery);
 
     const QByteArray data = OssTest::pattern(size, 5);
     QVERIFY(emulator_.putObject("examplebucket", "damaged.bin", data));
@@ -229,13 +236,16 @@ void OssTransport::damagedDownloadStaysShort()
         return client_->GetObject(request).error().Code();
     };
 
-    fault.insert("key", "damaged.bin");
+    delivery.insert("key", "damaged.bin");
+    for (auto it = delivery.begin(); it != delivery.end(); ++it)
+        fault.insert(it.key(), it.value());
     QVERIFY(emulator_.addFault(fault));
     QCOMPARE(fetch(), std::string("CrcCheckError"));
     // A file of the object's full length would pass for a complete download.
     QVERIFY2(QFileInfo(path).size() < size, qPrintable(QString::number(QFileInfo(path).size())));
 
     // Without the fault: the whole object, and progress up to its size.
+    QVERIFY(emulator_.addFault(delivery));
     QCOMPARE(fetch(), std::string());
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));

@@ -15,9 +15,10 @@ enum Scheme { HTTP, HTTPS };
 
 // Makes the stream a GetObject writes the response body into. It is called only
 // once the service has answered with success: a request that fails before that
-// leaves the target as it was. The body's last 64 KiB (all of a shorter body)
-// reach the stream only after its length and CRC-64 checks have passed, so a
-// download that fails after the call leaves less than the whole body in it.
+// leaves the target as it was. At least the body's last 64 KiB (all of a
+// shorter body) reach the stream only after its length and CRC-64 checks have
+// passed, so a download that fails after the call leaves less than the whole
+// body in it.
 using IOStreamFactory = std::function<std::shared_ptr<std::iostream>()>;
 
 // (bytes in this call, bytes so far, total bytes or 0 when not yet known, user data)
