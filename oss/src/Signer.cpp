@@ -82,8 +82,12 @@ std::string canonicalizedOssHeaders(const HeaderCollection& headers)
 
 std::string stringToSign(const std::string& method, const HeaderCollection& headers, const std::string& resource)
 {
+    // A request that carries x-oss-date is timed, and signed, by it instead of Date.
+    std::string date = headerValue(headers, "x-oss-date");
+    if (date.empty())
+        date = headerValue(headers, "Date");
     return method + "\n" + headerValue(headers, "Content-MD5") + "\n" + headerValue(headers, "Content-Type") + "\n"
-        + headerValue(headers, "Date") + "\n" + canonicalizedOssHeaders(headers) + resource;
+        + date + "\n" + canonicalizedOssHeaders(headers) + resource;
 }
 
 std::string signature(const std::string& accessKeySecret, const std::string& stringToSign)

@@ -1,6 +1,7 @@
 // Every operation of the client layer against the emulator: successes, the
 // service's errors, awkward keys, listing pages, multipart rules, deletion and
 // progress reports.
+#include "HttpDate.h"
 #include "OssTestSupport.h"
 
 #include <QJsonArray>
@@ -9,6 +10,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include <ctime>
 #include <fstream>
 #include <future>
 
@@ -30,6 +32,7 @@ private slots:
     void getIntoUnwritableStreamFails();
     void getRange();
     void putKeepsContentTypeAndMetadata();
+    void callersOssDateIsTheSignedDate();
     void authErrors_data();
     void authErrors();
     void clockSkewIsLearnt();
@@ -280,6 +283,17 @@ void OssOperations::putKeepsContentTypeAndMetadata()
     QVERIFY(get.isSuccess());
     QCOMPARE(get.result().Metadata().ContentType(), std::string("image/jpeg"));
     QCOMPARE(get.result().Metadata().UserMetaData().at("author"), std::string("alice"));
+}
+
+void OssOperations::callersOssDateIsTheSignedDate()
+{
+    // The service times, and checks the signature of, a request by its x-oss-date,
+    // here a minute before the Date the client adds.
+    ObjectMetaData meta;
+    meta.addHeader("x-oss-date", HttpDate::format(std::time(nullptr) - 60));
+    PutObjectRequest request(kBucket, "dated.bin", OssTest::stream("dated"), meta);
+    const auto outcome = client_->PutObject(request);
+    QVERIFY2(outcome.isSuccess(), outcome.error().Message().c_str());
 }
 
 void OssOperations::authErrors_data()

@@ -26,6 +26,7 @@ private slots:
     void canonicalizedResource_data();
     void canonicalizedResource();
     void ossHeadersAreLoweredTrimmedAndSorted();
+    void ossDateIsTheSignedDate();
     void keyEncoding_data();
     void keyEncoding();
     void endpoint_data();
@@ -124,6 +125,15 @@ void OssSigning::ossHeadersAreLoweredTrimmedAndSorted()
     QCOMPARE(Signer::canonicalizedOssHeaders(headers), std::string("x-oss-meta-author:alice\nx-oss-meta-tag:demo\n"));
     const std::string toSign = Signer::stringToSign("PUT", headers, "/examplebucket/docs/hello world.txt");
     QCOMPARE(Signer::signature(kSecret, toSign), std::string("x2th9S5HU1oebn6znLjaDViBRzs="));
+}
+
+void OssSigning::ossDateIsTheSignedDate()
+{
+    // With x-oss-date the Date header no longer counts; the value is signed in
+    // the date line and again among the x-oss-* headers.
+    const HeaderCollection headers {{"Date", "Thu, 01 Jan 2015 00:00:00 GMT"}, {"x-oss-date", kDate}};
+    QCOMPARE(Signer::stringToSign("GET", headers, "/examplebucket/docs/hello world.txt"),
+             std::string("GET\n\n\n") + kDate + "\nx-oss-date:" + kDate + "\n/examplebucket/docs/hello world.txt");
 }
 
 void OssSigning::keyEncoding_data()
