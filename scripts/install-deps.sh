@@ -13,6 +13,7 @@ packages=(
     # tests and benchmarks
     xvfb xauth python3 curl openssl clang libclang-rt-dev
     fonts-dejavu-core
+    zlib1g-dev
 )
 
 SUDO=""
