@@ -13,6 +13,8 @@ packages=(
     # tests and benchmarks
     xvfb xauth python3 curl openssl clang libclang-rt-dev
     fonts-dejavu-core
+    # the application font compiled into Salvix Setup (a TrueType font with Chinese glyphs)
+    fonts-droid-fallback
 )
 
 SUDO=""
