@@ -32,7 +32,8 @@ namespace WindowFixture {
 // Stubs that record every call in one file: a record per call, the program name and
 // its arguments each ended by a NUL byte, the record ended by an RS byte (0x1e), so
 // arguments keep blanks, quotes and line feeds. Their folder comes first on PATH.
-//   pgrep: exit 0 ("running") for the first $STUB_PGREP_RUNNING calls, then 1
+//   pgrep: exit 0 ("running") for the first $STUB_PGREP_RUNNING calls, then 1; with
+//          $STUB_SNAPSHOT set, first copies that file (mode kept) to $STUB_SNAPSHOT.seen
 //   rm: fails without deleting for the first $STUB_RM_REFUSE calls that name
 //       $STUB_RM_TARGET, else runs the real rm
 //   pkill, sleep, xattr, open: exit 0
@@ -48,7 +49,9 @@ public:
         // count KEY: prints how often it ran before with this key.
         const QByteArray count = "count() { local n; n=$(cat \"$STUB_CALLS.$1\" 2>/dev/null || echo 0); "
                                  "echo $((n + 1)) > \"$STUB_CALLS.$1\"; echo \"$n\"; }\n";
-        write("pgrep", "#!/bin/bash\n" + record + count + "[ \"$(count pgrep)\" -lt \"${STUB_PGREP_RUNNING:-0}\" ]\n");
+        write("pgrep", "#!/bin/bash\n" + record + count
+                           + "[ -n \"${STUB_SNAPSHOT:-}\" ] && cp -p \"$STUB_SNAPSHOT\" \"$STUB_SNAPSHOT.seen\"\n"
+                           + "[ \"$(count pgrep)\" -lt \"${STUB_PGREP_RUNNING:-0}\" ]\n");
         write("rm", "#!/bin/bash\n" + record + count
                         + "for a in \"$@\"; do\n"
                           "    if [ -n \"${STUB_RM_TARGET:-}\" ] && [ \"$a\" = \"$STUB_RM_TARGET\" ]; then\n"
@@ -66,7 +69,7 @@ public:
     ~Stubs()
     {
         qputenv("PATH", m_savedPath);
-        for (const char* name : {"STUB_CALLS", "STUB_PGREP_RUNNING", "STUB_RM_TARGET", "STUB_RM_REFUSE"})
+        for (const char* name : {"STUB_CALLS", "STUB_PGREP_RUNNING", "STUB_SNAPSHOT", "STUB_RM_TARGET", "STUB_RM_REFUSE"})
             qunsetenv(name);
     }
 
