@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTextStream>
+#include <QTimer>
 
 #include <memory>
 
@@ -172,6 +173,16 @@ inline std::unique_ptr<MainWindow> quietWindow(const Sandbox& sandbox)
     QCoreApplication::removePostedEvents(window.get(), QEvent::MetaCall);
     QDir().mkpath(sandbox.applications());
     return window;
+}
+
+// Runs the event loop until something ends it; 99 if nothing did within a minute.
+inline int execEventLoop()
+{
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    safety.start(60000);
+    return QCoreApplication::exec();
 }
 
 inline QImage render(QWidget* widget)

@@ -381,11 +381,7 @@ void TestMainWindow::finish()
     QTimer::singleShot(0, window.get(), [&] {
         QMetaObject::invokeMethod(window.get(), "onSendFinish", Q_ARG(bool, toolLaunched));
     });
-    QTimer safety;
-    safety.setSingleShot(true);
-    connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    safety.start(60000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(execEventLoop(), 0);
 
     const QList<QStringList> expectedXattr = installed ? QList<QStringList>{{QStringLiteral("-cr"), bundle}}
                                                        : QList<QStringList>{};
@@ -427,11 +423,7 @@ void TestMainWindow::closeButtonEndsTheLoop()
     QVERIFY(QMetaObject::invokeMethod(window.get(), "onSendToUpgradeStatus", Q_ARG(int, 1000)));
     QPushButton* close = MainWindowTestAccess::ui(window.get())->pushButtonClose;
     QTimer::singleShot(0, close, [close] { QTest::mouseClick(close, Qt::LeftButton); });
-    QTimer safety;
-    safety.setSingleShot(true);
-    connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    safety.start(60000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(execEventLoop(), 0);
 }
 
 void TestMainWindow::showAndLookUp()
