@@ -182,6 +182,7 @@ void TestTitleSingleDialog::dragging_data()
 
     QTest::newRow("left-button drag") << int(Qt::LeftButton) << int(Qt::LeftButton) << false << QPoint(50, 30);
     QTest::newRow("right-button drag") << int(Qt::RightButton) << int(Qt::RightButton) << false << QPoint();
+    QTest::newRow("right press, left held") << int(Qt::RightButton) << int(Qt::LeftButton) << false << QPoint();
     QTest::newRow("move without a button") << 0 << 0 << false << QPoint();
     QTest::newRow("left press, other button held") << int(Qt::LeftButton) << int(Qt::RightButton) << false << QPoint();
     QTest::newRow("after the release") << int(Qt::LeftButton) << int(Qt::LeftButton) << true << QPoint();
