@@ -108,6 +108,8 @@ void TestProgramRuns::firstRunThenPlainStart()
                        "false , possible_patch_tool_to_upgrade: false , isToUpgradeTool: false ")
                 .size() == 1);
     QVERIFY(log.filter("[main] show window, to_upgrade_reminder: false ").size() == 1);
+    // The screen is measured for the layout, and once more after the window was placed.
+    QCOMPARE(log.filter("\"screen pixel width ").size(), 2);
     QVERIFY2(log.last().endsWith(" [main] run finished "), qPrintable(log.last()));
 
     // Start-up's settings: the reminder reset, the language taken from the system.
