@@ -28,6 +28,12 @@ public:
         writeStub(QStringLiteral("pkill"), "echo \"$*\" >> \"$0.calls\"\nexit 0\n");
         writeStub(QStringLiteral("sleep"), "exit 0\n");
         writeStub(QStringLiteral("osascript"), "printf '%s\\n' \"$*\" >> \"$0.calls\"\nexit 0\n");
+        placeSetupBundle();
+    }
+
+    // A copy of the built "Salvix Setup.app" in "/Applications", as a user places it.
+    void placeSetupBundle() const
+    {
         QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), QStringLiteral(SALVIX_SETUP_BUNDLE), applications()});
     }
 

@@ -69,6 +69,9 @@ private slots:
     void closedWhileTheWorkerRuns();
 
 private:
+    // Runs the program on the test's display until its error state shows this status,
+    // clicks the close button and returns the exit status (-1 when it did not end).
+    static int runAndClose(const ProgramSandbox& box, int status);
     // Waits for the error state on screen, checks it and clicks the close button.
     static void closeErrorState(const ProgramSandbox& box, int status);
 
@@ -97,15 +100,8 @@ void TestCloseButton::closeErrorState(const ProgramSandbox& box, int status)
     xdotool({"mousemove", QString::number(close.x()), QString::number(close.y()), "click", "1"});
 }
 
-void TestCloseButton::notEnoughSpace()
+int TestCloseButton::runAndClose(const ProgramSandbox& box, int status)
 {
-    if (!m_isolated)
-        QSKIP("needs a private mount namespace for a small file system");
-    ProgramSandbox box;
-    WorkerFixture::SizedFolder applications(box.applications(), 256 * 1024 * 1024);
-    QVERIFY(applications.isMounted());
-    QProcess::execute("cp", {"-a", SALVIX_SETUP_BUNDLE, box.applications()});
-
     QProcessEnvironment env = box.environment();
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("DISPLAY", qEnvironmentVariable("DISPLAY"));
@@ -114,14 +110,26 @@ void TestCloseButton::notEnoughSpace()
     setup.setProcessEnvironment(env);
     setup.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     setup.start(box.setupExecutable(), QStringList());
-    QVERIFY(setup.waitForStarted());
-
-    closeErrorState(box, 1000);
+    if (!setup.waitForStarted())
+        return -1;
+    closeErrorState(box, status);
     if (QTest::currentTestFailed())
         setup.kill();
-    QVERIFY(setup.waitForFinished(60000));
-    QCOMPARE(setup.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(setup.exitCode(), 0);
+    if (!setup.waitForFinished(60000))
+        return -1;
+    return setup.exitStatus() == QProcess::NormalExit ? setup.exitCode() : -1;
+}
+
+void TestCloseButton::notEnoughSpace()
+{
+    if (!m_isolated)
+        QSKIP("needs a private mount namespace for a small file system");
+    ProgramSandbox box;
+    WorkerFixture::SizedFolder applications(box.applications(), 256 * 1024 * 1024);
+    QVERIFY(applications.isMounted());
+    box.placeSetupBundle();
+
+    QCOMPARE(runAndClose(box, 1000), 0);
 
     // Nothing installed, nothing started, and Salvix Setup stays.
     QVERIFY(!QFile::exists(box.salvixExecutable()));
@@ -143,22 +151,7 @@ void TestCloseButton::closedWhileTheWorkerRuns()
     QVERIFY(Sandbox::write(box.salvixExecutable(), "#!/bin/sh\nexit 0\n"));
     QVERIFY(QFile::setPermissions(box.salvixExecutable(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
-    QProcessEnvironment env = box.environment();
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("DISPLAY", qEnvironmentVariable("DISPLAY"));
-    env.insert("LANG", "en_US.UTF-8");
-    QProcess setup;
-    setup.setProcessEnvironment(env);
-    setup.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    setup.start(box.setupExecutable(), QStringList());
-    QVERIFY(setup.waitForStarted());
-
-    closeErrorState(box, 1001);
-    if (QTest::currentTestFailed())
-        setup.kill();
-    QVERIFY(setup.waitForFinished(60000));
-    QCOMPARE(setup.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(setup.exitCode(), 0);
+    QCOMPARE(runAndClose(box, 1001), 0);
 
     // The logger outlived the worker: its last lines reached the launch log, before the
     // program's own last line.

@@ -125,7 +125,7 @@ void TestProgramRuns::firstRunThenPlainStart()
     // A second start, from a fresh copy in Traditional Chinese, once the first Salvix ended:
     // nothing to install, Salvix started again, the first start's path kept as the source.
     QVERIFY(ProgramSandbox::waitFor([&] { return !isRunning(box.salvixExecutable()); }));
-    QProcess::execute("cp", {"-a", SALVIX_SETUP_BUNDLE, box.applications()});
+    box.placeSetupBundle();
     setSystemLanguage(env, QStringLiteral("zh_TW.UTF-8"));
     QProcess second;
     QCOMPARE(ProgramSandbox::run(second, box.setupExecutable(), {}, env), 0);
