@@ -30,6 +30,8 @@ protected slots:
     void onCloseClicked();
 
 private:
+    friend class MainWindowTestAccess;
+
     MainWindowUi* ui;
     UpgradeToolThread* upgradeThread;
 };
