@@ -14,6 +14,8 @@ packages=(
     xvfb xauth python3 curl openssl clang libclang-rt-dev
     fonts-dejavu-core
     zlib1g-dev
+    # the application font compiled into Salvix Setup (a TrueType font with Chinese glyphs)
+    fonts-droid-fallback
 )
 
 SUDO=""

@@ -30,6 +30,23 @@
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
+namespace {
+
+// Every worker that exists; the window hands its worker to deferred deletion only.
+struct WorkerList
+{
+    QMutex mutex;
+    QList<UpgradeToolThread*> workers;
+};
+
+WorkerList& workerList()
+{
+    static WorkerList list;
+    return list;
+}
+
+} // namespace
+
 UpgradeToolThread::UpgradeToolThread()
     : QThread(nullptr)
     // run() sets these again in its first step; they start defined all the same.
@@ -37,9 +54,27 @@ UpgradeToolThread::UpgradeToolThread()
     , m_progressTotal(1000.0)
     , m_videoCount(0)
 {
+    const QMutexLocker lock(&workerList().mutex);
+    workerList().workers.append(this);
 }
 
-UpgradeToolThread::~UpgradeToolThread() = default;
+UpgradeToolThread::~UpgradeToolThread()
+{
+    const QMutexLocker lock(&workerList().mutex);
+    workerList().workers.removeOne(this);
+}
+
+void UpgradeToolThread::waitForRunningWorkers()
+{
+    QList<UpgradeToolThread*> workers;
+    {
+        const QMutexLocker lock(&workerList().mutex);
+        workers = workerList().workers;
+    }
+    // Workers are created and deleted on the GUI thread only, which is the one waiting here.
+    for (UpgradeToolThread* worker : std::as_const(workers))
+        worker->wait();
+}
 
 void UpgradeToolThread::setProgress(double value, bool send)
 {
