@@ -16,11 +16,13 @@
 #include <thread>
 
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 const QString kUnchanged = QStringLiteral("caller's text");
+const QString kSudoPassword = QStringLiteral("pässwörd 1");
 
 // Stubs that record their arguments (NUL-separated) and standard input in the sandbox:
 // "pkexec" first on the search path, "sudo" and "osascript" under the root prefix. No
@@ -286,6 +288,7 @@ void TestPrivilegeHelper::runWithAuthorization()
     QString text = kUnchanged;
     QCOMPARE(PrivilegeHelper::runWithAuthorization(program, arguments, text), expected);
     QCOMPARE(text, output);
+    QCOMPARE(waitpid(-1, nullptr, WNOHANG), -1); // no child left, not even one to reap
     if (pkexec == "none") {
         QVERIFY(!stubs.ran("pkexec"));
         return;
@@ -383,12 +386,11 @@ void TestPrivilegeHelper::runWithSudo_data()
     QTest::addColumn<bool>("expected");
     QTest::addColumn<QString>("output");
 
-    const QString right = QStringLiteral("pässwörd 1");
-    QTest::newRow("right password") << right << "/usr/bin/printf" << QStringList{"%s,", "a", "b c"} << true
+    QTest::newRow("right password") << kSudoPassword << "/usr/bin/printf" << QStringList{"%s,", "a", "b c"} << true
                                     << "a,b c,";
-    QTest::newRow("empty argument list") << right << "/bin/true" << QStringList() << true << "";
+    QTest::newRow("empty argument list") << kSudoPassword << "/bin/true" << QStringList() << true << "";
     QTest::newRow("wrong password") << "wrong" << "/usr/bin/printf" << QStringList{"x"} << false << "";
-    QTest::newRow("program fails") << right << "/bin/sh" << QStringList{"-c", "echo partial; exit 4"} << false
+    QTest::newRow("program fails") << kSudoPassword << "/bin/sh" << QStringList{"-c", "echo partial; exit 4"} << false
                                    << "partial\n";
 }
 
@@ -402,7 +404,7 @@ void TestPrivilegeHelper::runWithSudo()
 
     Sandbox sandbox;
     Stubs stubs(sandbox);
-    stubs.setSudoPassword(QStringLiteral("pässwörd 1"));
+    stubs.setSudoPassword(kSudoPassword);
     QCOMPARE(systemProgramPath("/usr/bin/sudo"), sandbox.root() + "/usr/bin/sudo");
 
     QString text = kUnchanged;
