@@ -526,12 +526,19 @@ void TestPrivilegeHelper::realUserId()
 
     if (getuid() != 0)
         QSKIP("changing the user ids of a child needs root");
+    // A copy that every user may run, wherever the build tree lies.
+    Sandbox sandbox;
+    const QFileDevice::Permissions everyone = QFile::permissions("/bin/sh");
+    const QString program = sandbox.path() + "/print-user";
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), program));
+    QVERIFY(QFile::setPermissions(program, everyone) && QFile::setPermissions(sandbox.path(), everyone));
+
     QProcess child;
     child.setChildProcessModifier([realId, effectiveId] {
         if (setresuid(realId, effectiveId, 0) != 0)
             _exit(99);
     });
-    child.start(QCoreApplication::applicationFilePath(), {"--print-user"});
+    child.start(program, {"--print-user"});
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.exitCode(), 0);
 
