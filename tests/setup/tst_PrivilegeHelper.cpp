@@ -217,6 +217,13 @@ void TestPrivilegeHelper::authorizationRights()
     const AuthorizationRights rights{1, &item};
     QCOMPARE(AuthorizationCopyRights(authorization, &rights, kAuthorizationEmptyEnvironment, flags, nullptr), status);
     QCOMPARE(AuthorizationFree(authorization, kAuthorizationFlagDefaults), errAuthorizationSuccess);
+    // The same request made at creation, with and without a reference to keep.
+    QCOMPARE(AuthorizationCreate(&rights, kAuthorizationEmptyEnvironment, flags, nullptr), status);
+    AuthorizationRef created = nullptr;
+    QCOMPARE(AuthorizationCreate(&rights, kAuthorizationEmptyEnvironment, flags, &created), status);
+    QCOMPARE(created != nullptr, status == errAuthorizationSuccess);
+    if (created)
+        AuthorizationFree(created, kAuthorizationFlagDefaults);
     QVERIFY(!stubs.ran("pkexec"));
 }
 
