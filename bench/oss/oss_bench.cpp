@@ -3,19 +3,15 @@
 // parts of 102400 bytes through the layer, beside curl doing the same against
 // the same loopback server. Each transfer row gives MB/s (10^6 bytes) and the
 // client's CPU seconds per GiB; medians of the rounds.
-#include "CurlSequence.h"
-#include "TransferFixture.h"
+#include "TransferBench.h"
 #include "TransferReport.h"
-#include "TransferRounds.h"
 
 #include "Crc64.h"
 
 #include <alibabacloud/oss/OssClient.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 
 #include <cstdio>
 #include <cstring>
@@ -133,68 +129,19 @@ bool layerUploadInParts(const TransferFixture& fixture, const std::string& key)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOption({"size-mib", "Object size in MiB.", "n", "256"});
-    parser.addOption({"rounds", "Rounds; each figure is their median.", "n", "5"});
-    parser.process(app);
-    const qint64 size = parser.value("size-mib").toLongLong() * 1024 * 1024;
-    const int rounds = qMax(1, parser.value("rounds").toInt());
-
-    std::printf("load average at the start: %s\n", qPrintable(TransferReport::loadAverage()));
-    crc64Bench(rounds);
+    TransferBench bench(app);
+    crc64Bench(bench.rounds());
 
     InitializeSdk();
-    TransferFixture fixture;
-    if (!fixture.setUp(size)) {
-        std::fprintf(stderr, "set-up failed: %s\n", qPrintable(fixture.errorString()));
+    if (!bench.setUp())
         return 1;
-    }
-    std::printf("\nclient layer and curl against the loopback server at %s\n", qPrintable(fixture.endpoint()));
-
-    TransferRounds curlUp("curl", TransferRounds::ChildProcesses);
-    TransferRounds layerUp("client layer", TransferRounds::ThisProcess);
-    TransferRounds curlDown("curl", TransferRounds::ChildProcesses);
-    TransferRounds layerDown("client layer", TransferRounds::ThisProcess);
-    TransferRounds curlParts("curl", TransferRounds::ChildProcesses);
-    TransferRounds layerParts("client layer", TransferRounds::ThisProcess);
-    const QString curlTarget = fixture.filePath("curl-download.bin");
-    const QString layerTarget = fixture.filePath("layer-download.bin");
-    LoopbackServer& server = fixture.server();
-    bool ok = true;
-    for (int round = 0; ok && round < rounds; ++round) {
-        const QString upload = fixture.curlUpload("bench/curl-whole.bin");
-        ok = curlUp.run(server, [&] { return CurlSequence::run(upload); })
-            && layerUp.run(server, [&] { return layerUpload(fixture, "bench/layer-whole.bin"); });
-        const QString download = fixture.curlDownload("bench/layer-whole.bin", curlTarget);
-        QFile::remove(layerTarget);
-        ok = ok && curlDown.run(server, [&] { return CurlSequence::run(download); })
-            && layerDown.run(server, [&] { return layerDownload(fixture, "bench/layer-whole.bin", layerTarget); });
-        const QString inParts = fixture.curlUploadInParts("bench/curl-parts.bin");
-        ok = ok && curlParts.run(server, [&] { return CurlSequence::run(inParts); })
-            && layerParts.run(server, [&] { return layerUploadInParts(fixture, "bench/layer-parts.bin"); });
-    }
-    ok = ok && fixture.holdsSource("bench/curl-whole.bin") && fixture.holdsSource("bench/layer-whole.bin")
-        && fixture.holdsSource("bench/curl-parts.bin") && fixture.holdsSource("bench/layer-parts.bin")
-        && fixture.isSourceCopy(curlTarget) && fixture.isSourceCopy(layerTarget);
-    if (!ok) {
-        std::fprintf(stderr, "a transfer failed or stored other content\n");
-        return 1;
-    }
-
-    TransferReport::printHeading("download", size, rounds);
-    TransferReport::printRow(curlDown, size, nullptr);
-    TransferReport::printRow(layerDown, size, &curlDown);
-    TransferReport::printHeading("upload whole", size, rounds);
-    TransferReport::printRow(curlUp, size, nullptr);
-    TransferReport::printRow(layerUp, size, &curlUp);
-    TransferReport::printHeading(qPrintable(QStringLiteral("upload in %1 parts of %2 bytes")
-                                                .arg(fixture.partCount())
-                                                .arg(TransferFixture::kPartSize)),
-                                 size, rounds);
-    TransferReport::printRow(curlParts, size, nullptr);
-    TransferReport::printRow(layerParts, size, &curlParts);
-    std::printf("\nload average at the end: %s\n", qPrintable(TransferReport::loadAverage()));
+    const TransferFixture& fixture = bench.fixture();
+    const int status = bench.run({"client layer", "client layer", "client layer",
+                                  [&](const std::string& key) { return layerUpload(fixture, key); },
+                                  [&](const std::string& key, const QString& target) {
+                                      return layerDownload(fixture, key, target);
+                                  },
+                                  [&](const std::string& key) { return layerUploadInParts(fixture, key); }});
     ShutdownSdk();
-    return 0;
+    return status;
 }

@@ -1,6 +1,7 @@
 #include "Connection.h"
 
 #include "Crc64.h"
+#include "Url.h"
 
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -8,13 +9,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
 
 using AlibabaCloud::OSS::Crc64;
+namespace Url = AlibabaCloud::OSS::Url;
 
 namespace {
 
@@ -41,22 +42,6 @@ std::string newRequestId()
     char id[32];
     std::snprintf(id, sizeof id, "%024llX", next++);
     return id;
-}
-
-std::string percentDecoded(const std::string& text)
-{
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1]))
-            && std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            decoded += text[i];
-        }
-    }
-    return decoded;
 }
 
 std::string xmlEscaped(const std::string& text)
@@ -195,9 +180,9 @@ bool Connection::readHead(Request& request)
     if (path.empty() || path[0] != '/')
         return false;
     const size_t bucketEnd = path.find('/', 1);
-    request.bucket = percentDecoded(path.substr(1, bucketEnd == std::string::npos ? std::string::npos : bucketEnd - 1));
+    request.bucket = Url::decode(path.substr(1, bucketEnd == std::string::npos ? std::string::npos : bucketEnd - 1));
     if (bucketEnd != std::string::npos)
-        request.key = percentDecoded(path.substr(bucketEnd + 1));
+        request.key = Url::decode(path.substr(bucketEnd + 1));
     if (queryStart != std::string::npos) {
         const std::string query = target.substr(queryStart + 1);
         for (size_t at = 0; at <= query.size();) {
@@ -205,8 +190,8 @@ bool Connection::readHead(Request& request)
             const std::string item = query.substr(at, end - at);
             const size_t equals = item.find('=');
             if (!item.empty())
-                request.query[percentDecoded(item.substr(0, equals))] =
-                    equals == std::string::npos ? std::string() : percentDecoded(item.substr(equals + 1));
+                request.query[Url::decode(item.substr(0, equals))] =
+                    equals == std::string::npos ? std::string() : Url::decode(item.substr(equals + 1));
             at = end + 1;
         }
     }

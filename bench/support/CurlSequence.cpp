@@ -33,6 +33,14 @@ void CurlSequence::get(const QString& key, const QString& outputFile)
     add(QStringLiteral("GET"), key, QString(), QString(), "output = " + quoted(outputFile) + "\n");
 }
 
+void CurlSequence::list(const QString& prefix, const QString& outputFile)
+{
+    // The prefix is no signed subresource: it goes into the URL only.
+    add(QStringLiteral("GET"), QString(), QString(), QString(),
+        "url-query = " + quoted("prefix=" + QString::fromLatin1(QUrl::toPercentEncoding(prefix))) + "\noutput = "
+            + quoted(outputFile) + "\n");
+}
+
 void CurlSequence::put(const QString& key, const QString& subresource, const QString& file)
 {
     add(QStringLiteral("PUT"), key, subresource, QStringLiteral("application/octet-stream"),

@@ -14,6 +14,7 @@ public:
 
     // `subresource` is the signed query ("uploads", "partNumber=3&uploadId=…"), or empty.
     void get(const QString& key, const QString& outputFile);
+    void list(const QString& prefix, const QString& outputFile);
     void put(const QString& key, const QString& subresource, const QString& file);
     void post(const QString& key, const QString& subresource, const QString& bodyFile, const QString& outputFile);
 

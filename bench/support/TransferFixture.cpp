@@ -128,6 +128,14 @@ QString TransferFixture::curlUploadInParts(const QString& key)
     return parts.writeConfig(config) ? config : QString();
 }
 
+QString TransferFixture::curlListing(const QString& prefix)
+{
+    CurlSequence curl(endpoint(), bucket(), accessId(), accessSecret());
+    curl.list(prefix, QStringLiteral("/dev/null"));
+    const QString config = filePath(QStringLiteral("listing.curl"));
+    return curl.writeConfig(config) ? config : QString();
+}
+
 bool TransferFixture::holdsSource(const QString& key)
 {
     using namespace AlibabaCloud::OSS;

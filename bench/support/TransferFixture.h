@@ -36,6 +36,8 @@ public:
     QString curlUpload(const QString& key);
     QString curlDownload(const QString& key, const QString& target);
     QString curlUploadInParts(const QString& key);
+    // One listing request: what starting curl costs, beside the transfers.
+    QString curlListing(const QString& prefix);
 
     // Whether the server holds the key with the source's size and CRC-64.
     bool holdsSource(const QString& key);

@@ -35,18 +35,19 @@ QString loadAverage()
 void printHeading(const char* transfer, qint64 bytes, int rounds)
 {
     std::printf("\n%s, %lld MiB, median of %d rounds\n", transfer, static_cast<long long>(bytes >> 20), rounds);
-    std::printf("  %-30s %9s %11s %9s %11s %17s\n", "", "MB/s", "CPU s/GiB", "CPU/curl", "speed/curl",
-                "server CPU s/GiB");
+    std::printf("  %-28s %8s %10s %9s %15s %11s %17s\n", "", "MB/s", "CPU s/GiB", "CPU/curl", "CPU/curl-start",
+                "speed/curl", "server CPU s/GiB");
 }
 
-void printRow(const TransferRounds& rounds, qint64 bytes, const TransferRounds* curl)
+void printRow(const TransferRounds& rounds, qint64 bytes, const TransferRounds* curl, double curlStartCpuSeconds)
 {
     const double gib = bytes / kGiB;
-    std::printf("  %-30s %9.1f %11.3f", rounds.name(), bytes / 1e6 / rounds.seconds(), rounds.cpuSeconds() / gib);
+    std::printf("  %-28s %8.1f %10.3f", rounds.name(), bytes / 1e6 / rounds.seconds(), rounds.cpuSeconds() / gib);
     if (curl)
-        std::printf(" %9.2f %11.2f", rounds.cpuSeconds() / curl->cpuSeconds(), curl->seconds() / rounds.seconds());
+        std::printf(" %9.2f %15.2f %11.2f", rounds.cpuSeconds() / curl->cpuSeconds(),
+                    rounds.cpuSeconds() / (curl->cpuSeconds() - curlStartCpuSeconds), curl->seconds() / rounds.seconds());
     else
-        std::printf(" %9s %11s", "", "");
+        std::printf(" %9s %15s %11s", "", "", "");
     std::printf(" %17.3f\n", rounds.serverCpuSeconds() / gib);
 }
 

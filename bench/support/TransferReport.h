@@ -17,7 +17,8 @@ double median(std::vector<double> values);
 QString loadAverage();
 
 void printHeading(const char* transfer, qint64 bytes, int rounds);
-// `curl` is null for curl's own row.
-void printRow(const TransferRounds& rounds, qint64 bytes, const TransferRounds* curl);
+// `curl` is null for curl's own row; `curlStartCpuSeconds` is what starting
+// curl costs, for the ratio to curl's transfer alone.
+void printRow(const TransferRounds& rounds, qint64 bytes, const TransferRounds* curl, double curlStartCpuSeconds);
 
 }
