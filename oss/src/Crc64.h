@@ -21,8 +21,8 @@ public:
     uint64_t value() const { return ~state_; }
 
     // The two ways on their own, for tests and the benchmark. The folding
-    // way is only there when hasFolding(); it takes short pieces by the
-    // tables as well.
+    // way takes pieces under 128 bytes by the tables, and every piece when
+    // the processor cannot fold (hasFolding() false).
     static bool hasFolding();
     void updateByTable(const void* data, size_t length);
     void updateByFolding(const void* data, size_t length);
