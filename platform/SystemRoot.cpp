@@ -1,6 +1,7 @@
 #include "SystemRoot.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 QString systemRootPath(const QString& fixedPath)
 {
@@ -11,4 +12,10 @@ QString systemRootPath(const QString& fixedPath)
     while (prefix.size() > 1 && prefix.endsWith(QLatin1Char('/')))
         prefix.chop(1);
     return prefix + fixedPath;
+}
+
+QString systemProgramPath(const QString& fixedPath)
+{
+    const QFileInfo prefixed(systemRootPath(fixedPath));
+    return prefixed.isFile() && prefixed.isExecutable() ? prefixed.filePath() : fixedPath;
 }

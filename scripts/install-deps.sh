@@ -8,11 +8,14 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev libglx-dev libopengl-dev
     libcurl4-openssl-dev libssl-dev libtinyxml2-dev
-    # tools the programs start, and the stand-in bundle's build
-    ffmpeg libarchive-tools zip unzip xdotool iputils-ping procps attr
+    # tools the programs start (python3 runs the osascript stand-in), and the stand-in bundle's build
+    ffmpeg libarchive-tools zip unzip xdotool iputils-ping procps attr python3
     # tests and benchmarks
-    xvfb xauth python3 curl openssl clang libclang-rt-dev
+    xvfb xauth curl openssl clang libclang-rt-dev
     fonts-dejavu-core
+    zlib1g-dev
+    # the application font compiled into Salvix Setup (a TrueType font with Chinese glyphs)
+    fonts-droid-fallback
 )
 
 SUDO=""

@@ -1,6 +1,7 @@
 #include "ArchiveExtraction.h"
 
 #include "QuilmLog.h"
+#include "ZipCentralDirectory.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,13 @@ bool isAbsoluteEntry(const QString& path)
         || (path.size() >= 2 && path.at(1) == QLatin1Char(':'));
 }
 
+// Other unpackers take "\" for a separator too.
+bool hasDotDotPart(const QString& path)
+{
+    const QString slashed = QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return slashed.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+}
+
 // The parts of an entry path, without empty and "." parts.
 QStringList entryParts(const QString& path)
 {
@@ -25,23 +33,55 @@ QStringList entryParts(const QString& path)
     return parts;
 }
 
+// The name the zip reader lists for a stored name: leading "." and "/" characters and
+// trailing "/" characters dropped.
+QString readerName(const QString& storedName)
+{
+    qsizetype first = 0;
+    while (first < storedName.size()
+           && (storedName.at(first) == QLatin1Char('.') || storedName.at(first) == QLatin1Char('/')))
+        ++first;
+    qsizetype last = storedName.size();
+    while (last > first && storedName.at(last - 1) == QLatin1Char('/'))
+        --last;
+    return storedName.mid(first, last - first);
+}
+
 } // namespace
 
-QStringList entriesOutsideDestination(const QList<QZipReader::FileInfo>& entries, const QString& destPath)
+std::optional<QList<ArchiveEntry>> readArchiveEntries(QZipReader& reader)
+{
+    const QList<QZipReader::FileInfo> infos = reader.fileInfoList();
+    const std::optional<QStringList> names = reader.device() ? storedZipEntryNames(*reader.device()) : std::nullopt;
+    if (!names || names->size() != infos.size())
+        return std::nullopt;
+    QList<ArchiveEntry> entries;
+    for (qsizetype i = 0; i < infos.size(); ++i) {
+        // Both lists come from the same directory; a listed name that the reader did not
+        // make of the stored one means they do not pair up.
+        if (readerName(names->at(i)) != infos.at(i).filePath)
+            return std::nullopt;
+        entries.append({names->at(i), infos.at(i)});
+    }
+    return entries;
+}
+
+QStringList entriesOutsideDestination(const QList<ArchiveEntry>& entries, const QString& destPath)
 {
     QSet<QString> archiveLinks;
-    for (const QZipReader::FileInfo& entry : entries) {
-        if (entry.isSymLink)
-            archiveLinks.insert(entryParts(entry.filePath).join(QLatin1Char('/')));
+    for (const ArchiveEntry& entry : entries) {
+        if (entry.info.isSymLink)
+            archiveLinks.insert(entryParts(entry.info.filePath).join(QLatin1Char('/')));
     }
 
     QStringList outside;
-    for (const QZipReader::FileInfo& entry : entries) {
-        const QStringList parts = entryParts(entry.filePath);
-        bool unsafe = isAbsoluteEntry(entry.filePath) || parts.contains(QStringLiteral(".."));
-        // A link entry itself may point anywhere; only what is written through a link
-        // (its parent folders, or the entry's own path for folders and files) matters.
-        const int checked = entry.isSymLink ? parts.size() - 1 : parts.size();
+    for (const ArchiveEntry& entry : entries) {
+        bool unsafe = isAbsoluteEntry(entry.storedName) || hasDotDotPart(entry.storedName);
+        // Links are judged by the path the reader writes. A link entry itself may point
+        // anywhere; only what is written through a link (its parent folders, or the
+        // entry's own path for folders and files) matters.
+        const QStringList parts = entryParts(entry.info.filePath);
+        const int checked = entry.info.isSymLink ? parts.size() - 1 : parts.size();
         QString prefix;
         for (int i = 0; !unsafe && i < checked; ++i) {
             prefix = i == 0 ? parts.at(0) : prefix + QLatin1Char('/') + parts.at(i);
@@ -49,7 +89,7 @@ QStringList entriesOutsideDestination(const QList<QZipReader::FileInfo>& entries
                 || QFileInfo(destPath + QLatin1Char('/') + prefix).isSymLink();
         }
         if (unsafe)
-            outside.append(entry.filePath);
+            outside.append(entry.storedName);
     }
     return outside;
 }
@@ -59,20 +99,26 @@ bool extractZipToPath(const QString& zipPath, const QString& destPath)
     QZipReader reader(zipPath, QIODevice::ReadOnly);
     if (!reader.exists())
         return false;
-    QDir dest(destPath);
-    if (!dest.exists() && !dest.mkpath(QStringLiteral("."))) {
-        reader.close();
+    // The archive is downloaded: judge every entry before anything is written, and refuse
+    // the archive whole rather than let an entry escape.
+    const QString dest = QFileInfo(destPath).absoluteFilePath();
+    const std::optional<QList<ArchiveEntry>> entries = readArchiveEntries(reader);
+    if (!entries) {
+        QLOG_ERROR() << "[ArchiveExtraction] refused archive whose entries cannot be read:" << zipPath;
         return false;
     }
-    // The archive is downloaded: refuse it whole rather than let an entry escape.
-    const QStringList outside = entriesOutsideDestination(reader.fileInfoList(), destPath);
+    const QStringList outside = entriesOutsideDestination(*entries, dest);
     if (!outside.isEmpty()) {
         QLOG_ERROR() << "[ArchiveExtraction] refused archive with entries outside the destination:" << zipPath
                      << outside;
+        return false;
+    }
+    QDir dir(dest);
+    if (!dir.exists() && !dir.mkpath(QStringLiteral("."))) {
         reader.close();
         return false;
     }
-    const bool extracted = reader.extractAll(destPath);
+    const bool extracted = reader.extractAll(dest);
     reader.close();
     return extracted;
 }

@@ -5,15 +5,31 @@
 #include <QStringList>
 #include <QtGui/private/qzipreader_p.h>
 
+#include <optional>
+
 // Unpacks the whole archive into destPath (created when missing). False when the archive
-// is missing, the destination cannot be created, an entry would land outside the
-// destination, or the zip reader fails.
+// is missing, its entries cannot be read, an entry would land outside the destination
+// (then nothing is written), the destination cannot be created, or the zip reader fails.
 bool extractZipToPath(const QString& zipPath, const QString& destPath);
 
 // Deletes a folder tree; when plain deletion fails, makes the files deletable and retries.
 void forceRemoveDir(const QString& path);
 
-// Entries that would create or change something outside destPath: absolute paths,
-// paths with a ".." part, and paths through a symbolic link, whether the archive makes
-// that link or it already lies under destPath.
-QStringList entriesOutsideDestination(const QList<QZipReader::FileInfo>& entries, const QString& destPath);
+// An entry as the zip reader lists it, with its name as the archive stores it. The
+// reader drops a leading "/" or "../" from names, so only the stored name shows where
+// the entry points.
+struct ArchiveEntry
+{
+    QString storedName;
+    QZipReader::FileInfo info;
+};
+
+// The reader's entries in archive order, each with its stored name. None when the stored
+// names cannot be read or do not pair up with the reader's list.
+std::optional<QList<ArchiveEntry>> readArchiveEntries(QZipReader& reader);
+
+// Stored names of the entries that would create or change something outside destPath:
+// absolute paths, paths with a ".." part (with "/" or "\" between parts), and paths
+// through a symbolic link, whether the archive makes that link or it already lies
+// under destPath.
+QStringList entriesOutsideDestination(const QList<ArchiveEntry>& entries, const QString& destPath);

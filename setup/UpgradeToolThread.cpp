@@ -30,6 +30,23 @@
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
+namespace {
+
+// Every worker that exists; the window hands its worker to deferred deletion only.
+struct WorkerList
+{
+    QMutex mutex;
+    QList<UpgradeToolThread*> workers;
+};
+
+WorkerList& workerList()
+{
+    static WorkerList list;
+    return list;
+}
+
+} // namespace
+
 UpgradeToolThread::UpgradeToolThread()
     : QThread(nullptr)
     // run() sets these again in its first step; they start defined all the same.
@@ -37,9 +54,27 @@ UpgradeToolThread::UpgradeToolThread()
     , m_progressTotal(1000.0)
     , m_videoCount(0)
 {
+    const QMutexLocker lock(&workerList().mutex);
+    workerList().workers.append(this);
 }
 
-UpgradeToolThread::~UpgradeToolThread() = default;
+UpgradeToolThread::~UpgradeToolThread()
+{
+    const QMutexLocker lock(&workerList().mutex);
+    workerList().workers.removeOne(this);
+}
+
+void UpgradeToolThread::waitForRunningWorkers()
+{
+    QList<UpgradeToolThread*> workers;
+    {
+        const QMutexLocker lock(&workerList().mutex);
+        workers = workerList().workers;
+    }
+    // Workers are created and deleted on the GUI thread only, which is the one waiting here.
+    for (UpgradeToolThread* worker : std::as_const(workers))
+        worker->wait();
+}
 
 void UpgradeToolThread::setProgress(double value, bool send)
 {
@@ -133,31 +168,39 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
 {
     QLOG_INFO() << "[UpgradeToolThread] unzipVideoFileOnly=true, falling back to QZipReader for selective extract";
     auto reader = std::make_unique<QZipReader>(zipPath, QIODevice::ReadOnly);
+    // One absolute destination for the targets and the checks: folders are created one
+    // level at a time, which a relative path would place under themselves.
+    const QString dest = QFileInfo(destPath).absoluteFilePath();
 
-    const QList<QZipReader::FileInfo> entries = reader->fileInfoList();
-    QList<QZipReader::FileInfo> selected;
-    for (const QZipReader::FileInfo& entry : entries) {
-        if (entry.isDir
-            || (entry.isFile && entry.filePath.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
+    // Entries whose stored names cannot be read cannot be judged: none is taken.
+    const std::optional<QList<ArchiveEntry>> read = readArchiveEntries(*reader);
+    if (!read) {
+        QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles cannot read the entry names of" << zipPath;
+    }
+    const QList<ArchiveEntry> entries = read.value_or(QList<ArchiveEntry>());
+    QList<ArchiveEntry> selected;
+    for (const ArchiveEntry& entry : entries) {
+        if (entry.info.isDir
+            || (entry.info.isFile && entry.info.filePath.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
             selected.append(entry);
     }
     const int count = selected.size();
     QLOG_INFO() << QStringLiteral("[UpgradeToolThread] start unZipResourceFiles, and fileCount = %1").arg(count);
 
-    // Links are never created here, but one already under destPath could still lead out.
-    const QStringList outsideList = entriesOutsideDestination(entries, destPath);
+    // Links are never created here, but one already under the destination could still lead out.
+    const QStringList outsideList = entriesOutsideDestination(entries, dest);
     const QSet<QString> outside(outsideList.cbegin(), outsideList.cend());
 
-    for (const QZipReader::FileInfo& entry : selected) {
-        if (entry.filePath.startsWith(QStringLiteral("__MACOSX")))
+    for (const ArchiveEntry& entry : selected) {
+        if (entry.info.filePath.startsWith(QStringLiteral("__MACOSX")))
             continue;
-        if (outside.contains(entry.filePath)) {
+        if (outside.contains(entry.storedName)) {
             QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles skipped entry outside destination:"
-                         << entry.filePath;
+                         << entry.storedName;
             continue;
         }
-        const QString target = QDir::cleanPath(destPath + QStringLiteral("/") + entry.filePath);
-        if (entry.isFile && !entry.isDir) {
+        const QString target = QDir::cleanPath(dest + QStringLiteral("/") + entry.info.filePath);
+        if (entry.info.isFile && !entry.info.isDir) {
             QFile file(target);
             if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
                 QLOG_INFO() << QStringLiteral("[UpgradeToolThread] unZipResourceFiles create dest file %1 failed with %2")
@@ -165,11 +208,11 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
                                    .arg(errno);
                 continue;
             }
-            file.write(reader->fileData(entry.filePath));
+            file.write(reader->fileData(entry.info.filePath));
             file.close();
-            if (!QFile::setPermissions(target, entry.permissions))
-                qWarning() << "设置权限失败:" << target << ", 权限值:" << entry.permissions;
-        } else if (entry.isDir) {
+            if (!QFile::setPermissions(target, entry.info.permissions))
+                qWarning() << "设置权限失败:" << target << ", 权限值:" << entry.info.permissions;
+        } else if (entry.info.isDir) {
             QDir dir(target);
             if (!dir.exists())
                 dir.mkdir(target);

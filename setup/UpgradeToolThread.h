@@ -24,6 +24,10 @@ public:
     UpgradeToolThread();
     ~UpgradeToolThread() override;
 
+    // Returns once every existing worker has ended its run. The logger must outlive a
+    // worker that still runs after the window ended the event loop.
+    static void waitForRunningWorkers();
+
     // Whole-archive mode hands the archive to "ditto"; the selective mode unpacks only
     // folders and videos. Neither string is changed.
     void unZipResourceFiles(QString& zipPath, QString& destPath, bool unzipVideoFileOnly);

@@ -1,155 +1,127 @@
-// Transfers of one large object through the client layer beside curl doing
-// the same against the same emulator, and a multipart upload in parts of
-// 102400 bytes beside the whole upload. Prints MB/s (10^6 bytes) and ratios.
-#include "EmulatorProcess.h"
+// The client layer's hot paths: CRC-64 by its tables and by folding beside
+// memcpy, then one large object uploaded whole, downloaded, and uploaded in
+// parts of 102400 bytes through the layer, beside curl doing the same against
+// the same loopback server. Each transfer row gives MB/s (10^6 bytes) and the
+// client's CPU seconds per GiB; medians of the rounds.
+#include "TransferBench.h"
+#include "TransferReport.h"
+
+#include "Crc64.h"
 
 #include <alibabacloud/oss/OssClient.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDateTime>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLocale>
-#include <QMessageAuthenticationCode>
-#include <QProcess>
-#include <QTemporaryDir>
 
-#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
+#include <vector>
 
 using namespace AlibabaCloud::OSS;
 
 namespace {
 
-const char* const kBucket = "examplebucket";
-
-struct Bench
+// Seconds per byte of one pass, the median of the rounds; each round makes
+// enough passes for a GiB.
+double secondsPerByte(size_t size, int rounds, const std::function<void()>& pass)
 {
-    EmulatorProcess& emulator;
-    QString dir;
-    qint64 size;
-
-    double mbPerSecond(qint64 elapsedMs) const { return size / 1e6 / (qMax<qint64>(1, elapsedMs) / 1000.0); }
-
-    std::unique_ptr<OssClient> client() const
-    {
-        return std::make_unique<OssClient>(emulator.endpoint().toStdString(),
-                                           emulator.options().accessKeyId.toStdString(),
-                                           emulator.options().accessKeySecret.toStdString(), ClientConfiguration());
+    const size_t passes = std::max<size_t>(1, (size_t(1) << 30) / size);
+    std::vector<double> samples;
+    for (int round = 0; round < rounds; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        for (size_t i = 0; i < passes; ++i)
+            pass();
+        samples.push_back(clock.nsecsElapsed() / 1e9 / double(passes * size));
     }
+    return TransferReport::median(samples);
+}
 
-    // curl with a V1 signature computed here, so curl does exactly one request.
-    qint64 curl(const QString& method, const QString& key, const QStringList& transferArguments) const
-    {
-        const QString date = QLocale::c().toString(QDateTime::currentDateTimeUtc(), "ddd, dd MMM yyyy hh:mm:ss")
-            + " GMT";
-        const QByteArray toSign = (method + "\n\n\n" + date + "\n/" + kBucket + "/" + key).toUtf8();
-        const QByteArray signature = QMessageAuthenticationCode::hash(
-                                         toSign, emulator.options().accessKeySecret.toUtf8(), QCryptographicHash::Sha1)
-                                         .toBase64();
-        QStringList arguments {"-s", "-f", "-X", method, "-H", "Date: " + date, "-H", "Expect:", "-H",
-                               "Authorization: OSS " + emulator.options().accessKeyId + ":" + signature};
-        arguments << transferArguments << emulator.endpoint() + "/" + kBucket + "/" + key;
-        QProcess process;
-        QElapsedTimer timer;
-        timer.start();
-        process.start("curl", arguments);
-        process.waitForFinished(-1);
-        const qint64 elapsed = timer.elapsed();
-        if (process.exitCode() != 0)
-            std::fprintf(stderr, "curl failed with %d\n", process.exitCode());
-        return elapsed;
-    }
-
-    qint64 layerUpload(const std::string& key) const
-    {
-        const auto c = client();
-        auto content = std::make_shared<std::fstream>((dir + "/source.bin").toStdString(),
-                                                      std::ios::in | std::ios::binary);
-        QElapsedTimer timer;
-        timer.start();
-        const auto outcome = c->PutObject(PutObjectRequest(kBucket, key, content));
-        const qint64 elapsed = timer.elapsed();
-        if (!outcome.isSuccess())
-            std::fprintf(stderr, "PutObject failed: %s\n", outcome.error().Message().c_str());
-        return elapsed;
-    }
-
-    qint64 layerDownload(const std::string& key) const
-    {
-        const auto c = client();
-        GetObjectRequest request(kBucket, key);
-        const std::string target = (dir + "/layer-download.bin").toStdString();
-        request.setResponseStreamFactory([target] {
-            return std::make_shared<std::fstream>(target,
-                                                  std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+void crc64Bench(int rounds)
+{
+    std::printf("CRC-64, median of %d rounds, GB/s (10^9 bytes); folding %s\n", rounds,
+                Crc64::hasFolding() ? "by carry-less multiplication" : "not available on this processor");
+    std::printf("  %-26s %9s %9s %9s %15s\n", "", "memcpy", "tables", "folding", "folding/memcpy");
+    // A buffer that stays in the cache, as a received block does, and one that does not.
+    for (const size_t size : {size_t(1) << 20, size_t(256) << 20}) {
+        std::vector<unsigned char> data(size);
+        std::vector<unsigned char> copy(size);
+        std::mt19937_64 random(7);
+        for (unsigned char& b : data)
+            b = static_cast<unsigned char>(random());
+        volatile uint64_t sink = 0;
+        const double memcpyTime = secondsPerByte(size, rounds, [&] {
+            std::memcpy(copy.data(), data.data(), size);
+            sink = sink + copy[size / 2];
         });
-        QElapsedTimer timer;
-        timer.start();
-        const auto outcome = c->GetObject(request);
-        const qint64 elapsed = timer.elapsed();
-        if (!outcome.isSuccess())
-            std::fprintf(stderr, "GetObject failed: %s\n", outcome.error().Message().c_str());
-        return elapsed;
+        const double tableTime = secondsPerByte(size, rounds, [&] {
+            Crc64 crc;
+            crc.updateByTable(data.data(), size);
+            sink = sink + crc.value();
+        });
+        const double foldingTime = secondsPerByte(size, rounds, [&] {
+            Crc64 crc;
+            crc.updateByFolding(data.data(), size);
+            sink = sink + crc.value();
+        });
+        std::printf("  %-26s %9.1f %9.1f %9.1f %15.2f\n",
+                    qPrintable(QStringLiteral("%1 MiB buffer").arg(size >> 20)), 1e-9 / memcpyTime,
+                    1e-9 / tableTime, 1e-9 / foldingTime, memcpyTime / foldingTime);
     }
+}
 
-    qint64 layerMultipart(const std::string& key, qint64 partSize, int* partCount) const
-    {
-        const auto c = client();
-        const std::string source = (dir + "/source.bin").toStdString();
-        QElapsedTimer timer;
-        timer.start();
-        const std::string uploadId =
-            c->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, key)).result().UploadId();
-        PartList parts;
-        const int count = static_cast<int>((size + partSize - 1) / partSize);
-        for (int i = 1; i <= count; ++i) {
-            const qint64 offset = partSize * (i - 1);
-            auto content = std::make_shared<std::fstream>(source, std::ios::in | std::ios::binary);
-            content->seekg(offset);
-            UploadPartRequest request(kBucket, key, content);
-            request.setContentLength(static_cast<uint64_t>(qMin(partSize, size - offset)));
-            request.setUploadId(uploadId);
-            request.setPartNumber(i);
-            const auto outcome = c->UploadPart(request);
-            if (!outcome.isSuccess()) {
-                std::fprintf(stderr, "UploadPart %d failed: %s\n", i, outcome.error().Message().c_str());
-                break;
-            }
-            parts.emplace_back(i, outcome.result().ETag());
-        }
-        CompleteMultipartUploadRequest complete(kBucket, key, parts, uploadId);
-        const auto outcome = c->CompleteMultipartUpload(complete);
-        const qint64 elapsed = timer.elapsed();
-        if (!outcome.isSuccess())
-            std::fprintf(stderr, "CompleteMultipartUpload failed: %s\n", outcome.error().Message().c_str());
-        *partCount = count;
-        return elapsed;
-    }
-};
-
-bool writeSource(const QString& path, qint64 size)
+OssClient layerClient(const TransferFixture& fixture)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    return OssClient(fixture.endpoint().toStdString(), TransferFixture::accessId().toStdString(),
+                     TransferFixture::accessSecret().toStdString(), ClientConfiguration());
+}
+
+bool layerUpload(const TransferFixture& fixture, const std::string& key)
+{
+    OssClient client = layerClient(fixture);
+    auto content = std::make_shared<std::fstream>(fixture.sourcePath().toStdString(), std::ios::in | std::ios::binary);
+    return client.PutObject(PutObjectRequest(TransferFixture::bucket().toStdString(), key, content)).isSuccess();
+}
+
+bool layerDownload(const TransferFixture& fixture, const std::string& key, const QString& target)
+{
+    OssClient client = layerClient(fixture);
+    GetObjectRequest request(TransferFixture::bucket().toStdString(), key);
+    request.setResponseStreamFactory([path = target.toStdString()] {
+        return std::make_shared<std::fstream>(path, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+    });
+    return client.GetObject(request).isSuccess();
+}
+
+// As the upload worker does it: each part from a stream of its own.
+bool layerUploadInParts(const TransferFixture& fixture, const std::string& key)
+{
+    OssClient client = layerClient(fixture);
+    const std::string bucket = TransferFixture::bucket().toStdString();
+    const auto initiated = client.InitiateMultipartUpload(InitiateMultipartUploadRequest(bucket, key));
+    if (!initiated.isSuccess())
         return false;
-    std::mt19937_64 random(42);
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 written = 0; written < size;) {
-        for (int i = 0; i + 8 <= block.size(); i += 8) {
-            const quint64 value = random();
-            memcpy(block.data() + i, &value, 8);
-        }
-        const qint64 n = qMin<qint64>(block.size(), size - written);
-        if (file.write(block.constData(), n) != n)
+    const std::string uploadId = initiated.result().UploadId();
+    PartList parts;
+    for (int number = 1; number <= fixture.partCount(); ++number) {
+        const int64_t offset = TransferFixture::kPartSize * (number - 1);
+        auto content =
+            std::make_shared<std::fstream>(fixture.sourcePath().toStdString(), std::ios::in | std::ios::binary);
+        content->seekg(offset);
+        UploadPartRequest request(bucket, key, content);
+        request.setContentLength(std::min<int64_t>(TransferFixture::kPartSize, fixture.size() - offset));
+        request.setUploadId(uploadId);
+        request.setPartNumber(number);
+        const auto outcome = client.UploadPart(request);
+        if (!outcome.isSuccess())
             return false;
-        written += n;
+        parts.emplace_back(number, outcome.result().ETag());
     }
-    return true;
+    CompleteMultipartUploadRequest complete(bucket, key, parts, uploadId);
+    return client.CompleteMultipartUpload(complete).isSuccess();
 }
 
 }
@@ -157,52 +129,19 @@ bool writeSource(const QString& path, qint64 size)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOption({"size-mib", "Object size in MiB.", "n", "256"});
-    parser.addOption({"part-size", "Part size in bytes of the multipart upload.", "n", "102400"});
-    parser.addOption({"rounds", "Rounds; each figure is the best of them.", "n", "3"});
-    parser.process(app);
-    const qint64 size = parser.value("size-mib").toLongLong() * 1024 * 1024;
-    const qint64 partSize = parser.value("part-size").toLongLong();
-    const int rounds = qMax(1, parser.value("rounds").toInt());
+    TransferBench bench(app);
+    crc64Bench(bench.rounds());
 
     InitializeSdk();
-    QTemporaryDir dir;
-    EmulatorProcess::Options options;
-    options.nativeCrc64 = true;
-    EmulatorProcess emulator(options);
-    if (!dir.isValid() || !emulator.start() || !writeSource(dir.filePath("source.bin"), size)) {
-        std::fprintf(stderr, "set-up failed: %s\n", qPrintable(emulator.errorString()));
+    if (!bench.setUp())
         return 1;
-    }
-    const Bench bench {emulator, dir.path(), size};
-    std::printf("object %lld MiB, emulator on loopback port %u, best of %d rounds\n", size / (1024 * 1024),
-                emulator.port(), rounds);
-
-    // Best of a few rounds: loopback timings are noisy on a shared machine.
-    qint64 layerUp = LLONG_MAX, curlUp = LLONG_MAX, layerDown = LLONG_MAX, curlDown = LLONG_MAX;
-    qint64 multipart = LLONG_MAX;
-    int parts = 0;
-    for (int round = 0; round < rounds; ++round) {
-        layerUp = qMin(layerUp, bench.layerUpload("bench/layer.bin"));
-        curlUp = qMin(curlUp, bench.curl("PUT", "bench/curl.bin", {"-T", dir.filePath("source.bin")}));
-        layerDown = qMin(layerDown, bench.layerDownload("bench/layer.bin"));
-        curlDown = qMin(curlDown, bench.curl("GET", "bench/layer.bin", {"-o", dir.filePath("curl-download.bin")}));
-        multipart = qMin(multipart, bench.layerMultipart("bench/multipart.bin", partSize, &parts));
-    }
-
-    const auto crc64 = [&emulator](const char* key) {
-        return emulator.command({{"cmd", "stat"}, {"bucket", kBucket}, {"key", key}}).value("crc64").toString();
-    };
-    const bool same = !crc64("bench/layer.bin").isEmpty() && crc64("bench/multipart.bin") == crc64("bench/layer.bin")
-        && crc64("bench/curl.bin") == crc64("bench/layer.bin");
-    std::printf("upload    layer %8.1f MB/s   curl %8.1f MB/s   layer/curl %.2f\n", bench.mbPerSecond(layerUp),
-                bench.mbPerSecond(curlUp), double(curlUp) / double(qMax<qint64>(1, layerUp)));
-    std::printf("download  layer %8.1f MB/s   curl %8.1f MB/s   layer/curl %.2f\n", bench.mbPerSecond(layerDown),
-                bench.mbPerSecond(curlDown), double(curlDown) / double(qMax<qint64>(1, layerDown)));
-    std::printf("multipart %d parts of %lld bytes %8.1f MB/s   whole upload %8.1f MB/s   multipart/whole %.2f%s\n",
-                parts, partSize, bench.mbPerSecond(multipart), bench.mbPerSecond(layerUp),
-                double(layerUp) / double(qMax<qint64>(1, multipart)), same ? "" : "   (CONTENT DIFFERS)");
-    return same ? 0 : 1;
+    const TransferFixture& fixture = bench.fixture();
+    const int status = bench.run({"client layer", "client layer", "client layer",
+                                  [&](const std::string& key) { return layerUpload(fixture, key); },
+                                  [&](const std::string& key, const QString& target) {
+                                      return layerDownload(fixture, key, target);
+                                  },
+                                  [&](const std::string& key) { return layerUploadInParts(fixture, key); }});
+    ShutdownSdk();
+    return status;
 }

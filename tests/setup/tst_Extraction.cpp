@@ -53,6 +53,9 @@ private slots:
     void extractZipToPathCases();
     void hostileArchive_data();
     void hostileArchive();
+    void selectiveModeRelativeDestination();
+    void dittoInCallersLocale_data();
+    void dittoInCallersLocale();
     void forceRemoveDir_data();
     void forceRemoveDir();
 };
@@ -298,49 +301,82 @@ void TestExtraction::extractZipToPathCases()
     // A destination that cannot be made.
     QVERIFY(Sandbox::write(sandbox.path() + "/file", "x"));
     QVERIFY(!extractZipToPath(zip, sandbox.path() + "/file/sub"));
+    LogCapture::flush();
+
+    // Entries that cannot be read cannot be judged: a damaged download is not unpacked.
+    const QString broken = sandbox.path() + "/broken.zip";
+    QVERIFY(Sandbox::write(broken, zipBytes({{ZipEntry::File, "a.txt", "text"}}).chopped(30)));
+    QVERIFY(!extractZipToPath(broken, dest + "/broken"));
+    QVERIFY(!QFileInfo::exists(dest + "/broken"));
+    QCOMPARE(LogCapture::matching(LogCapture::flush(), "[ArchiveExtraction] refused archive whose entries cannot be read: \""
+                                                           + broken + "\"").size(), 1);
 }
 
 void TestExtraction::hostileArchive_data()
 {
     QTest::addColumn<QList<ZipEntry>>("entries");
-    QTest::addColumn<bool>("existingLink"); // dest/old -> the outside folder, made beforehand
-    QTest::addColumn<bool>("refused");      // by extractZipToPath
+    QTest::addColumn<bool>("existingLink");     // dest/old -> the outside folder, made beforehand
+    QTest::addColumn<QString>("refusedEntry");  // named when the archive is refused; empty: accepted
+    QTest::addColumn<bool>("dittoRefuses");     // "ditto" refuses the whole archive too
+    QTest::addColumn<QStringList>("selective"); // the destination after the selective mode
 
-    // "@" stands for the outside folder's absolute path.
+    const QByteArray fine = "0123456789abcdef";
+    const ZipEntry okDir{ZipEntry::Dir, "ok/", {}};
+    const ZipEntry okFile{ZipEntry::File, "ok/fine.mp4", fine};
+    const QStringList okTree{"ok", "ok/fine.mp4"};
+
+    // "@" stands for the outside folder's absolute path. Names are stored exactly as
+    // written here; the zip reader would strip a leading "/" or "../" from them.
     QTest::newRow("dot-dot inside a path")
         << QList<ZipEntry>{{ZipEntry::Dir, "a/", {}}, {ZipEntry::File, "a/../../../outside/keep.txt", "changed"},
                            {ZipEntry::File, "a/../../../outside/new.mp4", "new"}}
-        << false << true;
+        << false << "a/../../../outside/keep.txt" << true << QStringList{"a"};
+    QTest::newRow("dot-dot after a folder")
+        << QList<ZipEntry>{okDir, okFile, {ZipEntry::File, "a/../../x.mp4", fine}}
+        << false << "a/../../x.mp4" << true << okTree;
     QTest::newRow("leading dot-dot")
-        << QList<ZipEntry>{{ZipEntry::File, "../outside/keep.txt", "changed"}, {ZipEntry::File, "../outside/new.mp4", "new"}}
-        << false << false;
+        << QList<ZipEntry>{okDir, okFile, {ZipEntry::File, "../x.mp4", fine}, {ZipEntry::Dir, "../xdir/", {}},
+                           {ZipEntry::File, "../../outside/keep.txt", "changed"}}
+        << false << "../x.mp4" << true << okTree;
     QTest::newRow("absolute path")
-        << QList<ZipEntry>{{ZipEntry::File, "@/keep.txt", "changed"}, {ZipEntry::File, "@/new.mp4", "new"}}
-        << false << false;
+        << QList<ZipEntry>{okFile, {ZipEntry::File, "@/keep.txt", "changed"}, {ZipEntry::File, "@/new.mp4", "new"}}
+        << false << "@/keep.txt" << true << QStringList{};
+    QTest::newRow("absolute folder")
+        << QList<ZipEntry>{okDir, okFile, {ZipEntry::Dir, "@/abs/", {}}, {ZipEntry::File, "@/abs/abs.mp4", fine}}
+        << false << "@/abs/" << true << okTree;
+    QTest::newRow("backslash separators")
+        << QList<ZipEntry>{okDir, okFile, {ZipEntry::File, "..\\x.mp4", fine}, {ZipEntry::File, "ok\\..\\..\\y.mp4", fine}}
+        << false << "..\\x.mp4" << true << okTree;
     QTest::newRow("through a link the archive makes")
         << QList<ZipEntry>{{ZipEntry::Link, "lnk", "@"}, {ZipEntry::File, "lnk/keep.txt", "changed"},
                            {ZipEntry::File, "lnk/new.mp4", "new"}}
-        << false << true;
+        << false << "lnk/keep.txt" << false << QStringList{};
     QTest::newRow("through a relative link")
         << QList<ZipEntry>{{ZipEntry::Dir, "d/", {}}, {ZipEntry::Link, "d/l", "../../outside"},
                            {ZipEntry::Dir, "d/l/sub/", {}}, {ZipEntry::File, "d/l/new.mp4", "new"}}
-        << false << true;
+        << false << "d/l/sub/" << false << QStringList{"d"};
     QTest::newRow("file of the same name as a link")
         << QList<ZipEntry>{{ZipEntry::Link, "keep.mp4", "@/keep.txt"}, {ZipEntry::File, "keep.mp4", "changed"}}
-        << false << true;
+        << false << "keep.mp4" << false << QStringList{};
     QTest::newRow("through a link already in the destination")
         << QList<ZipEntry>{{ZipEntry::Dir, "old/", {}}, {ZipEntry::File, "old/keep.txt", "changed"},
                            {ZipEntry::File, "old/new.mp4", "new"}}
-        << true << true;
+        << true << "old/" << false << QStringList{"old"};
+    QTest::newRow("fine names only")
+        << QList<ZipEntry>{okDir, okFile, {ZipEntry::Dir, "ok/sub/", {}}, {ZipEntry::File, "ok/sub/..b.mp4", fine}}
+        << false << QString() << false << QStringList{"ok", "ok/fine.mp4", "ok/sub", "ok/sub/..b.mp4"};
 }
 
 // Nothing outside the destination is created, changed or removed, whichever way the
-// archive is unpacked.
+// archive is unpacked. A refused archive leaves the destination as it was; the selective
+// mode skips the entries outside and writes the others.
 void TestExtraction::hostileArchive()
 {
     QFETCH(QList<ZipEntry>, entries);
     QFETCH(bool, existingLink);
-    QFETCH(bool, refused);
+    QFETCH(QString, refusedEntry);
+    QFETCH(bool, dittoRefuses);
+    QFETCH(QStringList, selective);
 
     for (const QString& mode : QStringList{"extractZipToPath", "selective", "ditto"}) {
         Sandbox sandbox;
@@ -351,30 +387,111 @@ void TestExtraction::hostileArchive()
             entry.name.replace("@", outside);
             entry.data.replace("@", outside.toUtf8());
         }
+        const QString refused = QString(refusedEntry).replace("@", outside);
         QString zip = sandbox.tmp() + "/hostile.zip";
         QVERIFY(writeZip(zip, resolved));
         QString dest = sandbox.path() + "/dest/inner";
-        QVERIFY(QDir().mkpath(dest));
+        // extractZipToPath creates a missing destination only for an archive it accepts.
+        if (existingLink || mode != "extractZipToPath")
+            QVERIFY(QDir().mkpath(dest));
         if (existingLink)
             QVERIFY(QFile::link(outside, dest + "/old"));
         const QStringList before = treeOf(sandbox.path());
+        const QStringList destBefore = treeOf(dest);
 
         if (mode == "extractZipToPath") {
-            QCOMPARE(extractZipToPath(zip, dest), !refused);
+            QCOMPARE(extractZipToPath(zip, dest), refused.isEmpty());
         } else {
             UpgradeToolThread worker;
             worker.unZipResourceFiles(zip, dest, mode == "selective");
         }
-        LogCapture::flush();
+        const QStringList log = LogCapture::flush();
+        const QString context = mode + ": " + log.join("\n");
 
         QCOMPARE(Sandbox::read(outside + "/keep.txt"), QByteArray("original"));
         QCOMPARE(treeOf(outside), QStringList({"keep.txt"}));
-        // Whatever was written lies inside the destination.
+        // Whatever was written lies inside the destination (or is the destination).
         for (const QString& path : treeOf(sandbox.path())) {
             if (!before.contains(path))
-                QVERIFY2(path.startsWith("dest/inner/"), qPrintable(mode + ": " + path));
+                QVERIFY2(QString("dest/inner/").startsWith(path + "/") || path.startsWith("dest/inner/"),
+                         qPrintable(mode + ": " + path));
+        }
+        if (QFileInfo::exists(dest + "/ok/fine.mp4"))
+            QCOMPARE(Sandbox::read(dest + "/ok/fine.mp4"), QByteArray("0123456789abcdef"));
+
+        if (mode == "extractZipToPath" && !refused.isEmpty()) {
+            QCOMPARE(treeOf(sandbox.path()), before);
+            const QStringList refusal = LogCapture::matching(log, "[ArchiveExtraction] refused archive");
+            QCOMPARE(refusal.size(), 1);
+            QString quoted;
+            QDebug(&quoted) << refused;
+            QVERIFY2(refusal.first().contains(quoted.trimmed()), qPrintable(refusal.first()));
+            QVERIFY(refusal.first().startsWith("ERROR"));
+        } else if (mode == "selective") {
+            QCOMPARE(treeOf(dest), selective);
+        } else if (mode == "ditto" && dittoRefuses) {
+            QVERIFY2(LogCapture::matching(log, "ditto unzip failed").size() == 1, qPrintable(context));
+            QCOMPARE(treeOf(dest), destBefore);
+        } else if (refused.isEmpty()) {
+            QCOMPARE(treeOf(dest), selective);
         }
     }
+}
+
+// The selective mode with a destination relative to the working folder.
+void TestExtraction::selectiveModeRelativeDestination()
+{
+    Sandbox sandbox;
+    QString zip = sandbox.path() + "/videos.zip";
+    QVERIFY(writeZip(zip, {{ZipEntry::Dir, "nested/", {}}, {ZipEntry::File, "nested/clip.MP4", "clip"}}));
+    const QString workingFolder = QDir::currentPath();
+    QVERIFY(QDir(sandbox.path()).mkdir("dest"));
+    QVERIFY(QDir::setCurrent(sandbox.path()));
+    QString dest = "dest";
+    UpgradeToolThread worker;
+    worker.unZipResourceFiles(zip, dest, true);
+    QVERIFY(QDir::setCurrent(workingFolder));
+    const QStringList log = LogCapture::flush();
+
+    QVERIFY2(LogCapture::matching(log, "failed").isEmpty(), qPrintable(log.join("\n")));
+    QCOMPARE(treeOf(sandbox.path() + "/dest"), QStringList({"nested", "nested/clip.MP4"}));
+    QCOMPARE(Sandbox::read(sandbox.path() + "/dest/nested/clip.MP4"), QByteArray("clip"));
+    QCOMPARE(dest, QString("dest"));
+}
+
+void TestExtraction::dittoInCallersLocale_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("LC_ALL=C") << QByteArray("LC_ALL") << QByteArray("C");
+    QTest::newRow("LC_CTYPE=POSIX") << QByteArray("LC_CTYPE") << QByteArray("POSIX");
+}
+
+// Names outside ASCII unpack whatever locale the caller runs in.
+void TestExtraction::dittoInCallersLocale()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, value);
+
+    Sandbox sandbox;
+    QString zip = sandbox.path() + "/names.zip";
+    QVERIFY(writeZip(zip, {{ZipEntry::Dir, "视频/", {}}, {ZipEntry::File, "视频/片头.mp4", "clip"},
+                           {ZipEntry::File, "Ünïcode.txt", "text"}}));
+    QString dest = sandbox.path() + "/dest";
+    const QByteArray saved = qgetenv(variable.constData());
+    const bool wasSet = qEnvironmentVariableIsSet(variable.constData());
+    qputenv(variable.constData(), value);
+    UpgradeToolThread worker;
+    worker.unZipResourceFiles(zip, dest, false);
+    if (wasSet)
+        qputenv(variable.constData(), saved);
+    else
+        qunsetenv(variable.constData());
+    const QStringList log = LogCapture::flush();
+
+    QVERIFY2(LogCapture::matching(log, "ditto unzip succeeded").size() == 1, qPrintable(log.join("\n")));
+    QCOMPARE(treeOf(dest), QStringList({"Ünïcode.txt", "视频", "视频/片头.mp4"}));
+    QCOMPARE(Sandbox::read(dest + "/视频/片头.mp4"), QByteArray("clip"));
 }
 
 void TestExtraction::forceRemoveDir_data()

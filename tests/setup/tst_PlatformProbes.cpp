@@ -13,6 +13,14 @@
 #include <memory>
 #include <vector>
 
+namespace {
+
+const QString kFrontScript = QStringLiteral("tell application \"System Events\"\n"
+                                            "    set frontmost of every process whose name contains \"%1\" to true\n"
+                                            "end tell");
+
+} // namespace
+
 class TestPlatformProbes : public QObject
 {
     Q_OBJECT
@@ -31,6 +39,8 @@ private slots:
     void resolutionLogLine();
     void displayQueriesFollowPrimaryScreen();
     void activateWithoutDisplay();
+    void activateSendsScript_data();
+    void activateSendsScript();
     void activateRaisesMatchingProcesses();
     void primaryLanguage_data();
     void primaryLanguage();
@@ -258,8 +268,44 @@ void TestPlatformProbes::activateWithoutDisplay()
         qputenv("DISPLAY", display);
 }
 
-// With a recording xdotool first on the search path and a display named, the windows of
-// every process whose name contains the text are activated, and no others.
+// The script is handed over exactly; the result is the program's exit code.
+void TestPlatformProbes::activateSendsScript_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("exit code 0") << 0 << true;
+    QTest::newRow("exit code 1") << 1 << false;
+}
+
+void TestPlatformProbes::activateSendsScript()
+{
+    QFETCH(int, status);
+    QFETCH(bool, expected);
+
+    Sandbox sandbox;
+    const QString record = sandbox.path() + "/osascript.args";
+    QVERIFY(Sandbox::write(sandbox.path() + "/bin/osascript",
+                           QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\nexit %2\n")
+                               .arg(record)
+                               .arg(status)
+                               .toUtf8()));
+    QFile::setPermissions(sandbox.path() + "/bin/osascript", QFile::permissions("/bin/sleep"));
+
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", (sandbox.path() + "/bin:/usr/bin:/bin").toUtf8());
+    const bool result = activateWindowToFront("Salvix \"Engine\"", "Qt5QWindowIcon");
+    qputenv("PATH", path);
+
+    QCOMPARE(result, expected);
+    QCOMPARE(Sandbox::read(record), "-e" + QByteArray(1, '\0') + kFrontScript.arg("Salvix \"Engine\"").toUtf8() + '\0');
+}
+
+// The stand-in itself, given the same script and as much time as it needs: with a
+// recording xdotool and a display named, the windows of every process whose name
+// contains the text are activated, and no others. The search path holds nothing but
+// xdotool: the caller waits only 3 s, so the stand-in starts no program per process
+// and finds not even its interpreter there.
 void TestPlatformProbes::activateRaisesMatchingProcesses()
 {
     Sandbox sandbox;
@@ -274,18 +320,15 @@ void TestPlatformProbes::activateRaisesMatchingProcesses()
     QProcess* other = startAt(sandbox.path() + "/apps/Unrelated");
     QCOMPARE(matching->state(), QProcess::Running);
 
-    const QByteArray path = qgetenv("PATH");
-    const QByteArray display = qgetenv("DISPLAY");
-    qputenv("PATH", (bin + ":" + PLATFORM_TOOLS_DIR + ":/usr/bin:/bin").toUtf8());
-    qputenv("DISPLAY", ":77");
-    const bool result = activateWindowToFront("Salvix Engine", "Qt5QWindowIcon");
-    qputenv("PATH", path);
-    if (display.isNull())
-        qunsetenv("DISPLAY");
-    else
-        qputenv("DISPLAY", display);
+    QProcess osascript;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", bin);
+    environment.insert("DISPLAY", ":77");
+    osascript.setProcessEnvironment(environment);
+    osascript.start(QStringLiteral(PLATFORM_TOOLS_DIR) + "/osascript", {"-e", kFrontScript.arg("Salvix Engine")});
+    QVERIFY(osascript.waitForFinished(60000));
+    QCOMPARE(osascript.exitCode(), 0);
 
-    QVERIFY(result);
     const QString calls = QString::fromUtf8(Sandbox::read(record));
     QVERIFY2(calls.contains(QStringLiteral("search --pid %1\n").arg(matching->processId())), qPrintable(calls));
     QVERIFY2(calls.contains(QStringLiteral("windowactivate 4%1\n").arg(matching->processId())), qPrintable(calls));

@@ -1,0 +1,16 @@
+# cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DRESOURCE_TARGETS=... -P BuildWithDefaultGenerator.cmake
+#
+# Configures SOURCE_DIR in a fresh BINARY_DIR without naming a generator, builds the
+# resource targets alone (they must bring in the bundle they compile, whatever else
+# happens to be built first), then the whole tree.
+file(REMOVE_RECURSE "${BINARY_DIR}")
+execute_process(
+    COMMAND "${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${BINARY_DIR}"
+            -DQUILM_BUILD_TESTS=OFF -DQUILM_BUILD_BENCH=OFF -DQUILM_BUILD_NIMBREL=OFF -DQUILM_BUILD_OSS=OFF
+    COMMAND_ERROR_IS_FATAL ANY)
+execute_process(
+    COMMAND "${CMAKE_COMMAND}" --build "${BINARY_DIR}" --target ${RESOURCE_TARGETS}
+    COMMAND_ERROR_IS_FATAL ANY)
+execute_process(
+    COMMAND "${CMAKE_COMMAND}" --build "${BINARY_DIR}" --parallel 2
+    COMMAND_ERROR_IS_FATAL ANY)

@@ -1,0 +1,289 @@
+// The six style sheets applied as start-up applies them, rendered on the progress window
+// and the confirm dialog; the images the sheets name; the icon and the font.
+#include "TitleSingleDialog.h"
+#include "WindowFixture.h"
+
+#include <QPainter>
+#include <QRegularExpression>
+#include <QTest>
+#include <QtEndian>
+
+using namespace WindowFixture;
+
+namespace {
+
+const char* const kThemeNames[] = {"light", "golden", "dark", "theme3"};
+
+// The image over an opaque background, as a widget shows it unscaled.
+QImage composite(const QString& path, QRgb background)
+{
+    QImage result(QImage(path).size(), QImage::Format_ARGB32_Premultiplied);
+    result.fill(background);
+    QPainter painter(&result);
+    painter.drawImage(0, 0, QImage(path));
+    painter.end();
+    return result.convertToFormat(QImage::Format_ARGB32);
+}
+
+// Largest colour distance between the image and the widget's part of the rendering.
+int largestDifference(const QImage& shot, const QRect& rect, const QImage& expected)
+{
+    int largest = 0;
+    for (int y = 0; y < rect.height(); ++y) {
+        for (int x = 0; x < rect.width(); ++x)
+            largest = qMax(largest, colourDistance(shot.pixel(rect.x() + x, rect.y() + y), expected.pixel(x, y)));
+    }
+    return largest;
+}
+
+} // namespace
+
+class TestThemes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void images_data();
+    void images();
+    void icon();
+    void font();
+    void sheetRules_data();
+    void sheetRules();
+    void windowLook_data();
+    void windowLook();
+    void dialogLook_data();
+    void dialogLook();
+
+private:
+    std::unique_ptr<Sandbox> m_sandbox;
+};
+
+void TestThemes::initTestCase()
+{
+    loadApplicationFont();
+}
+
+void TestThemes::init()
+{
+    gConfig = GlobalConfig();
+    m_sandbox = std::make_unique<Sandbox>();
+    QVERIFY(m_sandbox->isValid());
+}
+
+void TestThemes::images_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QSize>("size");
+
+    for (const QString& prefix : {QString(), QStringLiteral("golden_"), QStringLiteral("back_")}) {
+        const QString base = QStringLiteral(":/resources/") + prefix;
+        QTest::newRow(qPrintable(prefix + "logoT205_64")) << base + "logoT205_64.png" << QSize(205, 64);
+        QTest::newRow(qPrintable(prefix + "logoT410_128")) << base + "logoT410_128.png" << QSize(410, 128);
+        for (const QString& kind : {QStringLiteral("close"), QStringLiteral("close_hover")}) {
+            QTest::newRow(qPrintable(prefix + kind + "24_24")) << base + kind + "24_24.png" << QSize(24, 24);
+            QTest::newRow(qPrintable(prefix + kind + "48_48")) << base + kind + "48_48.png" << QSize(48, 48);
+        }
+    }
+}
+
+// PNG files with an 8-bit RGBA header of the table's size, and something drawn in them.
+void TestThemes::images()
+{
+    QFETCH(QString, path);
+    QFETCH(QSize, size);
+
+    const QByteArray bytes = Sandbox::read(path);
+    QVERIFY(bytes.startsWith("\x89PNG\r\n\x1a\n"));
+    QCOMPARE(bytes.mid(12, 4), QByteArray("IHDR"));
+    QCOMPARE(qFromBigEndian<quint32>(bytes.constData() + 16), quint32(size.width()));
+    QCOMPARE(qFromBigEndian<quint32>(bytes.constData() + 20), quint32(size.height()));
+    QCOMPARE(int(bytes.at(24)), 8);  // bit depth
+    QCOMPARE(int(bytes.at(25)), 6);  // colour type RGBA
+
+    const QImage image(path);
+    QCOMPARE(image.size(), size);
+    const QRect all(QPoint(0, 0), size);
+    QVERIFY(countPixels(image, all, [](QRgb p) { return qAlpha(p) == 0; }) > 0);
+    QVERIFY(countPixels(image, all, [](QRgb p) { return qAlpha(p) > 100; }) > 0);
+}
+
+void TestThemes::icon()
+{
+    const QByteArray bytes = Sandbox::read(QStringLiteral(":/resources/logo.ico"));
+    QVERIFY(bytes.size() > 22);
+    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 2), quint16(1));   // an icon
+    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 4), quint16(1));   // one image
+    QCOMPARE(int(quint8(bytes.at(6))), 0);                                      // width 256
+    QCOMPARE(int(quint8(bytes.at(7))), 0);                                      // height 256
+    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 12), quint16(32));  // bits per pixel
+    QCOMPARE(QImage(QStringLiteral(":/resources/logo.ico")).size(), QSize(256, 256));
+}
+
+void TestThemes::font()
+{
+    const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/resources/fonts/HarmonyOS_Sans_SC_Regular.ttf"));
+    const QStringList families = QFontDatabase::applicationFontFamilies(id);
+    QVERIFY(!families.isEmpty());
+    const QFontMetrics metrics{QFont(families.first())};
+    for (const QChar c : QStringLiteral("软體安裝Salvix"))
+        QVERIFY2(metrics.inFontUcs4(c.unicode()), qPrintable(QString(c)));
+}
+
+void TestThemes::sheetRules_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<int>("is4k");
+
+    for (int theme : {0, 1, 2}) {
+        QTest::addRow("%s", kThemeNames[theme]) << theme << 0;
+        QTest::addRow("%s 4K", kThemeNames[theme]) << theme << 1;
+    }
+}
+
+// The rules in their order, each a complete block; every image named exists at the size
+// of the widget it styles.
+void TestThemes::sheetRules()
+{
+    QFETCH(int, theme);
+    QFETCH(int, is4k);
+
+    const QString sheet = readSheet(sheetPath(theme, is4k));
+    QStringList selectors;
+    QStringList blocks = sheet.split(QLatin1Char('}'));
+    QCOMPARE(blocks.takeLast().trimmed(), QString());
+    for (const QString& block : std::as_const(blocks)) {
+        const QStringList parts = block.split(QLatin1Char('{'));
+        QCOMPARE(parts.size(), 2);
+        selectors << parts.first().simplified();
+    }
+    QStringList expected = {
+        "MainWindow QLabel#label_background",        "MainWindow QLabel#m_progress_status",
+        "MainWindow QProgressBar",                   "MainWindow QPushButton",
+        "MainWindow QProgressBar::chunk",            "MainWindow QLabel#m_logo",
+        "MainWindow QPushButton#pushButtonClose",    "MainWindow QPushButton#pushButtonClose:hover",
+    };
+    if (theme != 2) {
+        expected += {"TitleSingleDialog QLabel#label_back",           "TitleSingleDialog QLabel#label_title",
+                     "TitleSingleDialog QPushButton",                 "TitleSingleDialog QPushButton:hover",
+                     "TitleSingleDialog QPushButton#btnMenu_confirm", "TitleSingleDialog QPushButton#btnMenu_confirm:hover"};
+    }
+    QCOMPARE(selectors, expected);
+
+    const int scale = is4k ? 2 : 1;
+    static const QRegularExpression url(QStringLiteral("url\\(\"([^\"]*)\"\\)"));
+    int images = 0;
+    for (auto match = url.globalMatch(sheet); match.hasNext(); ++images) {
+        const QString path = match.next().captured(1);
+        const QSize expectedSize = path.contains(QStringLiteral("logo")) ? QSize(205, 64) * scale : QSize(24, 24) * scale;
+        QCOMPARE(QImage(path).size(), expectedSize);
+    }
+    QCOMPARE(images, 3);
+}
+
+void TestThemes::windowLook_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<int>("is4k");
+    QTest::addColumn<QColor>("background");
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<QString>("logo");
+
+    const QColor backgrounds[] = {QColor(0xFDFEFE), QColor(0x3D3B39), QColor(0x28272A)};
+    const QColor texts[] = {QColor(0x0A2132), QColor(Qt::white), QColor(Qt::white)};
+    const QString prefixes[] = {QString(), QStringLiteral("golden_"), QStringLiteral("back_")};
+    for (int theme : {0, 1, 2}) {
+        for (int is4k : {0, 1}) {
+            const QString size = is4k ? QStringLiteral("T410_128") : QStringLiteral("T205_64");
+            QTest::addRow("%s, 4K %d", kThemeNames[theme], is4k)
+                << theme << is4k << backgrounds[theme] << texts[theme]
+                << QStringLiteral(":/resources/%1logo%2.png").arg(prefixes[theme], size);
+        }
+    }
+    QTest::newRow("theme 3 looks golden") << 3 << 0 << backgrounds[1] << texts[1]
+                                          << QStringLiteral(":/resources/golden_logoT205_64.png");
+}
+
+void TestThemes::windowLook()
+{
+    QFETCH(int, theme);
+    QFETCH(int, is4k);
+    QFETCH(QColor, background);
+    QFETCH(QColor, text);
+    QFETCH(QString, logo);
+
+    gConfig.language_type = theme == 0 ? 2 : theme == 2 ? 1 : 0;
+    applyTheme(theme, is4k);
+    const auto window = quietWindow(*m_sandbox);
+    MainWindowUi* ui = MainWindowTestAccess::ui(window.get());
+    window->show();
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "onSendToUpgrade"));
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "onSendProgress", Q_ARG(int, 1000), Q_ARG(int, 620)));
+    const QImage shot = render(window.get());
+
+    // Rounded corners over a translucent window; the theme's background inside.
+    QCOMPARE(qAlpha(shot.pixel(0, 0)), 0);
+    QCOMPARE(QColor(shot.pixel(ui->m_progressBar->x(), ui->m_logo->geometry().center().y())), background);
+    QVERIFY(largestDifference(shot, ui->m_logo->geometry(), composite(logo, background.rgb())) <= 12);
+    QVERIFY(countPixels(shot, ui->m_progress_status->geometry(),
+                        [&](QRgb p) { return colourDistance(p, text.rgb()) < 40; })
+            > 20);
+    saveScreenshot(shot, QStringLiteral("look_window_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
+
+    // The error state keeps the theme's look around the red parts.
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "onSendToUpgradeStatus", Q_ARG(int, 1000)));
+    const QImage error = render(window.get());
+    QCOMPARE(QColor(error.pixel(ui->m_progressBar->x(), ui->m_logo->geometry().center().y())), background);
+    saveScreenshot(error, QStringLiteral("look_error_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
+}
+
+void TestThemes::dialogLook_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<int>("is4k");
+    QTest::addColumn<QColor>("background");
+    QTest::addColumn<QColor>("confirm");
+
+    for (int is4k : {0, 1}) {
+        QTest::addRow("light, 4K %d", is4k) << 0 << is4k << QColor(0xFCFDFD) << QColor(0xC2D2F7);
+        QTest::addRow("golden, 4K %d", is4k) << 1 << is4k << QColor(0x3D3B39) << QColor(0xFED9AD);
+        QTest::addRow("dark, 4K %d", is4k) << 2 << is4k << QColor() << QColor();
+    }
+}
+
+// Light and golden style the dialog; the dark sheets have no dialog rules, so its
+// background stays unpainted over the translucent dialog.
+void TestThemes::dialogLook()
+{
+    QFETCH(int, theme);
+    QFETCH(int, is4k);
+    QFETCH(QColor, background);
+    QFETCH(QColor, confirm);
+
+    applyTheme(theme, is4k);
+    TitleSingleDialog dialog(nullptr);
+    dialog.findChild<QLabel*>(QStringLiteral("label_title"))->setText(QStringLiteral("新版本安装包已下载，是否立即升级工具？"));
+    auto* yes = dialog.findChild<QPushButton*>(QStringLiteral("btnMenu_confirm"));
+    yes->setText(QStringLiteral("是"));
+    dialog.findChild<QPushButton*>(QStringLiteral("btnMenu_cancel"))->setText(QStringLiteral("否"));
+    dialog.show();
+    const QImage shot = render(&dialog);
+    const QPoint inBackground(dialog.width() / 2, dialog.height() - 4 * (is4k + 1));
+    // Near the left end of the confirm button, clear of its centred text.
+    const QPoint inConfirm(yes->x() + 6 * (is4k + 1), yes->geometry().center().y());
+
+    QCOMPARE(qAlpha(shot.pixel(0, 0)), 0);
+    if (background.isValid()) {
+        QCOMPARE(QColor(shot.pixel(inBackground)), background);
+        QVERIFY(colourDistance(shot.pixel(inConfirm), confirm.rgb()) < 12);
+    } else {
+        QCOMPARE(qAlpha(shot.pixel(inBackground)), 0);
+        QVERIFY(countPixels(shot, yes->geometry(), [](QRgb p) { return qAlpha(p) > 0; }) > 0);
+    }
+    saveScreenshot(shot, QStringLiteral("look_dialog_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
+}
+
+QTEST_MAIN(TestThemes)
+#include "tst_Themes.moc"
