@@ -84,7 +84,22 @@ if [ -n "${DISPLAY:-}" ]; then
     "$setup_exe" || status=$?
 else
     echo "Running Salvix Setup on a virtual display (no DISPLAY set) ..."
-    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$setup_exe" || status=$?
+    # Nobody sees that display: a picture of the window, once it has been up a moment,
+    # shows what the user would have seen.
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
+        "$1" & program=$!
+        for _ in $(seq 1 100); do
+            window=$(xdotool search --name "^Salvix Engine\$" 2>/dev/null | head -n 1)
+            if [ -n "$window" ]; then
+                sleep 0.7
+                eval "$(xdotool getwindowgeometry --shell "$window")"
+                ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "${WIDTH}x${HEIGHT}" \
+                    -i "$DISPLAY+$X,$Y" -frames:v 1 "$2" 2>/dev/null || true
+                break
+            fi
+            sleep 0.1
+        done
+        wait "$program"' demo "$setup_exe" "$sandbox/window.png" || status=$?
 fi
 
 # The self-delete script runs on after the program; then the stand-in Salvix ends by itself.
@@ -127,5 +142,6 @@ else
 fi
 echo "Salvix Setup bundle removed: $removed"
 echo "Launch log: $launch_log"
+if [ -f "$sandbox/window.png" ]; then echo "Window as shown: $sandbox/window.png"; fi
 
 [ "$status" -eq 0 ] && [ -n "$started" ] && [ "$removed" = yes ]
