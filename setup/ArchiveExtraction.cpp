@@ -25,10 +25,10 @@ bool hasDotDotPart(const QString& path)
     return slashed.split(QLatin1Char('/')).contains(QStringLiteral(".."));
 }
 
-// The parts of an entry path, without empty and "." parts.
-QStringList entryParts(const QString& path)
+// The parts of a stored name, without empty and "." parts.
+QStringList entryParts(const QString& storedName)
 {
-    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QStringList parts = storedName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     parts.removeAll(QStringLiteral("."));
     return parts;
 }
@@ -47,6 +47,42 @@ QString readerName(const QString& storedName)
     return storedName.mid(first, last - first);
 }
 
+// Unpacks judged entries as the zip reader's extractAll does (folders, then links, then
+// files with their permissions), but each under its own path and with its own data.
+// Missing parent folders are made, also for archives that list only some folders.
+bool writeEntries(QZipReader& reader, const QList<ArchiveEntry>& entries, const QString& dest)
+{
+    const QDir dir(dest);
+    for (const ArchiveEntry& entry : entries) {
+        // The destination itself belongs to the caller, not to the archive.
+        if (!entry.info.isDir || entry.path.isEmpty())
+            continue;
+        if (!dir.mkpath(entry.path) || !QFile::setPermissions(dir.filePath(entry.path), entry.info.permissions))
+            return false;
+    }
+    for (const ArchiveEntry& entry : entries) {
+        if (!entry.info.isSymLink)
+            continue;
+        const QString link = dir.filePath(entry.path);
+        const QString target = QFile::decodeName(reader.fileData(entry.storedName));
+        if (target.isEmpty() || !dir.mkpath(QFileInfo(link).path()) || !QFile::link(target, link))
+            return false;
+    }
+    for (const ArchiveEntry& entry : entries) {
+        if (!entry.info.isFile)
+            continue;
+        const QString path = dir.filePath(entry.path);
+        QFile file(path);
+        if (!dir.mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray data = reader.fileData(entry.storedName);
+        if (file.write(data) != data.size())
+            return false;
+        file.setPermissions(entry.info.permissions);
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<QList<ArchiveEntry>> readArchiveEntries(QZipReader& reader)
@@ -61,7 +97,7 @@ std::optional<QList<ArchiveEntry>> readArchiveEntries(QZipReader& reader)
         // make of the stored one means they do not pair up.
         if (readerName(names->at(i)) != infos.at(i).filePath)
             return std::nullopt;
-        entries.append({names->at(i), infos.at(i)});
+        entries.append({names->at(i), infos.at(i), entryParts(names->at(i)).join(QLatin1Char('/'))});
     }
     return entries;
 }
@@ -71,16 +107,15 @@ QStringList entriesOutsideDestination(const QList<ArchiveEntry>& entries, const 
     QSet<QString> archiveLinks;
     for (const ArchiveEntry& entry : entries) {
         if (entry.info.isSymLink)
-            archiveLinks.insert(entryParts(entry.info.filePath).join(QLatin1Char('/')));
+            archiveLinks.insert(entry.path);
     }
 
     QStringList outside;
     for (const ArchiveEntry& entry : entries) {
         bool unsafe = isAbsoluteEntry(entry.storedName) || hasDotDotPart(entry.storedName);
-        // Links are judged by the path the reader writes. A link entry itself may point
-        // anywhere; only what is written through a link (its parent folders, or the
-        // entry's own path for folders and files) matters.
-        const QStringList parts = entryParts(entry.info.filePath);
+        // A link entry itself may point anywhere; only what is written through a link
+        // (its parent folders, or the entry's own path for folders and files) matters.
+        const QStringList parts = entryParts(entry.storedName);
         const int checked = entry.info.isSymLink ? parts.size() - 1 : parts.size();
         QString prefix;
         for (int i = 0; !unsafe && i < checked; ++i) {
@@ -118,7 +153,7 @@ bool extractZipToPath(const QString& zipPath, const QString& destPath)
         reader.close();
         return false;
     }
-    const bool extracted = reader.extractAll(dest);
+    const bool extracted = writeEntries(reader, *entries, dest);
     reader.close();
     return extracted;
 }

@@ -9,19 +9,24 @@
 
 // Unpacks the whole archive into destPath (created when missing). False when the archive
 // is missing, its entries cannot be read, an entry would land outside the destination
-// (then nothing is written), the destination cannot be created, or the zip reader fails.
+// (then nothing is written), the destination cannot be created, or an entry cannot be
+// written.
 bool extractZipToPath(const QString& zipPath, const QString& destPath);
 
 // Deletes a folder tree; when plain deletion fails, makes the files deletable and retries.
 void forceRemoveDir(const QString& path);
 
 // An entry as the zip reader lists it, with its name as the archive stores it. The
-// reader drops a leading "/" or "../" from names, so only the stored name shows where
-// the entry points.
+// reader drops leading "." and "/" characters from names, so only the stored name shows
+// where the entry points, and the reader finds an entry's data only by its stored name.
 struct ArchiveEntry
 {
     QString storedName;
     QZipReader::FileInfo info;
+    // Where the entry is written, relative to the destination: the stored name without
+    // empty and "." parts (empty for the destination itself). Meaningful only for an
+    // entry that does not lie outside the destination.
+    QString path;
 };
 
 // The reader's entries in archive order, each with its stored name. None when the stored
@@ -31,5 +36,5 @@ std::optional<QList<ArchiveEntry>> readArchiveEntries(QZipReader& reader);
 // Stored names of the entries that would create or change something outside destPath:
 // absolute paths, paths with a ".." part (with "/" or "\" between parts), and paths
 // through a symbolic link, whether the archive makes that link or it already lies
-// under destPath.
+// under destPath. Links and the paths through them are judged by the entries' paths.
 QStringList entriesOutsideDestination(const QList<ArchiveEntry>& entries, const QString& destPath);

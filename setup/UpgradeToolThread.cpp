@@ -181,7 +181,7 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
     QList<ArchiveEntry> selected;
     for (const ArchiveEntry& entry : entries) {
         if (entry.info.isDir
-            || (entry.info.isFile && entry.info.filePath.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
+            || (entry.info.isFile && entry.path.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
             selected.append(entry);
     }
     const int count = selected.size();
@@ -192,14 +192,16 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
     const QSet<QString> outside(outsideList.cbegin(), outsideList.cend());
 
     for (const ArchiveEntry& entry : selected) {
-        if (entry.info.filePath.startsWith(QStringLiteral("__MACOSX")))
+        if (entry.path.startsWith(QStringLiteral("__MACOSX")))
             continue;
         if (outside.contains(entry.storedName)) {
             QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles skipped entry outside destination:"
                          << entry.storedName;
             continue;
         }
-        const QString target = QDir::cleanPath(dest + QStringLiteral("/") + entry.info.filePath);
+        // The zip reader lists names with leading "." and "/" dropped but finds data only
+        // by the stored name: write each entry under its own path with its own data.
+        const QString target = QDir::cleanPath(dest + QStringLiteral("/") + entry.path);
         if (entry.info.isFile && !entry.info.isDir) {
             QFile file(target);
             if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -208,7 +210,7 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
                                    .arg(errno);
                 continue;
             }
-            file.write(reader->fileData(entry.info.filePath));
+            file.write(reader->fileData(entry.storedName));
             file.close();
             if (!QFile::setPermissions(target, entry.info.permissions))
                 qWarning() << "设置权限失败:" << target << ", 权限值:" << entry.info.permissions;

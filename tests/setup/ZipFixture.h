@@ -15,7 +15,7 @@
 // hold names that no well-behaved archiver would write.
 struct ZipEntry
 {
-    enum Kind { Dir, File, Link };
+    enum Kind { Dir, File, Executable, Link };
     Kind kind;
     QString name;
     QByteArray data; // file content, or link target
@@ -43,6 +43,8 @@ inline quint32 unixMode(ZipEntry::Kind kind)
         return 040755;
     case ZipEntry::Link:
         return 0120777;
+    case ZipEntry::Executable:
+        return 0100755;
     case ZipEntry::File:
         break;
     }

@@ -53,6 +53,8 @@ private slots:
     void extractZipToPathCases();
     void hostileArchive_data();
     void hostileArchive();
+    void dotNames_data();
+    void dotNames();
     void selectiveModeRelativeDestination();
     void dittoInCallersLocale_data();
     void dittoInCallersLocale();
@@ -298,6 +300,12 @@ void TestExtraction::extractZipToPathCases()
     QCOMPARE(Sandbox::read(dest + "/deeper/Salvix Setup.app/Contents/Info.plist"), Sandbox::infoPlist("3.3.0"));
     QVERIFY(QFileInfo(dest + "/deeper/Salvix Setup.app/Current").isSymLink());
 
+    // Folders that the archive does not list are made for the files in them.
+    const QString sparse = sandbox.path() + "/sparse.zip";
+    QVERIFY(writeZip(sparse, {{ZipEntry::Dir, "App.app/", {}}, {ZipEntry::File, "App.app/Contents/MacOS/App", "app"}}));
+    QVERIFY(extractZipToPath(sparse, dest + "/sparse"));
+    QCOMPARE(Sandbox::read(dest + "/sparse/App.app/Contents/MacOS/App"), QByteArray("app"));
+
     // A destination that cannot be made.
     QVERIFY(Sandbox::write(sandbox.path() + "/file", "x"));
     QVERIFY(!extractZipToPath(zip, sandbox.path() + "/file/sub"));
@@ -355,6 +363,11 @@ void TestExtraction::hostileArchive_data()
         << QList<ZipEntry>{{ZipEntry::Dir, "d/", {}}, {ZipEntry::Link, "d/l", "../../outside"},
                            {ZipEntry::Dir, "d/l/sub/", {}}, {ZipEntry::File, "d/l/new.mp4", "new"}}
         << false << "d/l/sub/" << false << QStringList{"d"};
+    // The reader lists the link as "" and the files as "keep.txt" and "new.mp4".
+    QTest::newRow("through a link named with dots only")
+        << QList<ZipEntry>{{ZipEntry::Link, "...", "@"}, {ZipEntry::File, ".../keep.txt", "changed"},
+                           {ZipEntry::File, ".../new.mp4", "new"}}
+        << false << ".../keep.txt" << false << QStringList{};
     QTest::newRow("file of the same name as a link")
         << QList<ZipEntry>{{ZipEntry::Link, "keep.mp4", "@/keep.txt"}, {ZipEntry::File, "keep.mp4", "changed"}}
         << false << "keep.mp4" << false << QStringList{};
@@ -434,6 +447,90 @@ void TestExtraction::hostileArchive()
             QCOMPARE(treeOf(dest), destBefore);
         } else if (refused.isEmpty()) {
             QCOMPARE(treeOf(dest), selective);
+        }
+    }
+}
+
+void TestExtraction::dotNames_data()
+{
+    QTest::addColumn<QList<ZipEntry>>("entries");
+    QTest::addColumn<QStringList>("written");   // each entry's path when the whole archive is unpacked
+    QTest::addColumn<QStringList>("selective"); // the destination after the selective mode
+
+    QTest::newRow("leading dot and slash")
+        << QList<ZipEntry>{{ZipEntry::File, "./a.txt", "text a"}, {ZipEntry::File, "./a.mp4", "video a"}}
+        << QStringList{"a.txt", "a.mp4"} << QStringList{"a.mp4"};
+    QTest::newRow("hidden file")
+        << QList<ZipEntry>{{ZipEntry::File, ".hidden", "hidden text"}, {ZipEntry::File, ".hidden.mp4", "hidden video"}}
+        << QStringList{".hidden", ".hidden.mp4"} << QStringList{".hidden.mp4"};
+    QTest::newRow("two leading dots")
+        << QList<ZipEntry>{{ZipEntry::File, "..b.mp4", "video b"}} << QStringList{"..b.mp4"}
+        << QStringList{"..b.mp4"};
+    QTest::newRow("dot part inside")
+        << QList<ZipEntry>{{ZipEntry::Dir, "dir/", {}}, {ZipEntry::File, "dir/./c.mp4", "video c"}}
+        << QStringList{"dir", "dir/c.mp4"} << QStringList{"dir", "dir/c.mp4"};
+    QTest::newRow("file in a dot folder")
+        << QList<ZipEntry>{{ZipEntry::Dir, ".cfg/", {}}, {ZipEntry::File, ".cfg/x.mp4", "video x"}}
+        << QStringList{".cfg", ".cfg/x.mp4"} << QStringList{".cfg", ".cfg/x.mp4"};
+    // An empty path is the destination itself.
+    QTest::newRow("tree under dot and slash")
+        << QList<ZipEntry>{{ZipEntry::Dir, "./", {}}, {ZipEntry::Dir, "./v/", {}},
+                           {ZipEntry::File, "./v/d.mp4", "video d"}, {ZipEntry::Executable, "./v/run", "#!/bin/sh\n"}}
+        << QStringList{"", "v", "v/d.mp4", "v/run"} << QStringList{"v", "v/d.mp4"};
+    QTest::newRow("hidden link")
+        << QList<ZipEntry>{{ZipEntry::File, ".hidden", "hidden text"}, {ZipEntry::Link, ".link", ".hidden"}}
+        << QStringList{".hidden", ".link"} << QStringList{};
+}
+
+// Names that begin with "." or hold "." parts are written under their own names and
+// with their own content, whichever way the archive is unpacked.
+void TestExtraction::dotNames()
+{
+    QFETCH(QList<ZipEntry>, entries);
+    QFETCH(QStringList, written);
+    QFETCH(QStringList, selective);
+
+    for (const QString& mode : QStringList{"extractZipToPath", "selective", "ditto"}) {
+        Sandbox sandbox;
+        QString zip = sandbox.tmp() + "/dots.zip";
+        QVERIFY(writeZip(zip, entries));
+        QString dest = sandbox.path() + "/dest";
+        if (mode == "extractZipToPath") {
+            QVERIFY2(extractZipToPath(zip, dest), qPrintable(mode));
+        } else {
+            QVERIFY(QDir().mkpath(dest));
+            UpgradeToolThread worker;
+            worker.unZipResourceFiles(zip, dest, mode == "selective");
+        }
+        const QString context = mode + ": " + LogCapture::flush().join("\n");
+
+        QStringList expected = mode == "selective" ? selective : written;
+        expected.removeAll(QString());
+        expected.sort();
+        const QStringList tree = treeOf(dest);
+        QVERIFY2(tree == expected, qPrintable(context + "\ngot: " + tree.join(", ")));
+
+        QZipReader reader(zip);
+        const QList<QZipReader::FileInfo> infos = reader.fileInfoList();
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            if (!expected.contains(written.at(i)))
+                continue;
+            const ZipEntry& entry = entries.at(i);
+            const QString path = dest + "/" + written.at(i);
+            const QFileInfo info(path);
+            const QString what = mode + ": " + entry.name;
+            if (entry.kind == ZipEntry::Dir) {
+                QVERIFY2(info.isDir() && !info.isSymLink(), qPrintable(what));
+            } else if (entry.kind == ZipEntry::Link) {
+                QVERIFY2(info.isSymLink(), qPrintable(what));
+                QVERIFY2(QFile::symLinkTarget(path) == QDir::cleanPath(info.absolutePath() + "/" + entry.data),
+                         qPrintable(what));
+            } else {
+                QVERIFY2(info.isFile() && !info.isSymLink(), qPrintable(what));
+                QVERIFY2(Sandbox::read(path) == entry.data, qPrintable(what + ": " + Sandbox::read(path)));
+                QVERIFY2((QFile::permissions(path) & ownerGroupOther) == (infos.at(i).permissions & ownerGroupOther),
+                         qPrintable(what));
+            }
         }
     }
 }
