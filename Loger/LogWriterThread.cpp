@@ -1,53 +1,13 @@
 #include "LogWriterThread.h"
 
-#include <algorithm>
+#include "LineChunk.h"
+
+#include <QString>
+
+#include <cstring>
+#include <new>
 
 namespace QuilmLogging {
-
-namespace {
-
-// Some hundreds of typical lines per block; a burst of lines grows the queue
-// by blocks, and a few written blocks are kept for the next ones.
-constexpr qsizetype blockCharacters = 64 * 1024;
-constexpr std::size_t blockLines = 1024;
-constexpr std::size_t spareBlocks = 4;
-
-} // namespace
-
-struct LogWriterThread::LineBlock
-{
-    struct Line
-    {
-        qsizetype offset;
-        qsizetype length;
-        Level level;
-    };
-
-    explicit LineBlock(qsizetype characters)
-        : characters(characters)
-    {
-        text.resize(static_cast<std::size_t>(characters));
-        text.clear();
-        lines.resize(blockLines);
-        lines.clear();
-    }
-
-    bool fits(qsizetype length) const
-    {
-        return static_cast<qsizetype>(text.size()) + length <= characters && lines.size() < blockLines;
-    }
-
-    void append(QStringView prefix, QStringView message, Level level)
-    {
-        lines.push_back({static_cast<qsizetype>(text.size()), prefix.size() + message.size(), level});
-        text.insert(text.end(), prefix.utf16(), prefix.utf16() + prefix.size());
-        text.insert(text.end(), message.utf16(), message.utf16() + message.size());
-    }
-
-    const qsizetype characters;
-    std::vector<char16_t> text;
-    std::vector<Line> lines;
-};
 
 LogWriterThread::LogWriterThread(Logger& logger)
     : logger(logger)
@@ -58,89 +18,94 @@ LogWriterThread::LogWriterThread(Logger& logger)
 LogWriterThread::~LogWriterThread()
 {
     drain();
+    release(head);
 }
 
 void LogWriterThread::enqueue(QStringView prefix, QStringView message, Level level)
 {
     const qsizetype length = prefix.size() + message.size();
-    QMutexLocker locker(&mutex);
-    while (!current || !current->fits(length)) {
-        if (current)
-            filled.push_back(std::move(current));
-        if (!spare.empty() && length <= blockCharacters) {
-            current = std::move(spare.back());
-            spare.pop_back();
-            break;
-        }
-        // Fresh memory is touched outside the lock: a page fault while
-        // holding it would stall every thread that logs.
-        locker.unlock();
-        BlockPtr block = std::make_unique<LineBlock>(std::max(length, blockCharacters));
-        locker.relock();
-        if (current)
-            spare.push_back(std::move(block));
-        else
-            current = std::move(block);
-    }
-    current->append(prefix, message, level);
+    LineChunk* chunk = nullptr;
+    void* memory = LineChunk::allocate(sizeof(Line) + sizeof(char16_t) * static_cast<std::size_t>(length), chunk);
+    Line* line = new (memory) Line;
+    line->chunk = chunk;
+    line->length = length;
+    line->level = level;
+    std::memcpy(line->text(), prefix.utf16(), sizeof(char16_t) * static_cast<std::size_t>(prefix.size()));
+    std::memcpy(line->text() + prefix.size(), message.utf16(),
+                sizeof(char16_t) * static_cast<std::size_t>(message.size()));
 
-    if (!started) {
-        started = true;
+    // The exchange orders the line; until the link is stored the writer sees
+    // the tail move and waits for it.
+    Line* previous = tail.exchange(line, std::memory_order_seq_cst);
+    previous->next.store(line, std::memory_order_release);
+
+    if (!started.load(std::memory_order_relaxed) && !started.exchange(true)) {
         start();
-    } else if (sleeping) {
-        sleeping = false;
-        lineQueued.wakeOne();
+        return;
     }
+    // Pairs with the writer's store of `sleeping` before it looks at the tail
+    // a last time: either it sees this line, or this sees it asleep.
+    if (sleeping.load(std::memory_order_seq_cst) && sleeping.exchange(false))
+        wakeWriter();
 }
 
 void LogWriterThread::drain()
 {
-    {
-        QMutexLocker locker(&mutex);
-        draining = true;
-        lineQueued.wakeOne();
-    }
+    draining.store(true);
+    wakeWriter();
     wait();
+}
+
+void LogWriterThread::wakeWriter()
+{
+    QMutexLocker locker(&wakeMutex);
+    wakeRequested = true;
+    woken.wakeOne();
+}
+
+void LogWriterThread::waitForLines()
+{
+    QMutexLocker locker(&wakeMutex);
+    while (!wakeRequested)
+        woken.wait(&wakeMutex);
+    wakeRequested = false;
+}
+
+// A line's memory goes once the writer has moved past it.
+void LogWriterThread::release(Line* line)
+{
+    if (line == &stub)
+        return;
+    LineChunk* chunk = line->chunk;
+    line->~Line();
+    chunk->lineWritten();
 }
 
 void LogWriterThread::run()
 {
-    std::vector<BlockPtr> batch;
-    std::vector<BlockPtr> taken;
     // One string for every line: a destination that keeps no copy of it
     // costs no allocation.
-    QString line;
+    QString text;
     for (;;) {
-        {
-            QMutexLocker locker(&mutex);
-            for (BlockPtr& block : batch) {
-                if (block->characters == blockCharacters && spare.size() < spareBlocks) {
-                    block->text.clear();
-                    block->lines.clear();
-                    spare.push_back(std::move(block));
-                }
-            }
-            while (filled.empty() && !current && !draining) {
-                sleeping = true;
-                lineQueued.wait(&mutex);
-                sleeping = false;
-            }
-            taken.swap(filled);
-            if (current)
-                taken.push_back(std::move(current));
+        if (Line* next = head->next.load(std::memory_order_acquire)) {
+            text.setUnicode(reinterpret_cast<const QChar*>(next->text()), next->length);
+            logger.write(text, next->level);
+            Line* written = head;
+            head = next;
+            release(written);
+            continue;
         }
-        // The blocks not kept are freed outside the lock.
-        batch.clear();
-        if (taken.empty())
+        if (tail.load(std::memory_order_acquire) != head) {
+            // A statement between its exchange and its link.
+            yieldCurrentThread();
+            continue;
+        }
+        if (draining.load())
             return;
-        batch.swap(taken);
-
-        for (const BlockPtr& block : batch) {
-            for (const LineBlock::Line& entry : block->lines) {
-                line.setUnicode(reinterpret_cast<const QChar*>(block->text.data() + entry.offset), entry.length);
-                logger.write(line, entry.level);
-            }
-        }
+        sleeping.store(true, std::memory_order_seq_cst);
+        if (tail.load(std::memory_order_seq_cst) == head && !draining.load())
+            waitForLines();
+        sleeping.store(false);
     }
 }
 

@@ -4,20 +4,20 @@
 #include "QuilmLog.h"
 
 #include <QMutex>
-#include <QString>
 #include <QStringView>
 #include <QThread>
 #include <QWaitCondition>
 
-#include <memory>
-#include <vector>
+#include <atomic>
 
 namespace QuilmLogging {
 
-// The logger's one writer thread. Statements copy their lines, in the order
-// they end, into large blocks; the thread takes every filled block at once
-// and hands the lines to Logger::write. No line costs an allocation of its
-// own, and a statement wakes the thread only when it sleeps on an empty queue.
+class LineChunk;
+
+// The logger's one writer thread and its queue of lines. A statement links
+// its line to the queue's tail with one atomic exchange, so statements never
+// wait for each other, and the lines are written in the order of those
+// exchanges. The thread is woken only when it sleeps on an empty queue.
 class LogWriterThread : public QThread
 {
 public:
@@ -25,8 +25,8 @@ public:
     // Writes every queued line before it returns.
     ~LogWriterThread() override;
 
-    // Any thread: queues the line prefix + message; starts the thread with
-    // the first line.
+    // Any thread: queues the line prefix + message; the first line starts
+    // the thread.
     void enqueue(QStringView prefix, QStringView message, Level level);
     // Returns once every line queued so far is written; the thread has ended then.
     void drain();
@@ -35,20 +35,35 @@ protected:
     void run() override;
 
 private:
-    struct LineBlock;
-    using BlockPtr = std::unique_ptr<LineBlock>;
+    struct Line
+    {
+        std::atomic<Line*> next{nullptr};
+        LineChunk* chunk = nullptr;
+        qsizetype length = 0;
+        Level level = Info;
+
+        char16_t* text() { return reinterpret_cast<char16_t*>(this + 1); }
+    };
+
+    void wakeWriter();
+    void waitForLines();
+    void release(Line* line);
 
     Logger& logger;
-    QMutex mutex;
-    QWaitCondition lineQueued;
-    // Under the mutex: the block being filled, the filled ones in order, and
-    // written ones kept for reuse.
-    BlockPtr current;
-    std::vector<BlockPtr> filled;
-    std::vector<BlockPtr> spare;
-    bool started = false;
-    bool sleeping = false;
-    bool draining = false;
+    // A multi-producer, single-consumer linked queue: producers exchange the
+    // tail, the writer follows the links from head, which is the last line
+    // written (or the stub) and stays allocated until a line follows it.
+    // What every statement writes, what it only reads and what the writer
+    // writes lie on separate cache lines.
+    Line stub;
+    alignas(64) std::atomic<Line*> tail{&stub};
+    alignas(64) std::atomic<bool> started{false};
+    std::atomic<bool> sleeping{false};
+    std::atomic<bool> draining{false};
+    alignas(64) Line* head = &stub;
+    QMutex wakeMutex;
+    QWaitCondition woken;
+    bool wakeRequested = false;
 };
 
 } // namespace QuilmLogging

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -96,6 +97,7 @@ private slots:
     void statementAmongAnotherStatementsItems();
     void linesLongerThanABlock();
     void threadsThatEnd();
+    void sleepingWriterIsWoken();
     void fileBytesAndCountAsBefore_data();
     void fileBytesAndCountAsBefore();
     void eachLineReachesTheFileAtOnce();
@@ -257,6 +259,33 @@ void LogerFastPaths::threadsThatEnd()
         expected.append(QStringLiteral("thread end %1 ").arg(t));
     }
     QCOMPARE(collector->takenLines(), expected);
+}
+
+// Lines with pauses between them, so that the writer goes to sleep again and
+// again: each line must wake it, or it would wait for the logger's end.
+void LogerFastPaths::sleepingWriterIsWoken()
+{
+    auto collector = freshLoggerWithCollector();
+    withoutPrefixes();
+    const int linesPerThread = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < linesPerThread; ++i) {
+                QLOG_INFO() << t << i;
+                std::this_thread::sleep_for(std::chrono::microseconds((i * 37 + t * 11) % 300));
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    QTRY_COMPARE(collector->takenLines().size(), qsizetype(2 * linesPerThread));
+
+    // One line at a time, each written before the next.
+    for (int i = 0; i < 10; ++i) {
+        QLOG_INFO() << "single" << i;
+        QTRY_COMPARE(collector->takenLines().size(), qsizetype(2 * linesPerThread + i + 1));
+    }
 }
 
 void LogerFastPaths::fileBytesAndCountAsBefore_data()
