@@ -164,10 +164,10 @@ void LogerFastPaths::timeZoneChangeShowsFromTheNextSecond()
 
     const QStringList lines = collector->takenLines();
     QCOMPARE(lines.size(), qsizetype(2));
+    // Read as UTC+5, the stamp names the instant of the statement; a stamp
+    // still in UTC would lie five hours off.
     const qint64 stamped = stampedMSecs(lines.at(1));
     QVERIFY2(stamped >= before && stamped <= after, qPrintable(lines.at(1)));
-    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(before, Qt::UTC);
-    QCOMPARE(lines.at(1).mid(11, 2).toInt(), (utc.time().hour() + 5) % 24);
 }
 
 void LogerFastPaths::streamSettingsEndWithTheStatement_data()
