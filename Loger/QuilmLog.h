@@ -50,6 +50,10 @@ public:
         ~Helper();
         QDebug& stream() { return debugStream; }
 
+        // It may hold the thread's stream, which only one statement may release.
+        Helper(const Helper&) = delete;
+        Helper& operator=(const Helper&) = delete;
+
     private:
         void writeToLog();
 
