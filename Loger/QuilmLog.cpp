@@ -1,13 +1,13 @@
 #include "QuilmLog.h"
+#include "LogTimestamp.h"
+#include "LogWriterThread.h"
 #include "QuilmLogDest.h"
+#include "StatementStream.h"
 
 #include <QAtomicInteger>
 #include <QAtomicPointer>
-#include <QDateTime>
 #include <QList>
 #include <QMutex>
-#include <QRunnable>
-#include <QThreadPool>
 
 namespace QuilmLogging {
 
@@ -17,8 +17,6 @@ static const char InfoString[6] = "INFO ";
 static const char WarnString[6] = "WARN ";
 static const char ErrorString[6] = "ERROR";
 static const char FatalString[6] = "FATAL";
-
-static const QString fmtDateTime(QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz"));
 
 static QAtomicPointer<Logger> sInstance;
 // Guards creation and destruction only; statements read sInstance without it.
@@ -41,17 +39,16 @@ static const char* LevelToText(Level theLevel)
 class LoggerImpl
 {
 public:
-    LoggerImpl()
-        : threshold(Info)
+    explicit LoggerImpl(Logger& logger)
+        : writer(logger)
+        , threshold(Info)
         , withTimestamp(true)
         , withLevelText(true)
     {
-        threadPool.setMaxThreadCount(1);
-        threadPool.setExpiryTimeout(-1);
         destinations.reserve(2);
     }
 
-    QThreadPool threadPool;
+    LogWriterThread writer;
     QMutex logMutex;
     // The threshold and the two flags are read by every statement without the
     // mutex, so they are atomic.
@@ -61,32 +58,16 @@ public:
     QAtomicInteger<bool> withLevelText;
 };
 
-class LogWriterRunnable : public QRunnable
-{
-public:
-    LogWriterRunnable(const QString& message, Level level)
-        : message(message)
-        , level(level)
-    {
-    }
-
-    void run() override { Logger::instance().write(message, level); }
-
-private:
-    QString message;
-    Level level;
-};
-
 Destination::~Destination() = default;
 
 Logger::Logger()
-    : d(new LoggerImpl)
+    : d(new LoggerImpl(*this))
 {
 }
 
 Logger::~Logger()
 {
-    d->threadPool.waitForDone();
+    d->writer.drain();
     delete d;
     d = nullptr;
 }
@@ -109,8 +90,8 @@ Logger& Logger::instance()
 void Logger::destroyInstance()
 {
     QMutexLocker lock(&sInstanceMutex);
-    // The pointer stays set while the destructor drains the queue, because the
-    // writer thread reaches the logger through instance().
+    // The pointer stays set while the destructor drains the queue, so that a
+    // destination that logs reaches this logger, not a new one.
     delete sInstance.loadRelaxed();
     sInstance.storeRelease(nullptr);
 }
@@ -170,9 +151,9 @@ bool Logger::includeLogLevel() const
     return d->withLevelText.loadAcquire();
 }
 
-void Logger::enqueueWrite(const QString& message, Level level)
+void Logger::enqueueWrite(QStringView prefix, QStringView message, Level level)
 {
-    d->threadPool.start(new LogWriterRunnable(message, level), 0);
+    d->writer.enqueue(prefix, message, level);
 }
 
 void Logger::write(const QString& message, Level level)
@@ -188,7 +169,8 @@ void Logger::write(const QString& message, Level level)
 
 Logger::Helper::Helper(Level logLevel)
     : level(logLevel)
-    , debugStream(&buffer)
+    , shared(StatementStream::claim())
+    , debugStream(shared ? shared->stream() : QDebug(&buffer))
 {
 }
 
@@ -199,24 +181,26 @@ Logger::Helper::~Helper()
     } catch (...) {
         // Nothing may escape a destructor; the line is dropped.
     }
+    if (shared)
+        shared->release();
 }
 
 void Logger::Helper::writeToLog()
 {
     Logger& logger = Logger::instance();
 
-    QString line;
+    QString ownPrefix;
+    QString& prefix = shared ? shared->prefix() : ownPrefix;
     if (logger.includeLogLevel()) {
-        line.append(QLatin1String(LevelToText(level)));
-        line.append(QLatin1Char(' '));
+        prefix.append(QLatin1String(LevelToText(level)));
+        prefix.append(QLatin1Char(' '));
     }
     if (logger.includeTimestamp()) {
-        line.append(QDateTime::currentDateTime().toString(fmtDateTime));
-        line.append(QLatin1Char(' '));
+        appendTimestamp(prefix);
+        prefix.append(QLatin1Char(' '));
     }
-    line.append(buffer);
 
-    logger.enqueueWrite(line, level);
+    logger.enqueueWrite(prefix, shared ? shared->message() : buffer, level);
 }
 
 } // namespace QuilmLogging

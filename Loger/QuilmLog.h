@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringView>
 
 namespace QuilmLogging {
 
@@ -19,9 +20,10 @@ enum Level {
 
 class Destination;
 class LoggerImpl;
+class StatementStream;
 
 // Process-wide logger: statements are formatted on the caller's thread and
-// written by one pool thread to every destination in the order they were added.
+// written by one writer thread to every destination in the order they were added.
 class Logger
 {
 public:
@@ -48,22 +50,29 @@ public:
         ~Helper();
         QDebug& stream() { return debugStream; }
 
+        // It may hold the thread's stream, which only one statement may release.
+        Helper(const Helper&) = delete;
+        Helper& operator=(const Helper&) = delete;
+
     private:
         void writeToLog();
 
         Level level;
+        // The thread's reusable stream when it was free, else this
+        // statement's own buffer and stream.
+        StatementStream* shared;
         QString buffer;
         QDebug debugStream;
     };
 
 private:
-    friend class LogWriterRunnable;
+    friend class LogWriterThread;
 
     Logger();
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
-    void enqueueWrite(const QString& message, Level level);
+    void enqueueWrite(QStringView prefix, QStringView message, Level level);
     void write(const QString& message, Level level);
 
     LoggerImpl* d;

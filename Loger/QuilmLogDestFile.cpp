@@ -37,6 +37,28 @@ struct NameParts
     QString ext;
 };
 
+// The length of text.toUtf8(), without making it: the count runs on every
+// line. A surrogate without its partner becomes one "?" there.
+qint64 utf8Length(QStringView text)
+{
+    qint64 length = 0;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80) {
+            length += 1;
+        } else if (c < 0x800) {
+            length += 2;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(text[i + 1].unicode())) {
+            length += 4;
+            ++i;
+        } else {
+            length += QChar::isSurrogate(c) ? 1 : 3;
+        }
+    }
+    return length;
+}
+
 // The number after the last "_"; anything but plain decimal digits counts as 0.
 int ringNumber(const QString& text)
 {
@@ -63,7 +85,7 @@ void SizeRotationStrategy::setInitialInfo(const QFile& file)
 
 void SizeRotationStrategy::includeMessageInCalculation(const QString& message)
 {
-    currentSizeInBytes += message.toUtf8().size();
+    currentSizeInBytes += utf8Length(message);
 }
 
 bool SizeRotationStrategy::shouldRotate()
@@ -131,6 +153,7 @@ void SizeRotationStrategy::setBackupCount(int backups)
 
 FileDestination::FileDestination(const QString& filePath, RotationStrategyPtr rotator)
     : rotationStrategy(rotator)
+    , encoder(QStringConverter::System, QStringConverter::Flag::Stateless)
 {
     file.setFileName(rotationStrategy->findLatestFile(filePath));
     if (file.open(openMode()))
@@ -160,8 +183,12 @@ void FileDestination::write(const QString& message, Level)
 
         if (!file.isOpen())
             return;
-        file.write(message.toLocal8Bit());
-        file.write("\n", 1);
+        // What toLocal8Bit() makes of the line, and its line feed, in the
+        // buffer of the last line: one conversion, one write.
+        encoded.resize(encoder.requiredSpace(message.size()) + 1);
+        char* end = encoder.appendToBuffer(encoded.data(), message);
+        *end++ = '\n';
+        file.write(encoded.constData(), end - encoded.constData());
         file.flush();
     } catch (...) {
         // The line is dropped; the destination stays usable.

@@ -3,9 +3,11 @@
 
 #include "QuilmLogDest.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringEncoder>
 
 namespace QuilmLogging {
 
@@ -72,6 +74,8 @@ private:
 
     QFile file;
     RotationStrategyPtr rotationStrategy;
+    QStringEncoder encoder;
+    QByteArray encoded;
 };
 
 } // namespace QuilmLogging

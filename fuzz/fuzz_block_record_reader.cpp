@@ -18,13 +18,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     Nimbrel::BlockRecordReader reader;
     qint64 consumed = 0;
-    while (!source.atEnd()) {
-        if (reader.readRecord(source, dest) != Nimbrel::BlockRecordReader::RecordRead)
+    while (!reader.atEnd(source)) {
+        const Nimbrel::BlockRecordReader::Result result = reader.readRecords(source, dest);
+        for (int i = 0; i < reader.recordCount(); ++i) {
+            const int length = reader.cipherLengths()[i];
+            if (length <= 0 || length > Nimbrel::BlockRecordReader::maxCipherLength || length % 16 != 0)
+                std::abort();
+            consumed += length;
+        }
+        if (result != Nimbrel::BlockRecordReader::RecordsRead)
             break;
-        const int length = reader.cipherLength();
-        if (length <= 0 || length > Nimbrel::BlockRecordReader::maxCipherLength || length % 16 != 0)
-            std::abort();
-        consumed += length;
     }
     // Plaintext never outgrows the ciphertext it came from.
     if (output.size() > consumed || consumed > static_cast<qint64>(size))

@@ -24,7 +24,7 @@ QByteArray blockFile(const QByteArray& plain)
     out.open(QIODevice::WriteOnly);
     Nimbrel::BlockRecordWriter writer;
     while (!in.atEnd())
-        writer.writeRecord(in, out);
+        writer.writeRecords(in, out);
     return records;
 }
 

@@ -25,6 +25,8 @@ QString latin1(const std::string& name)
 
 }
 
+BlockRecordJob::Step::~Step() = default;
+
 BlockRecordJob::BlockRecordJob(QThread& thread, const LogLines& lines)
     : thread(thread)
     , lines(lines)
@@ -67,7 +69,7 @@ bool BlockRecordJob::isSuccessful() const
     return successful;
 }
 
-void BlockRecordJob::run(const RecordStep& step, const Emitters& emitters)
+void BlockRecordJob::run(Step& step, const Emitters& emitters)
 {
     successful = false;
     QLOG_INFO() << lines.runSourceName << sourceFileName.c_str();
@@ -97,18 +99,20 @@ void BlockRecordJob::run(const RecordStep& step, const Emitters& emitters)
     // Converted once: a progress signal follows every record.
     const QString sourceName = latin1(sourceFileName);
     const QString destName = latin1(destFileName);
-    while (!source.atEnd()) {
+    while (!step.atEnd(source)) {
         if (stopRequest.isRequested()) {
             endStopped(source, dest);
             return;
         }
-        const RecordOutcome outcome = step(source, dest);
-        if (outcome.failureLine) {
-            failRecord(source, dest, outcome.failureLine, emitters);
+        const Records records = step.next(source, dest);
+        stopRequest.emitEachUnlessRequested(records.count, [&](int i) {
+            consumed += records.consumed[i];
+            emitters.progress(sourceName, destName, consumed, total);
+        });
+        if (records.failureLine) {
+            failRecord(source, dest, records.failureLine, emitters);
             return;
         }
-        consumed += outcome.consumed;
-        stopRequest.emitUnlessRequested([&] { emitters.progress(sourceName, destName, consumed, total); });
     }
     // The last records may still sit in the file's buffer; a full disk shows here.
     if (!dest.flush()) {

@@ -14,8 +14,9 @@ class QThread;
 namespace Nimbrel {
 
 // The job flow the two crypt workers share: start and stop of the worker's
-// thread, and a run that moves the source into the destination one record at
-// a time. What a record is, the log lines and the signals are the worker's.
+// thread, and a run that moves the source into the destination many records
+// at a time, reporting progress record by record. What a record is, the log
+// lines and the signals are the worker's.
 class BlockRecordJob
 {
 public:
@@ -38,11 +39,22 @@ public:
         const char* finished;
     };
 
-    struct RecordOutcome {
-        const char* failureLine; // null when the record went through
-        int consumed;            // the source bytes the record stands for
+    // What one pass of the job's loop moved.
+    struct Records {
+        const char* failureLine; // null when every record went through
+        int count;               // the records written, also before a failure
+        const int* consumed;     // the source bytes each of them stands for
     };
-    using RecordStep = std::function<RecordOutcome(QFile& source, QFile& dest)>;
+
+    // Moves the source into the destination, one pass at a time.
+    class Step
+    {
+    public:
+        virtual ~Step();
+        // True once every source byte has been moved.
+        virtual bool atEnd(QFile& source) const = 0;
+        virtual Records next(QFile& source, QFile& dest) = 0;
+    };
 
     // Called on the job's thread, never after a stop request has returned.
     struct Emitters {
@@ -54,12 +66,13 @@ public:
     BlockRecordJob(QThread& thread, const LogLines& lines);
 
     bool start(const std::string& sourceFileName, const std::string& destFileName);
-    // Ends a running job after its current record and returns once it has ended.
+    // Ends a running job after its current pass and returns once it has
+    // ended; no progress follows for the records after the request.
     bool stop();
     bool isSuccessful() const;
 
     // The body of the worker's run(), on the job's thread.
-    void run(const RecordStep& step, const Emitters& emitters);
+    void run(Step& step, const Emitters& emitters);
 
 private:
     void emitFailed(const Emitters& emitters, Failure failure);

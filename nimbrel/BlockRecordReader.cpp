@@ -1,52 +1,101 @@
 #include "BlockRecordReader.h"
 
 #include "ConfigFileParser.h"
+#include "Encryption/Aes.h"
 
 #include <QIODevice>
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace Nimbrel {
 
-BlockRecordReader::BlockRecordReader()
+namespace {
+
+constexpr qint64 inputCapacity =
+    qint64(BlockRecordReader::recordsPerPass) * (BlockRecordReader::headerLength + BlockRecordReader::maxCipherLength);
+
+// The header's length: the digits after the flag, up to the first other byte
+// (the flag itself counts as a leading "0").
+int headerValue(const unsigned char* header, int headerBytes)
 {
-    std::copy(std::begin(NIMBREL_CONFIG_KEY), std::end(NIMBREL_CONFIG_KEY), key);
-    std::memset(header, 0, sizeof header);
-    std::memset(buffer, 0, sizeof buffer);
+    int value = 0;
+    for (int i = 1; i < headerBytes && header[i] >= '0' && header[i] <= '9'; ++i)
+        value = 10 * value + (header[i] - '0');
+    return value;
 }
 
-BlockRecordReader::Result BlockRecordReader::readRecord(QIODevice& source, QIODevice& dest)
+}
+
+BlockRecordReader::BlockRecordReader()
+    : keys(QuilmAes::standardRoundKeys(NIMBREL_CONFIG_KEY))
+    , input(new unsigned char[inputCapacity])
+    , output(new unsigned char[recordsPerPass * maxCipherLength])
 {
-    std::memset(header, 0, sizeof header);
-    std::memset(buffer, 0, sizeof buffer);
-    // A cut file may leave fewer than six header bytes; they are read as they are.
-    if (static_cast<int>(source.read(header, headerLength)) <= 0)
+}
+
+bool BlockRecordReader::atEnd(QIODevice& source) const
+{
+    return begin == end && source.atEnd();
+}
+
+BlockRecordReader::Result BlockRecordReader::readRecords(QIODevice& source, QIODevice& dest)
+{
+    // A record the last read cut short moves to the front and is completed.
+    std::memmove(input.get(), input.get() + begin, static_cast<size_t>(end - begin));
+    end -= begin;
+    begin = 0;
+    const qint64 got = source.read(reinterpret_cast<char*>(input.get() + end), inputCapacity - end);
+    if (got > 0)
+        end += got;
+    const bool readFailed = got < 0;
+
+    const Result result = decodeRecords(!readFailed && source.atEnd(), readFailed);
+    if (dest.write(reinterpret_cast<const char*>(output.get()), outputLength) != outputLength) {
+        count = 0;
+        return WriteFailed;
+    }
+    return result;
+}
+
+// A record needs all its bytes in the buffer, unless the source has ended:
+// then a cut header or ciphertext is used as far as it goes.
+BlockRecordReader::Result BlockRecordReader::decodeRecords(bool sourceEnded, bool readFailed)
+{
+    count = 0;
+    outputLength = 0;
+    if (readFailed && begin == end)
         return HeaderReadFailed;
 
-    const bool padded = header[0] == '1';
-    header[0] = '0';
-    const int length = std::atoi(header);
-    if (length <= 0 || length > maxCipherLength)
-        return HeaderInvalid;
+    while (count < recordsPerPass && begin < end) {
+        const qint64 available = end - begin;
+        if (available < headerLength && !sourceEnded)
+            return readFailed ? HeaderReadFailed : RecordsRead;
+        const unsigned char* header = input.get() + begin;
+        const int headerBytes = static_cast<int>(qMin<qint64>(headerLength, available));
+        const bool padded = header[0] == '1';
+        const int length = headerValue(header, headerBytes);
+        if (length <= 0 || length > maxCipherLength)
+            return HeaderInvalid;
 
-    const int c = static_cast<int>(source.read(reinterpret_cast<char*>(buffer), length));
-    if (c <= 0)
-        return ContentReadFailed;
-    // Also refuses a count that is not a whole number of blocks.
-    if (aes.AesDecode(buffer, c, key, NIMBREL_CONFIG_KEY_LENGTH) != 0)
-        return DecodeFailed;
-    if (!aes.decodeOutput)
-        return DecodeOutputMissing;
+        if (available - headerBytes < length && !sourceEnded)
+            return readFailed ? ContentReadFailed : RecordsRead;
+        const int c = static_cast<int>(qMin<qint64>(length, available - headerBytes));
+        if (c <= 0)
+            return ContentReadFailed;
+        if (c % 16 != 0)
+            return DecodeFailed;
 
-    const int pad = padded ? static_cast<signed char>(aes.decodeOutput[c - 1]) : 0;
-    if (pad < 0 || pad > c)
-        return PadOutOfRange;
-    if (dest.write(reinterpret_cast<const char*>(aes.decodeOutput.get()), c - pad) != c - pad)
-        return WriteFailed;
-    lastCipherLength = c;
-    return RecordRead;
+        unsigned char* plain = output.get() + outputLength;
+        QuilmAes::decodeBlocks(keys, QuilmAes::reverse_sbox, header + headerBytes, plain, static_cast<size_t>(c));
+        const int pad = padded ? static_cast<signed char>(plain[c - 1]) : 0;
+        if (pad < 0 || pad > c)
+            return PadOutOfRange;
+
+        outputLength += c - pad;
+        begin += headerBytes + c;
+        lengths[count++] = c;
+    }
+    return RecordsRead;
 }
 
 }

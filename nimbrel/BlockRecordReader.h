@@ -1,42 +1,60 @@
 #pragma once
 
-#include "Encryption/Aes.h"
+#include "Encryption/AesBlocks.h"
+
+#include <QtGlobal>
+
+#include <memory>
 
 class QIODevice;
 
 namespace Nimbrel {
 
-// Reads one block record and writes its plaintext. Whatever the source holds,
-// nothing is read or written outside the fixed buffers.
+// Reads block records and writes their plaintext, many records per read and
+// one write for their plaintext. Whatever the source holds, nothing is read or
+// written outside the fixed buffers.
 class BlockRecordReader
 {
 public:
     enum Result {
-        RecordRead,
+        RecordsRead,
         HeaderReadFailed,
         HeaderInvalid,
         ContentReadFailed,
         DecodeFailed,
-        DecodeOutputMissing,
         PadOutOfRange,
         WriteFailed
     };
 
     static constexpr int headerLength = 6;
     static constexpr int maxCipherLength = 1024;
+    static constexpr int recordsPerPass = 256;
 
     BlockRecordReader();
 
-    Result readRecord(QIODevice& source, QIODevice& dest);
-    // Ciphertext bytes of the last record read, its header not counted.
-    int cipherLength() const { return lastCipherLength; }
+    // True once the source is read to its end and every byte of it used.
+    bool atEnd(QIODevice& source) const;
+    // The records that follow, as far as they are whole in what one read
+    // brings; a failing record ends the call after the records before it were
+    // written.
+    Result readRecords(QIODevice& source, QIODevice& dest);
+    // The records the last call wrote, and the ciphertext bytes of each, their
+    // headers not counted.
+    int recordCount() const { return count; }
+    const int* cipherLengths() const { return lengths; }
 
 private:
-    QuilmAes::Aes aes;
-    unsigned char key[16];
-    char header[headerLength + 1];
-    unsigned char buffer[1041];
-    int lastCipherLength = 0;
+    Result decodeRecords(bool sourceEnded, bool readFailed);
+
+    QuilmAes::AesRoundKeys keys;
+    // Read but not yet used: input[begin, end).
+    std::unique_ptr<unsigned char[]> input;
+    qint64 begin = 0;
+    qint64 end = 0;
+    std::unique_ptr<unsigned char[]> output;
+    qint64 outputLength = 0;
+    int lengths[recordsPerPass];
+    int count = 0;
 };
 
 }

@@ -1,46 +1,62 @@
 #include "BlockRecordWriter.h"
 
 #include "ConfigFileParser.h"
+#include "Encryption/Aes.h"
 
 #include <QIODevice>
-#include <QString>
 
-#include <algorithm>
 #include <cstring>
 
 namespace Nimbrel {
 
-BlockRecordWriter::BlockRecordWriter()
+namespace {
+
+constexpr int maxRecordLength = BlockRecordWriter::headerLength + BlockRecordWriter::maxChunkLength;
+
+// "1" or "0" for the pad flag, then the length as five digits.
+void writeHeader(unsigned char* header, bool padded, int cipherLength)
 {
-    std::copy(std::begin(NIMBREL_CONFIG_KEY), std::end(NIMBREL_CONFIG_KEY), key);
-    std::memset(buffer, 0, sizeof buffer);
+    header[0] = padded ? '1' : '0';
+    for (int i = BlockRecordWriter::headerLength - 1; i > 0; --i, cipherLength /= 10)
+        header[i] = static_cast<unsigned char>('0' + cipherLength % 10);
 }
 
-BlockRecordWriter::Result BlockRecordWriter::writeRecord(QIODevice& source, QIODevice& dest)
+}
+
+BlockRecordWriter::BlockRecordWriter()
+    : keys(QuilmAes::standardRoundKeys(NIMBREL_CONFIG_KEY))
+    , plain(new unsigned char[recordsPerPass * maxChunkLength + 16])
+    , records(new unsigned char[recordsPerPass * maxRecordLength])
 {
-    std::memset(buffer, 0, sizeof buffer);
-    const int n = static_cast<int>(source.read(reinterpret_cast<char*>(buffer), maxChunkLength));
+}
+
+BlockRecordWriter::Result BlockRecordWriter::writeRecords(QIODevice& source, QIODevice& dest)
+{
+    count = 0;
+    const qint64 n = source.read(reinterpret_cast<char*>(plain.get()), recordsPerPass * maxChunkLength);
     if (n <= 0)
         return ReadFailed;
-    // Pads to the block size with bytes of the pad count; a full block needs none.
-    const int pad = n % 16 != 0 ? 16 - n % 16 : 0;
-    std::memset(buffer + n, pad, static_cast<size_t>(pad));
-    const int cipherLength = n + pad;
 
-    if (aes.AesEncode(buffer, cipherLength, key, NIMBREL_CONFIG_KEY_LENGTH) != 0)
-        return EncodeFailed;
-    if (!aes.encodeOutput)
-        return EncodeOutputMissing;
+    unsigned char* out = records.get();
+    for (qint64 offset = 0; offset < n; offset += maxChunkLength) {
+        const int length = static_cast<int>(qMin<qint64>(maxChunkLength, n - offset));
+        // Pads to the block size with bytes of the pad count; a full block needs none.
+        const int pad = length % 16 != 0 ? 16 - length % 16 : 0;
+        std::memset(plain.get() + offset + length, pad, static_cast<size_t>(pad));
+        const int cipherLength = length + pad;
+        writeHeader(out, pad > 0, cipherLength);
+        QuilmAes::encodeBlocks(keys, QuilmAes::sbox, plain.get() + offset, out + headerLength,
+                               static_cast<size_t>(cipherLength));
+        out += headerLength + cipherLength;
+        lengths[count++] = length;
+    }
 
-    const QString header = QString("%1%2").arg(QChar(pad > 0 ? '1' : '0')).arg(cipherLength, 5, 10, QChar('0'));
-    const std::string headerBytes = header.toStdString();
-    if (dest.write(headerBytes.data(), header.size()) != header.size())
-        return HeaderWriteFailed;
-    if (static_cast<int>(dest.write(reinterpret_cast<const char*>(aes.encodeOutput.get()), cipherLength))
-        != cipherLength)
-        return CipherWriteFailed;
-    lastChunkLength = n;
-    return RecordWritten;
+    const qint64 size = out - records.get();
+    if (dest.write(reinterpret_cast<const char*>(records.get()), size) != size) {
+        count = 0;
+        return WriteFailed;
+    }
+    return RecordsWritten;
 }
 
 }

@@ -1,32 +1,41 @@
 #pragma once
 
-#include "Encryption/Aes.h"
+#include "Encryption/AesBlocks.h"
+
+#include <memory>
 
 class QIODevice;
 
 namespace Nimbrel {
 
-// Turns the next at most 1024 source bytes into one block record: a six-byte
-// header (pad flag, five-digit ciphertext length) and the ciphertext.
+// Turns the source into block records, each a six-byte header (pad flag,
+// five-digit ciphertext length) and the ciphertext of at most 1024 source
+// bytes. Reads many records' worth at once and writes their records with one
+// write.
 class BlockRecordWriter
 {
 public:
-    enum Result { RecordWritten, ReadFailed, EncodeFailed, EncodeOutputMissing, HeaderWriteFailed, CipherWriteFailed };
+    enum Result { RecordsWritten, ReadFailed, WriteFailed };
 
     static constexpr int maxChunkLength = 1024;
+    static constexpr int headerLength = 6;
+    static constexpr int recordsPerPass = 256;
 
     BlockRecordWriter();
 
-    Result writeRecord(QIODevice& source, QIODevice& dest);
-    // Source bytes the last written record holds, pad bytes not counted.
-    int chunkLength() const { return lastChunkLength; }
+    Result writeRecords(QIODevice& source, QIODevice& dest);
+    // The records the last call wrote, and the source bytes of each, pad bytes
+    // not counted.
+    int recordCount() const { return count; }
+    const int* chunkLengths() const { return lengths; }
 
 private:
-    QuilmAes::Aes aes;
-    unsigned char key[16];
-    // A full chunk plus room for the pad and the cipher's terminating zero.
-    unsigned char buffer[1041];
-    int lastChunkLength = 0;
+    QuilmAes::AesRoundKeys keys;
+    // The source bytes, with room for the pad of the last record.
+    std::unique_ptr<unsigned char[]> plain;
+    std::unique_ptr<unsigned char[]> records;
+    int lengths[recordsPerPass];
+    int count = 0;
 };
 
 }

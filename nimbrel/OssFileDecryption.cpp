@@ -29,27 +29,41 @@ const BlockRecordJob::LogLines logLines{
     "[ OssFileDecryption ] run finished",
 };
 
-const char* failureLine(BlockRecordReader::Result result)
+class DecryptionStep : public BlockRecordJob::Step
 {
-    switch (result) {
-    case BlockRecordReader::HeaderReadFailed:
-        return "[ OssFileDecryption ] run read source file failed";
-    case BlockRecordReader::HeaderInvalid:
-        return "[ OssFileDecryption ] run read source file header failed";
-    case BlockRecordReader::ContentReadFailed:
-        return "[ OssFileDecryption ] run read source file content failed";
-    case BlockRecordReader::DecodeFailed:
-        return "[ OssFileDecryption ] run AesDecode source file failed";
-    case BlockRecordReader::DecodeOutputMissing:
-        return "[ OssFileDecryption ] run AesDecode 2 source file failed";
-    case BlockRecordReader::PadOutOfRange:
-        return "[ OssFileDecryption ] run source file pad count failed";
-    case BlockRecordReader::WriteFailed:
-    case BlockRecordReader::RecordRead:
-        break;
+public:
+    bool atEnd(QFile& source) const override { return reader.atEnd(source); }
+
+    BlockRecordJob::Records next(QFile& source, QFile& dest) override
+    {
+        const BlockRecordReader::Result result = reader.readRecords(source, dest);
+        return {failureLine(result), reader.recordCount(), reader.cipherLengths()};
     }
-    return logLines.flushFailed;
-}
+
+private:
+    static const char* failureLine(BlockRecordReader::Result result)
+    {
+        switch (result) {
+        case BlockRecordReader::RecordsRead:
+            return nullptr;
+        case BlockRecordReader::HeaderReadFailed:
+            return "[ OssFileDecryption ] run read source file failed";
+        case BlockRecordReader::HeaderInvalid:
+            return "[ OssFileDecryption ] run read source file header failed";
+        case BlockRecordReader::ContentReadFailed:
+            return "[ OssFileDecryption ] run read source file content failed";
+        case BlockRecordReader::DecodeFailed:
+            return "[ OssFileDecryption ] run AesDecode source file failed";
+        case BlockRecordReader::PadOutOfRange:
+            return "[ OssFileDecryption ] run source file pad count failed";
+        case BlockRecordReader::WriteFailed:
+            break;
+        }
+        return logLines.flushFailed;
+    }
+
+    BlockRecordReader reader;
+};
 
 }
 
@@ -82,14 +96,8 @@ bool OssFileDecryption::isSuccessful() const
 
 void OssFileDecryption::run()
 {
-    BlockRecordReader reader;
-    const auto readRecord = [&reader](QFile& source, QFile& dest) -> BlockRecordJob::RecordOutcome {
-        const BlockRecordReader::Result result = reader.readRecord(source, dest);
-        if (result != BlockRecordReader::RecordRead)
-            return {failureLine(result), 0};
-        return {nullptr, reader.cipherLength()};
-    };
-    job.run(readRecord,
+    DecryptionStep step;
+    job.run(step,
             {[this](const QString& source, const QString& dest, qint64 consumed, qint64 total) {
                  emit sigDecryptionProgress(source, dest, consumed, total);
              },

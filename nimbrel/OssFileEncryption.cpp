@@ -29,23 +29,33 @@ const BlockRecordJob::LogLines logLines{
     "[ OssFileEncryption ] Run write file success......",
 };
 
-const char* failureLine(BlockRecordWriter::Result result)
+class EncryptionStep : public BlockRecordJob::Step
 {
-    switch (result) {
-    case BlockRecordWriter::ReadFailed:
-        return "[ OssFileEncryption ] Run read sourceFile fail......";
-    case BlockRecordWriter::EncodeFailed:
-        return "[ OssFileEncryption ] Run AesEncode fail......";
-    case BlockRecordWriter::EncodeOutputMissing:
-        return "[ OssFileEncryption ] Run AesEncode 2 fail......";
-    case BlockRecordWriter::HeaderWriteFailed:
-        return "[ OssFileEncryption ] Run write file header fail......";
-    case BlockRecordWriter::CipherWriteFailed:
-    case BlockRecordWriter::RecordWritten:
-        break;
+public:
+    bool atEnd(QFile& source) const override { return source.atEnd(); }
+
+    BlockRecordJob::Records next(QFile& source, QFile& dest) override
+    {
+        const BlockRecordWriter::Result result = writer.writeRecords(source, dest);
+        return {failureLine(result), writer.recordCount(), writer.chunkLengths()};
     }
-    return logLines.flushFailed;
-}
+
+private:
+    static const char* failureLine(BlockRecordWriter::Result result)
+    {
+        switch (result) {
+        case BlockRecordWriter::RecordsWritten:
+            return nullptr;
+        case BlockRecordWriter::ReadFailed:
+            return "[ OssFileEncryption ] Run read sourceFile fail......";
+        case BlockRecordWriter::WriteFailed:
+            break;
+        }
+        return logLines.flushFailed;
+    }
+
+    BlockRecordWriter writer;
+};
 
 }
 
@@ -78,14 +88,8 @@ bool OssFileEncryption::isSuccessful() const
 
 void OssFileEncryption::run()
 {
-    BlockRecordWriter writer;
-    const auto writeRecord = [&writer](QFile& source, QFile& dest) -> BlockRecordJob::RecordOutcome {
-        const BlockRecordWriter::Result result = writer.writeRecord(source, dest);
-        if (result != BlockRecordWriter::RecordWritten)
-            return {failureLine(result), 0};
-        return {nullptr, writer.chunkLength()};
-    };
-    job.run(writeRecord,
+    EncryptionStep step;
+    job.run(step,
             {[this](const QString& source, const QString& dest, qint64 consumed, qint64 total) {
                  emit sigEncryptionProgress(source, dest, consumed, total);
              },

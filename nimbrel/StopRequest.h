@@ -39,6 +39,16 @@ public:
             emitSignal();
     }
 
+    // emitSignal(0) to emitSignal(count - 1) under one lock, stopping at a
+    // request that a directly connected receiver makes in between.
+    template <typename Emit>
+    void emitEachUnlessRequested(int count, Emit emitSignal)
+    {
+        QMutexLocker locker(&mutex);
+        for (int i = 0; i < count && !requested; ++i)
+            emitSignal(i);
+    }
+
 private:
     mutable QRecursiveMutex mutex;
     bool requested = false;

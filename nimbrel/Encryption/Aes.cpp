@@ -1,6 +1,6 @@
 #include "Encryption/Aes.h"
 
-#include <QtEndian>
+#include "Encryption/AesRows.h"
 
 #include <climits>
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <cstring>
 
 namespace QuilmAes {
+
+using namespace AesRows;
 
 const unsigned char sbox[256] = {
     0x63, 0x7c, 0x77, 0x7b, 0xf2, 0x6b, 0x6f, 0xc5, 0x30, 0x01, 0x67, 0x2b, 0xfe, 0xd7, 0xab, 0x76,
@@ -96,16 +98,12 @@ bool readWholeFile(const std::string& fileName, bool padToBlock, std::unique_ptr
 
 Aes::Aes()
 {
-    std::memset(roundKeys, 0, sizeof roundKeys);
-    std::memcpy(sboxTable, sbox, sizeof sboxTable);
-    std::memcpy(reverseSboxTable, reverse_sbox, sizeof reverseSboxTable);
+    setTables(sbox, reverse_sbox);
 }
 
 Aes::Aes(unsigned char* sboxValues, unsigned char* reverseSboxValues)
 {
-    std::memset(roundKeys, 0, sizeof roundKeys);
-    std::memcpy(sboxTable, sboxValues, sizeof sboxTable);
-    std::memcpy(reverseSboxTable, reverseSboxValues, sizeof reverseSboxTable);
+    setTables(sboxValues, reverseSboxValues);
 }
 
 Aes::~Aes()
@@ -118,12 +116,9 @@ int Aes::AesEncode(unsigned char* data, int length, unsigned char* key, int keyL
 {
     if (!validLengths(data, length, key, keyLength))
         return -1;
-    KeyExpansion(key, keyLength);
-    std::uint32_t keys[22][4];
-    roundKeyRows(keys);
+    useKey(key, keyLength);
     std::shared_ptr<unsigned char[]> output(new unsigned char[length]);
-    for (int offset = 0; offset < length; offset += 16)
-        encodeBlock(data + offset, output.get() + offset, keys);
+    encodeBlocks(preparedKeys, sboxTable, data, output.get(), static_cast<std::size_t>(length));
     encodeOutput = output;
     return 0;
 }
@@ -132,12 +127,9 @@ int Aes::AesDecode(unsigned char* data, int length, unsigned char* key, int keyL
 {
     if (!validLengths(data, length, key, keyLength))
         return -1;
-    KeyExpansion(key, keyLength);
-    std::uint32_t keys[22][4];
-    roundKeyRows(keys);
+    useKey(key, keyLength);
     std::shared_ptr<unsigned char[]> output(new unsigned char[length + 8]);
-    for (int offset = 0; offset < length; offset += 16)
-        decodeBlock(data + offset, output.get() + offset, keys);
+    decodeBlocks(preparedKeys, reverseSboxTable, data, output.get(), static_cast<std::size_t>(length));
     // Lets a caller read the plaintext as a C string.
     output[length] = 0;
     decodeOutput = output;
@@ -164,169 +156,28 @@ int Aes::AesEncode(const std::string& fileName, unsigned char* key, int keyLengt
 
 int Aes::KeyExpansion(unsigned char* key, int /*keyLength*/)
 {
-    static const unsigned int rcon[10] = {0x01000000, 0x02000000, 0x04000000, 0x08000000, 0x10000000,
-                                          0x20000000, 0x40000000, 0x80000000, 0x1b000000, 0x36000000};
-    for (int i = 0; i < 4; ++i)
-        roundKeys[i] = (static_cast<unsigned int>(key[4 * i]) << 24) | (key[4 * i + 1] << 16)
-                       | (key[4 * i + 2] << 8) | key[4 * i + 3];
-    for (int i = 0; i < 10; ++i) {
-        const unsigned int last = roundKeys[4 * i + 3];
-        // SubWord(RotWord(last))
-        const unsigned int substituted = (static_cast<unsigned int>(sboxTable[(last >> 16) & 0xff]) << 24)
-                                         | (sboxTable[(last >> 8) & 0xff] << 16) | (sboxTable[last & 0xff] << 8)
-                                         | sboxTable[last >> 24];
-        roundKeys[4 * i + 4] = roundKeys[4 * i] ^ substituted ^ rcon[i];
-        for (int j = 5; j < 8; ++j)
-            roundKeys[4 * i + j] = roundKeys[4 * i + j - 4] ^ roundKeys[4 * i + j - 1];
-    }
-    for (int round = 0; round <= 10; ++round)
-        std::memcpy(&roundKeys[44 + 4 * round], &roundKeys[4 * (10 - round)], 4 * sizeof(unsigned int));
+    expandKey(key, sboxTable, roundKeys);
+    prepareRoundKeys(roundKeys, standardTables, preparedKeys);
+    std::memcpy(expandedKey, key, sizeof expandedKey);
+    keyExpanded = true;
     return 0;
 }
 
-// The steps work on the state as four row words: row r of the state is four
-// bytes, one per column, and byte c of row word r is state[r][c]. The block
-// loops keep those words in registers and call these inline helpers; the
-// public step functions load a state array into them and store it back.
-namespace {
-
-struct Rows
+void Aes::setTables(const unsigned char* sboxValues, const unsigned char* reverseSboxValues)
 {
-    std::uint32_t r0, r1, r2, r3;
-};
-
-inline std::uint32_t loadRow(const unsigned char row[4])
-{
-    std::uint32_t word;
-    std::memcpy(&word, row, 4);
-    return qFromLittleEndian(word);
+    std::memset(roundKeys, 0, sizeof roundKeys);
+    std::memset(expandedKey, 0, sizeof expandedKey);
+    std::memcpy(sboxTable, sboxValues, sizeof sboxTable);
+    std::memcpy(reverseSboxTable, reverseSboxValues, sizeof reverseSboxTable);
+    standardTables = std::memcmp(sboxTable, sbox, sizeof sboxTable) == 0
+                     && std::memcmp(reverseSboxTable, reverse_sbox, sizeof reverseSboxTable) == 0;
 }
 
-inline void storeRow(unsigned char row[4], std::uint32_t word)
+// Callers pass the same key call after call; its schedule is kept.
+void Aes::useKey(unsigned char* key, int keyLength)
 {
-    word = qToLittleEndian(word);
-    std::memcpy(row, &word, 4);
-}
-
-inline Rows fromArray(unsigned char state[4][4])
-{
-    return {loadRow(state[0]), loadRow(state[1]), loadRow(state[2]), loadRow(state[3])};
-}
-
-inline void toArray(const Rows& rows, unsigned char state[4][4])
-{
-    storeRow(state[0], rows.r0);
-    storeRow(state[1], rows.r1);
-    storeRow(state[2], rows.r2);
-    storeRow(state[3], rows.r3);
-}
-
-inline std::uint32_t byteAt(std::uint32_t word, int index)
-{
-    return (word >> (8 * index)) & 0xff;
-}
-
-// Buffer byte k is row k mod 4, column k div 4.
-inline std::uint32_t bufferRow(const unsigned char* buffer, int r)
-{
-    return buffer[r] | (buffer[4 + r] << 8) | (buffer[8 + r] << 16) | (static_cast<std::uint32_t>(buffer[12 + r]) << 24);
-}
-
-inline Rows fromBuffer(const unsigned char* buffer)
-{
-    return {bufferRow(buffer, 0), bufferRow(buffer, 1), bufferRow(buffer, 2), bufferRow(buffer, 3)};
-}
-
-inline void toBuffer(const Rows& rows, unsigned char* buffer)
-{
-    const std::uint32_t words[4] = {rows.r0, rows.r1, rows.r2, rows.r3};
-    for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 4; ++r)
-            buffer[4 * c + r] = static_cast<unsigned char>(byteAt(words[r], c));
-}
-
-// Round-key words hold a column each, most significant byte in row 0.
-inline Rows keyRows(const unsigned int* words)
-{
-    auto row = [words](int shift) {
-        return ((words[0] >> shift) & 0xff) | (((words[1] >> shift) & 0xff) << 8)
-               | (((words[2] >> shift) & 0xff) << 16) | (((words[3] >> shift) & 0xff) << 24);
-    };
-    return {row(24), row(16), row(8), row(0)};
-}
-
-inline void addRoundKey(Rows& rows, const Rows& key)
-{
-    rows.r0 ^= key.r0;
-    rows.r1 ^= key.r1;
-    rows.r2 ^= key.r2;
-    rows.r3 ^= key.r3;
-}
-
-inline std::uint32_t substituteRow(const unsigned char* table, std::uint32_t row)
-{
-    return table[byteAt(row, 0)] | (table[byteAt(row, 1)] << 8) | (table[byteAt(row, 2)] << 16)
-           | (static_cast<std::uint32_t>(table[byteAt(row, 3)]) << 24);
-}
-
-// Forced inline: as a call it would push the rows through memory.
-Q_ALWAYS_INLINE void substitute(const unsigned char* table, Rows& rows)
-{
-    rows.r0 = substituteRow(table, rows.r0);
-    rows.r1 = substituteRow(table, rows.r1);
-    rows.r2 = substituteRow(table, rows.r2);
-    rows.r3 = substituteRow(table, rows.r3);
-}
-
-inline std::uint32_t rotateRight(std::uint32_t word, int bits)
-{
-    return (word >> bits) | (word << (32 - bits));
-}
-
-// Left by r columns is right by r bytes in the row word.
-inline void shiftRows(Rows& rows)
-{
-    rows.r1 = rotateRight(rows.r1, 8);
-    rows.r2 = rotateRight(rows.r2, 16);
-    rows.r3 = rotateRight(rows.r3, 24);
-}
-
-inline void invShiftRows(Rows& rows)
-{
-    rows.r1 = rotateRight(rows.r1, 24);
-    rows.r2 = rotateRight(rows.r2, 16);
-    rows.r3 = rotateRight(rows.r3, 8);
-}
-
-// xtime on each of the four bytes of a word.
-inline std::uint32_t xtimeBytes(std::uint32_t word)
-{
-    return ((word & 0x7f7f7f7fu) << 1) ^ (((word >> 7) & 0x01010101u) * 0x1bu);
-}
-
-// 02 03 01 01 written as a ^ (a0^a1^a2^a3) ^ 2(a ^ next), all four columns at once.
-inline void mixColumns(Rows& rows)
-{
-    const Rows a = rows;
-    const std::uint32_t all = a.r0 ^ a.r1 ^ a.r2 ^ a.r3;
-    rows.r0 = a.r0 ^ all ^ xtimeBytes(a.r0 ^ a.r1);
-    rows.r1 = a.r1 ^ all ^ xtimeBytes(a.r1 ^ a.r2);
-    rows.r2 = a.r2 ^ all ^ xtimeBytes(a.r2 ^ a.r3);
-    rows.r3 = a.r3 ^ all ^ xtimeBytes(a.r3 ^ a.r0);
-}
-
-// 0e 0b 0d 09 factors into 05 00 04 00, applied first, then 02 03 01 01.
-inline void invMixColumns(Rows& rows)
-{
-    const std::uint32_t even = xtimeBytes(xtimeBytes(rows.r0 ^ rows.r2));
-    const std::uint32_t odd = xtimeBytes(xtimeBytes(rows.r1 ^ rows.r3));
-    rows.r0 ^= even;
-    rows.r1 ^= odd;
-    rows.r2 ^= even;
-    rows.r3 ^= odd;
-    mixColumns(rows);
-}
-
+    if (!keyExpanded || std::memcmp(expandedKey, key, sizeof expandedKey) != 0)
+        KeyExpansion(key, keyLength);
 }
 
 int Aes::TranSTRtoArray(unsigned char* buffer, unsigned char state[4][4])
@@ -406,50 +257,6 @@ unsigned char Aes::Gmul(unsigned char a, unsigned char b)
         b >>= 1;
     }
     return product;
-}
-
-// `keys` holds the 22 round keys as rows: the schedule's 11, then the reversed copy's.
-void Aes::encodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4])
-{
-    Rows rows = fromBuffer(in);
-    addRoundKey(rows, {keys[0][0], keys[0][1], keys[0][2], keys[0][3]});
-    for (int round = 1; round < 10; ++round) {
-        substitute(sboxTable, rows);
-        shiftRows(rows);
-        mixColumns(rows);
-        addRoundKey(rows, {keys[round][0], keys[round][1], keys[round][2], keys[round][3]});
-    }
-    substitute(sboxTable, rows);
-    shiftRows(rows);
-    addRoundKey(rows, {keys[10][0], keys[10][1], keys[10][2], keys[10][3]});
-    toBuffer(rows, out);
-}
-
-void Aes::decodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4])
-{
-    Rows rows = fromBuffer(in);
-    addRoundKey(rows, {keys[11][0], keys[11][1], keys[11][2], keys[11][3]});
-    for (int round = 1; round < 10; ++round) {
-        substitute(reverseSboxTable, rows);
-        invShiftRows(rows);
-        addRoundKey(rows, {keys[11 + round][0], keys[11 + round][1], keys[11 + round][2], keys[11 + round][3]});
-        invMixColumns(rows);
-    }
-    substitute(reverseSboxTable, rows);
-    invShiftRows(rows);
-    addRoundKey(rows, {keys[21][0], keys[21][1], keys[21][2], keys[21][3]});
-    toBuffer(rows, out);
-}
-
-void Aes::roundKeyRows(std::uint32_t (*keys)[4]) const
-{
-    for (int k = 0; k < 22; ++k) {
-        const Rows rows = keyRows(&roundKeys[4 * k]);
-        keys[k][0] = rows.r0;
-        keys[k][1] = rows.r1;
-        keys[k][2] = rows.r2;
-        keys[k][3] = rows.r3;
-    }
 }
 
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "Encryption/AesBlocks.h"
 #include "NimbrelExport.h"
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -45,14 +45,20 @@ public:
     std::shared_ptr<unsigned char[]> decodeOutput;
 
 private:
-    void roundKeyRows(std::uint32_t (*keys)[4]) const;
-    void encodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4]);
-    void decodeBlock(const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4]);
+    void setTables(const unsigned char* sboxValues, const unsigned char* reverseSboxValues);
+    void useKey(unsigned char* key, int keyLength);
 
     // Words 0-43: the key schedule; 44-87: its round keys in reverse order.
     unsigned int roundKeys[88];
     unsigned char sboxTable[256];
     unsigned char reverseSboxTable[256];
+    // The key the schedule was expanded from, and the schedule made ready for
+    // the block loops (the processor's AES instructions only when both
+    // tables are the standard ones).
+    unsigned char expandedKey[16];
+    bool keyExpanded = false;
+    bool standardTables = true;
+    AesRoundKeys preparedKeys;
 };
 
 }

@@ -34,18 +34,25 @@ QByteArray readFile(const QString& path)
     return file.readAll();
 }
 
-QByteArray encipher(const QByteArray& plain)
+QByteArray opensslEcb(const QByteArray& key, const QByteArray& data, bool encrypt)
 {
     EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
-    EVP_EncryptInit_ex(context, EVP_aes_128_ecb(), nullptr, NIMBREL_CONFIG_KEY, nullptr);
+    EVP_CipherInit_ex(context, EVP_aes_128_ecb(), nullptr, reinterpret_cast<const unsigned char*>(key.constData()),
+                      nullptr, encrypt ? 1 : 0);
     EVP_CIPHER_CTX_set_padding(context, 0);
-    QByteArray out(plain.size(), '\0');
+    QByteArray out(data.size(), '\0');
     int written = 0;
-    EVP_EncryptUpdate(context, reinterpret_cast<unsigned char*>(out.data()), &written,
-                      reinterpret_cast<const unsigned char*>(plain.constData()), static_cast<int>(plain.size()));
+    EVP_CipherUpdate(context, reinterpret_cast<unsigned char*>(out.data()), &written,
+                     reinterpret_cast<const unsigned char*>(data.constData()), static_cast<int>(data.size()));
     EVP_CIPHER_CTX_free(context);
     out.resize(written);
     return out;
+}
+
+QByteArray encipher(const QByteArray& plain)
+{
+    return opensslEcb(QByteArray(reinterpret_cast<const char*>(NIMBREL_CONFIG_KEY), NIMBREL_CONFIG_KEY_LENGTH), plain,
+                      true);
 }
 
 QByteArray record(const QByteArray& header, const QByteArray& plain)

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -110,6 +111,43 @@ ProgressList plainProgress(qint64 size)
     return list;
 }
 
+// The decryption progress of the block file the writer makes of `size` bytes.
+ProgressList cipherProgress(qint64 size)
+{
+    const qint64 records = (size + 1023) / 1024;
+    const qint64 total = size + records * 6 + (size % 16 ? 16 - size % 16 : 0);
+    ProgressList list;
+    qint64 done = 0;
+    for (qint64 plain = 0; plain < size; plain += 1024) {
+        const qint64 chunk = qMin<qint64>(1024, size - plain);
+        done += (chunk + 15) / 16 * 16;
+        list.append({done, total});
+    }
+    return list;
+}
+
+// Records of random lengths, flagged and not, as any writer of the format
+// could make them; `plain` receives what they decrypt to.
+QByteArray mixedRecords(int count, quint32 seed, QByteArray& plain, ProgressList& progress)
+{
+    QRandomGenerator generator(seed);
+    QByteArray file;
+    QList<int> lengths;
+    for (int i = 0; i < count; ++i) {
+        const int blocks = 1 + int(generator.bounded(64));
+        const int pad = generator.bounded(2) ? 1 + int(generator.bounded(15)) : 0;
+        const QByteArray data = randomBytes(16 * blocks - pad, seed + quint32(i));
+        const QByteArray header = (pad ? "1" : "0") + QByteArray::number(16 * blocks).rightJustified(5, '0');
+        file += record(header, data + QByteArray(pad, char(pad)));
+        plain += data;
+        lengths.append(16 * blocks);
+    }
+    qint64 done = 0;
+    for (int length : lengths)
+        progress.append({done += length, file.size()});
+    return file;
+}
+
 }
 
 class TestCryptWorkers : public QObject
@@ -122,8 +160,11 @@ private slots:
     void workedExample();
     void roundTrip_data();
     void roundTrip();
+    void recordsSpreadOverReads();
     void damagedInput_data();
     void damagedInput();
+    void damageDeepInTheFile_data();
+    void damageDeepInTheFile();
     void acceptedOddities_data();
     void acceptedOddities();
     void missingSource();
@@ -192,6 +233,11 @@ void TestCryptWorkers::roundTrip_data()
     QTest::newRow("1024 bytes") << 1024 << QByteArray("001024");
     QTest::newRow("1025 bytes") << 1025 << QByteArray("001024100016");
     QTest::newRow("3 MiB and 5 bytes") << 3 * 1024 * 1024 + 5 << QByteArray();
+    // Around the 256 records the workers move per read.
+    QTest::newRow("256 KiB less a byte") << 256 * 1024 - 1 << QByteArray();
+    QTest::newRow("256 KiB") << 256 * 1024 << QByteArray();
+    QTest::newRow("256 KiB and a byte") << 256 * 1024 + 1 << QByteArray();
+    QTest::newRow("512 KiB and 17 bytes") << 512 * 1024 + 17 << QByteArray();
 }
 
 void TestCryptWorkers::roundTrip()
@@ -221,8 +267,22 @@ void TestCryptWorkers::roundTrip()
     QCOMPARE(decrypted.progress.size(), encrypted.progress.size());
     if (!decrypted.progress.isEmpty())
         QCOMPARE(decrypted.progress.last(), qMakePair(blocks.size() - 6 * decrypted.progress.size(), blocks.size()));
+    QCOMPARE(decrypted.progress, cipherProgress(size));
     QVERIFY(readFile(path("dec")) == plain);
     QVERIFY(QFileInfo::exists(path("dec")));
+}
+
+// Short records put their boundaries anywhere in the reader's reads.
+void TestCryptWorkers::recordsSpreadOverReads()
+{
+    QByteArray plain;
+    ProgressList progress;
+    writeFile(path("enc"), mixedRecords(3000, 33, plain, progress));
+    const JobOutcome decrypted = runJob<OssFileDecryption>(path("enc"), path("dec"));
+    QCOMPARE(decrypted.finished, 1);
+    QVERIFY(decrypted.failedCodes.isEmpty());
+    QCOMPARE(decrypted.progress, progress);
+    QVERIFY(readFile(path("dec")) == plain);
 }
 
 void TestCryptWorkers::damagedInput_data()
@@ -261,6 +321,42 @@ void TestCryptWorkers::damagedInput()
     QVERIFY(!outcome.successful);
     QVERIFY(!QFileInfo::exists(path("dec")));
     QCOMPARE(readFile(path("enc")), blockFile);
+}
+
+void TestCryptWorkers::damageDeepInTheFile_data()
+{
+    QTest::addColumn<int>("goodRecords");
+    QTest::addColumn<QByteArray>("damaged");
+    QByteArray badPad = randomBytes(15, 41) + QByteArray(1, char(100));
+    for (int good : {10, 255, 256, 300}) {
+        const QByteArray at = QByteArray::number(good);
+        QTest::newRow("letters after the flag, after " + at) << good << QByteArray("0abcde") + randomBytes(16, 42);
+        QTest::newRow("length not whole blocks, after " + at) << good << QByteArray("000020") + randomBytes(20, 43);
+        QTest::newRow("pad count beyond the record, after " + at) << good << record("100016", badPad);
+        QTest::newRow("cut header at the end, after " + at) << good << QByteArray("0010");
+    }
+}
+
+// The records before a damaged one are reported, one progress signal each,
+// then the job fails and the destination goes.
+void TestCryptWorkers::damageDeepInTheFile()
+{
+    QFETCH(int, goodRecords);
+    QFETCH(QByteArray, damaged);
+    QByteArray blocks = expectedBlockFile(randomBytes(goodRecords * 1024, 44)) + damaged;
+    // Good records after it, unless the damage is a cut end.
+    if (damaged.size() >= 6)
+        blocks += expectedBlockFile(randomBytes(5000, 45));
+    writeFile(path("enc"), blocks);
+
+    const JobOutcome outcome = runJob<OssFileDecryption>(path("enc"), path("dec"));
+    QCOMPARE(outcome.failedCodes, QList<int>{OssFileDecryption::FileOperationError});
+    QCOMPARE(outcome.finished, 0);
+    ProgressList expected;
+    for (int i = 1; i <= goodRecords; ++i)
+        expected.append({1024 * i, blocks.size()});
+    QCOMPARE(outcome.progress, expected);
+    QVERIFY(!QFileInfo::exists(path("dec")));
 }
 
 void TestCryptWorkers::acceptedOddities_data()
