@@ -1,5 +1,7 @@
 #include "LineChunk.h"
 
+#include <QMutex>
+
 #include <new>
 
 namespace QuilmLogging {
@@ -8,6 +10,8 @@ namespace {
 
 // A few hundred typical lines.
 constexpr std::size_t chunkCapacity = 64 * 1024;
+// What stays allocated after a burst of lines the writer fell behind on.
+constexpr int keptSpares = 16;
 
 constexpr std::size_t roundUp(std::size_t bytes)
 {
@@ -15,6 +19,18 @@ constexpr std::size_t roundUp(std::size_t bytes)
 }
 
 constexpr std::size_t headerSize = roundUp(sizeof(LineChunk));
+
+// Taken once per chunk by the thread that needs one and by whoever recycles
+// one. Never destroyed, so that threads ending after static destruction
+// still find it; its own cache line, as statements read the statics nearby.
+struct SpareChunks
+{
+    QBasicMutex mutex;
+    LineChunk* first = nullptr;
+    int count = 0;
+};
+
+alignas(64) SpareChunks spares;
 
 thread_local bool threadChunkGone = false;
 
@@ -50,10 +66,39 @@ LineChunk* LineChunk::create(std::size_t capacity)
     return new (memory) LineChunk(capacity);
 }
 
+LineChunk* LineChunk::obtain()
+{
+    {
+        QMutexLocker locker(&spares.mutex);
+        if (LineChunk* spare = spares.first) {
+            spares.first = spare->nextSpare;
+            --spares.count;
+            return spare;
+        }
+    }
+    return create(chunkCapacity);
+}
+
 void LineChunk::destroy()
 {
     this->~LineChunk();
     ::operator delete(this, std::align_val_t(alignof(LineChunk)));
+}
+
+void LineChunk::recycle()
+{
+    if (capacity == chunkCapacity) {
+        used = 0;
+        handedOut = 0;
+        QMutexLocker locker(&spares.mutex);
+        if (spares.count < keptSpares) {
+            nextSpare = spares.first;
+            spares.first = this;
+            ++spares.count;
+            return;
+        }
+    }
+    destroy();
 }
 
 void* LineChunk::take(std::size_t bytes)
@@ -68,17 +113,17 @@ void* LineChunk::take(std::size_t bytes)
 
 void LineChunk::retire()
 {
-    // Read before the addition: after it the writer may free the chunk. It
-    // may also have counted every line down already, and then this frees it.
+    // Read before the addition: after it the writer may recycle the chunk. It
+    // may also have counted every line down already, and then this recycles it.
     const long lines = handedOut;
     if (outstanding.fetch_add(lines, std::memory_order_acq_rel) + lines == 0)
-        destroy();
+        recycle();
 }
 
 void LineChunk::lineWritten()
 {
     if (outstanding.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        destroy();
+        recycle();
 }
 
 void* LineChunk::allocate(std::size_t bytes, LineChunk*& chunk)
@@ -95,7 +140,7 @@ void* LineChunk::allocate(std::size_t bytes, LineChunk*& chunk)
             // Not left pointing at the retired chunk should the next one fail.
             own.chunk = nullptr;
         }
-        own.chunk = create(chunkCapacity);
+        own.chunk = obtain();
         chunk = own.chunk;
         return chunk->take(bytes);
     }

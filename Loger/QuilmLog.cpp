@@ -51,8 +51,10 @@ public:
     LogWriterThread writer;
     QMutex logMutex;
     // The threshold and the two flags are read by every statement without the
-    // mutex, so they are atomic.
-    QAtomicInteger<int> threshold;
+    // mutex, so they are atomic. They lie on a cache line of their own: the
+    // writer thread locks the mutex for every line, and sharing its cache
+    // line would cost each statement a miss.
+    alignas(64) QAtomicInteger<int> threshold;
     QList<DestinationPtr> destinations;
     QAtomicInteger<bool> withTimestamp;
     QAtomicInteger<bool> withLevelText;

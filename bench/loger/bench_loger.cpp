@@ -3,7 +3,10 @@
 // plain file itself. Prints both and their ratio, because absolute figures
 // vary a lot between machines, and the goals: a statement well under a
 // microsecond to its caller, lines on disk at least twice as fast as the
-// baseline.
+// baseline. Then what the figures consist of: the same threads logging at a
+// pace the writer keeps up with, one thread as fast as it can and one now and
+// then, what waking a sleeping thread costs by itself, and the statement's
+// items streamed into a bare QDebug with and without its numbers.
 #include "QuilmLog.h"
 #include "QuilmLogDest.h"
 
@@ -11,6 +14,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -22,6 +26,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/resource.h>
+
 using namespace QuilmLogging;
 
 namespace {
@@ -32,21 +38,44 @@ const int kLines = kThreads * kLinesPerThread;
 const int kRounds = 5;
 const qint64 kRotateAfter = 524288;
 const int kRing = 10;
+// Four threads at one statement per 25 us: a third of what the writer writes.
+const qint64 kSteadyIntervalNs = 25000;
+const int kSteadyLinesPerThread = 20000;
+// One thread at one statement per millisecond: the writer sleeps between them.
+const qint64 kSparseIntervalNs = 1000000;
+const int kSparseLines = 300;
 
 struct Figures
 {
     double linesPerSecond = 0;
     double medianNs = 0;
     double meanNs = 0;
+    double faultsPerThousand = 0;
+};
+
+// What the statements of one round cost their threads.
+struct Costs
+{
+    std::vector<qint64> ns;
+    // Page faults the logging threads took: first touches of fresh memory.
+    long faults = 0;
 };
 
 // Lines per second and the statement costs of one round.
-Figures figures(std::vector<qint64>& costs, qint64 elapsedNs)
+Figures figures(Costs& costs, qint64 elapsedNs)
 {
-    auto middle = costs.begin() + costs.size() / 2;
-    std::nth_element(costs.begin(), middle, costs.end());
-    const double total = std::accumulate(costs.begin(), costs.end(), 0.0);
-    return { costs.size() * 1e9 / elapsedNs, double(*middle), total / costs.size() };
+    std::vector<qint64>& ns = costs.ns;
+    auto middle = ns.begin() + ns.size() / 2;
+    std::nth_element(ns.begin(), middle, ns.end());
+    const double total = std::accumulate(ns.begin(), ns.end(), 0.0);
+    return { ns.size() * 1e9 / elapsedNs, double(*middle), total / ns.size(), costs.faults * 1000.0 / ns.size() };
+}
+
+long threadFaults()
+{
+    rusage usage {};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_minflt + usage.ru_majflt;
 }
 
 double median(std::vector<double> values)
@@ -55,24 +84,31 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-// Calls statement(thread, i) kLinesPerThread times on each of threadCount
-// threads started together; the cost of every call.
-std::vector<qint64> timeOnThreads(int threadCount, const std::function<void(int, int)>& statement)
+// Calls statement(thread, i) `lines` times on each of threadCount threads
+// started together, call i no earlier than i * intervalNs after the start;
+// the cost of every call.
+Costs timeOnThreads(int threadCount, const std::function<void(int, int)>& statement, int lines = kLinesPerThread,
+                    qint64 intervalNs = 0)
 {
-    std::vector<std::vector<qint64>> costs(threadCount, std::vector<qint64>(kLinesPerThread));
+    std::vector<std::vector<qint64>> costs(threadCount, std::vector<qint64>(lines));
+    std::atomic<long> faults { 0 };
     std::atomic<bool> go { false };
     std::vector<std::unique_ptr<QThread>> threads;
     for (int t = 0; t < threadCount; ++t) {
-        threads.emplace_back(QThread::create([t, &go, &costs, &statement] {
+        threads.emplace_back(QThread::create([=, &go, &costs, &faults, &statement] {
             while (!go.load())
                 QThread::yieldCurrentThread();
+            const long faultsBefore = threadFaults();
             QElapsedTimer clock;
             clock.start();
-            for (int i = 0; i < kLinesPerThread; ++i) {
+            for (int i = 0; i < lines; ++i) {
+                while (clock.nsecsElapsed() < i * intervalNs) {
+                }
                 const qint64 start = clock.nsecsElapsed();
                 statement(t, i);
                 costs[t][i] = clock.nsecsElapsed() - start;
             }
+            faults += threadFaults() - faultsBefore;
         }));
         threads.back()->start();
     }
@@ -80,10 +116,11 @@ std::vector<qint64> timeOnThreads(int threadCount, const std::function<void(int,
     for (auto& thread : threads)
         thread->wait();
 
-    std::vector<qint64> all;
-    all.reserve(threadCount * kLinesPerThread);
+    Costs all;
+    all.ns.reserve(threadCount * lines);
     for (const auto& perThread : costs)
-        all.insert(all.end(), perThread.begin(), perThread.end());
+        all.ns.insert(all.ns.end(), perThread.begin(), perThread.end());
+    all.faults = faults.load();
     return all;
 }
 
@@ -94,28 +131,65 @@ void logLine(int t, int i)
 
 // Until the last line is on disk: destroyInstance returns once the writer
 // thread has written and flushed everything queued.
-Figures runLogger(const QString& folder, int threadCount)
+Figures runLogger(const QString& folder, int threadCount, int lines = kLinesPerThread, qint64 intervalNs = 0)
 {
     Logger::destroyInstance();
     Logger::instance().addDestination(DestinationFactory::MakeFileDestination(
         folder + QStringLiteral("/quilm_lanuch_log.txt"), SizeBasedRotation, MaxSizeBytes(kRotateAfter), MaxOldLogCount(kRing)));
     QElapsedTimer wall;
     wall.start();
-    std::vector<qint64> costs = timeOnThreads(threadCount, logLine);
+    Costs costs = timeOnThreads(threadCount, logLine, lines, intervalNs);
     Logger::destroyInstance();
     return figures(costs, wall.nsecsElapsed());
 }
 
 // The statement's items alone, each thread into a QDebug of its own: what
-// Qt's debug stream costs here, without the logger.
-Figures runStreamAlone()
+// Qt's debug stream costs here, without the logger. With `numbersAsText`
+// the two numbers go in as character strings of the same digits.
+Figures runStreamAlone(int threadCount, bool numbersAsText)
 {
-    std::vector<qint64> costs = timeOnThreads(kThreads, [](int t, int i) {
+    Costs costs = timeOnThreads(threadCount, [numbersAsText](int t, int i) {
         thread_local QString text;
         thread_local QDebug stream(&text);
-        stream << "[ Bench ] worker" << t << "wrote line" << i << QStringLiteral("of the benchmark run");
+        thread_local QByteArray threadNumber, lineNumber;
+        if (numbersAsText) {
+            threadNumber.setNum(t);
+            lineNumber.setNum(i);
+            stream << "[ Bench ] worker" << threadNumber.constData() << "wrote line" << lineNumber.constData()
+                   << QStringLiteral("of the benchmark run");
+        } else {
+            stream << "[ Bench ] worker" << t << "wrote line" << i << QStringLiteral("of the benchmark run");
+        }
         text.truncate(0);
     });
+    return figures(costs, 1);
+}
+
+// What a statement that finds the writer asleep pays at least: one wake-up of
+// a thread that slept for kSparseIntervalNs.
+Figures runWakeAlone()
+{
+    QSemaphore wakeUps, done;
+    std::unique_ptr<QThread> sleeper(QThread::create([&] {
+        for (int i = 0; i < kSparseLines; ++i) {
+            wakeUps.acquire();
+            done.release();
+        }
+    }));
+    sleeper->start();
+    Costs costs;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < kSparseLines; ++i) {
+        const qint64 due = clock.nsecsElapsed() + kSparseIntervalNs;
+        while (clock.nsecsElapsed() < due) {
+        }
+        const qint64 start = clock.nsecsElapsed();
+        wakeUps.release();
+        costs.ns.push_back(clock.nsecsElapsed() - start);
+        done.acquire();
+    }
+    sleeper->wait();
     return figures(costs, 1);
 }
 
@@ -127,7 +201,8 @@ Figures runBaseline(const QString& folder)
         qFatal("cannot open the baseline file");
 
     const QString format = QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz");
-    std::vector<qint64> costs(kLines);
+    Costs costs;
+    costs.ns.resize(kLines);
     QElapsedTimer clock;
     clock.start();
     for (int n = 0; n < kLines; ++n) {
@@ -140,7 +215,7 @@ Figures runBaseline(const QString& folder)
         file.write(line.toLocal8Bit());
         file.write("\n", 1);
         file.flush();
-        costs[n] = clock.nsecsElapsed() - start;
+        costs.ns[n] = clock.nsecsElapsed() - start;
     }
     return figures(costs, clock.nsecsElapsed());
 }
@@ -154,15 +229,22 @@ int main(int argc, char** argv)
     if (!sandbox.isValid())
         qFatal("cannot create a temporary folder");
 
-    std::vector<Figures> logger, base, single, stream;
+    std::vector<Figures> logger, base, steady, single, sparse, wake, stream, streamOne, streamTextNumbers;
     for (int round = 0; round < kRounds; ++round) {
         QTemporaryDir loggerFolder(sandbox.filePath(QStringLiteral("logger-XXXXXX")));
+        QTemporaryDir steadyFolder(sandbox.filePath(QStringLiteral("steady-XXXXXX")));
         QTemporaryDir singleFolder(sandbox.filePath(QStringLiteral("single-XXXXXX")));
+        QTemporaryDir sparseFolder(sandbox.filePath(QStringLiteral("sparse-XXXXXX")));
         QTemporaryDir baseFolder(sandbox.filePath(QStringLiteral("plain-XXXXXX")));
         logger.push_back(runLogger(loggerFolder.path(), kThreads));
         base.push_back(runBaseline(baseFolder.path()));
+        steady.push_back(runLogger(steadyFolder.path(), kThreads, kSteadyLinesPerThread, kSteadyIntervalNs));
         single.push_back(runLogger(singleFolder.path(), 1));
-        stream.push_back(runStreamAlone());
+        sparse.push_back(runLogger(sparseFolder.path(), 1, kSparseLines, kSparseIntervalNs));
+        wake.push_back(runWakeAlone());
+        stream.push_back(runStreamAlone(kThreads, false));
+        streamOne.push_back(runStreamAlone(1, false));
+        streamTextNumbers.push_back(runStreamAlone(kThreads, true));
     }
 
     const auto medianOf = [](const std::vector<Figures>& rounds, double Figures::*field) {
@@ -170,6 +252,11 @@ int main(int argc, char** argv)
         for (const Figures& figures : rounds)
             values.push_back(figures.*field);
         return median(values);
+    };
+    const auto costs = [&medianOf](const char* what, const std::vector<Figures>& rounds) {
+        std::printf("%s: median %.0f ns, mean %.0f ns, %.1f page faults per 1000 statements\n", what,
+                    medianOf(rounds, &Figures::medianNs), medianOf(rounds, &Figures::meanNs),
+                    medianOf(rounds, &Figures::faultsPerThousand));
     };
     const double rate = medianOf(logger, &Figures::linesPerSecond), rateBase = medianOf(base, &Figures::linesPerSecond);
     const double cost = medianOf(logger, &Figures::medianNs), costBase = medianOf(base, &Figures::medianNs);
@@ -186,9 +273,16 @@ int main(int argc, char** argv)
                 cost, costBase, cost / costBase);
     std::printf("mean cost of one statement to its caller: logger %.0f ns, baseline %.0f ns, ratio %.2f\n", mean,
                 meanBase, mean / meanBase);
-    std::printf("the same statement, 1 thread logging: median %.0f ns, mean %.0f ns\n",
-                medianOf(single, &Figures::medianNs), medianOf(single, &Figures::meanNs));
-    std::printf("its items alone into a QDebug per thread, %d threads, no logger: median %.0f ns, mean %.0f ns\n",
-                kThreads, medianOf(stream, &Figures::medianNs), medianOf(stream, &Figures::meanNs));
+    std::printf("page faults per 1000 statements in the logging threads: %.1f (the queue outgrows the writer, "
+                "its lines need fresh memory)\n",
+                medianOf(logger, &Figures::faultsPerThousand));
+    costs("the same statement, 4 threads at one per 25 us each, a pace the writer keeps up with", steady);
+    costs("the same statement, 1 thread logging", single);
+    costs("the same statement, 1 thread at one per millisecond, each waking the writer", sparse);
+    std::printf("waking a thread asleep as long, alone (QSemaphore::release): median %.0f ns, mean %.0f ns\n",
+                medianOf(wake, &Figures::medianNs), medianOf(wake, &Figures::meanNs));
+    costs("its items alone into a QDebug per thread, 4 threads, no logger", stream);
+    costs("its items alone into a QDebug, 1 thread, no logger", streamOne);
+    costs("its items alone into a QDebug per thread, 4 threads, the two numbers as character strings", streamTextNumbers);
     return 0;
 }

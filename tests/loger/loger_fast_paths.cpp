@@ -1,8 +1,9 @@
 // The statement and writer paths that avoid work per line must give the lines
 // a fresh QDebug, a fresh clock reading and a per-line write would give: the
 // timestamp against the clock and the time zone, stream settings and nested
-// statements, lines longer than the queue's blocks, threads that end, and the
-// file destination's bytes, flushing and rotation.
+// statements, lines longer than the queue's blocks, threads that end, line
+// memory used again while the writer lags behind, and the file destination's
+// bytes, flushing and rotation.
 #include "LogerTestSupport.h"
 #include "QuilmLog.h"
 #include "QuilmLogDestFile.h"
@@ -11,15 +12,21 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include <time.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 using namespace QuilmLogging;
 
@@ -71,6 +78,35 @@ QByteArray readFile(const QString& path)
     return file.readAll();
 }
 
+// Writes each line only once the test lets it through, so that the test
+// decides how far the writer lags behind the statements.
+class MeteredDestination : public CollectingDestination
+{
+public:
+    explicit MeteredDestination(bool keepLines = true) : keepLines(keepLines) {}
+    void write(const QString& message, Level level) override
+    {
+        permits.acquire();
+        if (keepLines)
+            CollectingDestination::write(message, level);
+        written.fetch_add(1);
+    }
+
+    QSemaphore permits;
+    std::atomic<int> written{0};
+
+private:
+    const bool keepLines;
+};
+
+// Lines of a few kilobytes with their own text and length, so that a line
+// written over by another shows.
+QString numberedText(int round, int i)
+{
+    return QStringLiteral("%1.%2 ").arg(round).arg(i)
+        + QString(300 + (round * 131 + i * 977) % 2700, QChar(u'a' + (round + i) % 26));
+}
+
 // Logs from its destructor, which runs as its thread ends.
 struct LogsAtThreadEnd
 {
@@ -97,6 +133,8 @@ private slots:
     void statementAmongAnotherStatementsItems();
     void linesLongerThanABlock();
     void threadsThatEnd();
+    void memoryUsedAgainWhileLinesWait();
+    void memoryAfterABurst();
     void sleepingWriterIsWoken();
     void fileBytesAndCountAsBefore_data();
     void fileBytesAndCountAsBefore();
@@ -259,6 +297,91 @@ void LogerFastPaths::threadsThatEnd()
         expected.append(QStringLiteral("thread end %1 ").arg(t));
     }
     QCOMPARE(collector->takenLines(), expected);
+}
+
+// Threads log and end while the writer lags behind: the memory of lines
+// written goes to the next threads while other lines still wait in theirs.
+void LogerFastPaths::memoryUsedAgainWhileLinesWait()
+{
+    Logger::destroyInstance();
+    QSharedPointer<MeteredDestination> metered(new MeteredDestination);
+    Logger::instance().addDestination(metered);
+    const auto openGate = qScopeGuard([&metered] { metered->permits.release(1 << 20); });
+    withoutPrefixes();
+    const int linesPerThread = 120;
+    QStringList expected;
+    int released = 0;
+    for (int round = 0; round < 8; ++round) {
+        std::thread thread([round] {
+            for (int i = 0; i < linesPerThread; ++i)
+                QLOG_INFO().noquote() << numberedText(round, i);
+        });
+        thread.join();
+        for (int i = 0; i < linesPerThread; ++i)
+            expected.append(numberedText(round, i) + QLatin1Char(' '));
+        QLOG_INFO().noquote() << numberedText(-1, round);
+        expected.append(numberedText(-1, round) + QLatin1Char(' '));
+
+        // Two thirds of a round's lines: the writer falls further behind.
+        released += 80;
+        metered->permits.release(80);
+        QTRY_COMPARE(metered->written.load(), released);
+    }
+    metered->permits.release(int(expected.size()) - released);
+    Logger::destroyInstance();
+
+    const QStringList lines = metered->takenLines();
+    QCOMPARE(lines.size(), expected.size());
+    for (qsizetype n = 0; n < lines.size(); ++n)
+        QVERIFY2(lines.at(n) == expected.at(n), qPrintable(QStringLiteral("line %1: %2").arg(n).arg(lines.at(n).left(40))));
+}
+
+// Once the writer has caught up with a burst of lines, what stays allocated
+// is a few spare chunks, not the burst.
+void LogerFastPaths::memoryAfterABurst()
+{
+#ifndef __GLIBC__
+    QSKIP("reads the figures of the GNU C library's allocator");
+#else
+    Logger::destroyInstance();
+    QSharedPointer<MeteredDestination> metered(new MeteredDestination(false));
+    Logger::instance().addDestination(metered);
+    const auto openGate = qScopeGuard([&metered] { metered->permits.release(1 << 20); });
+    withoutPrefixes();
+    const auto allocated = [] {
+        const struct mallinfo2 figures = mallinfo2();
+        return qint64(figures.uordblks + figures.hblkhd);
+    };
+    const qint64 mebibyte = 1024 * 1024;
+    {
+        const qint64 unused = allocated();
+        const QByteArray probe(4 * mebibyte, 'x');
+        if (allocated() - unused < 2 * mebibyte)
+            QSKIP("another allocator than the C library's serves this process");
+    }
+    const int threadCount = 4;
+    const int linesPerThread = 1000;
+    const qint64 before = allocated();
+
+    // About 16 MiB of lines, all waiting for the writer.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back([t] {
+            const QString text(2000, QChar(u'a' + t));
+            for (int i = 0; i < linesPerThread; ++i)
+                QLOG_INFO().noquote() << text;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    QVERIFY(allocated() - before > 12 * mebibyte);
+
+    metered->permits.release(threadCount * linesPerThread);
+    Logger::destroyInstance();
+    QCOMPARE(metered->written.load(), threadCount * linesPerThread);
+    const qint64 kept = allocated() - before;
+    QVERIFY2(kept < 2 * mebibyte, qPrintable(QStringLiteral("%1 bytes still allocated").arg(kept)));
+#endif
 }
 
 // Lines with pauses between them, so that the writer goes to sleep again and
