@@ -45,6 +45,7 @@ class TestThemes : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
 
     void images_data();
     void images();
@@ -71,6 +72,11 @@ void TestThemes::init()
     gConfig = GlobalConfig();
     m_sandbox = std::make_unique<Sandbox>();
     QVERIFY(m_sandbox->isValid());
+}
+
+void TestThemes::cleanup()
+{
+    m_sandbox.reset();
 }
 
 void TestThemes::images_data()

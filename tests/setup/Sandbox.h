@@ -14,6 +14,10 @@ class Sandbox
 public:
     Sandbox()
     {
+        // Each restores what it found; a second one made before the first goes would
+        // leave the real HOME behind when the first is destroyed.
+        if (s_active++ > 0)
+            qFatal("Sandbox: another sandbox is still active");
         for (int i = 0; i < 3; ++i)
             m_saved[i] = qEnvironmentVariableIsSet(names[i]) ? qgetenv(names[i]) : QByteArray();
         QDir(m_dir.path()).mkpath(QStringLiteral("root/Applications"));
@@ -26,6 +30,7 @@ public:
 
     ~Sandbox()
     {
+        --s_active;
         for (int i = 0; i < 3; ++i) {
             if (m_saved[i].isNull())
                 qunsetenv(names[i]);
@@ -80,6 +85,7 @@ public:
     }
 
 private:
+    static inline int s_active = 0;
     static constexpr const char* names[3] = {"SALVIX_ROOT", "HOME", "TMPDIR"};
 
     QTemporaryDir m_dir;
