@@ -169,8 +169,9 @@ void TestDestinations::functionGetsEveryLineInOrder()
     DestinationPtr destination = DestinationFactory::MakeFunctorDestination(recordCall);
     QVERIFY(destination->isValid());
     // Made from a function, it emits the signal too.
-    QSignalSpy spy(qSharedPointerDynamicCast<FunctorDestination>(destination).data(),
-                   &FunctorDestination::logMessageReady);
+    const auto functor = qSharedPointerDynamicCast<FunctorDestination>(destination);
+    QVERIFY(functor);
+    QSignalSpy spy(functor.data(), &FunctorDestination::logMessageReady);
     Logger::instance().addDestination(destination);
 
     logEveryLevel();
