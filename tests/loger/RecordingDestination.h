@@ -7,8 +7,9 @@
 #include <QSharedPointer>
 #include <QStringList>
 
-// Keeps every line it is given. Several recorders may share one journal, which
-// then shows the order in which the destinations were called.
+// Keeps every line it is given, with its level; readable while the logger
+// writes. Several recorders may share one journal, which then shows the order
+// in which the destinations were called.
 class RecordingDestination : public QuilmLogging::Destination
 {
 public:

@@ -3,30 +3,30 @@
 #include <QFile>
 
 #include <cstdio>
-#include <fcntl.h>
 #include <unistd.h>
 
-StderrCapture::StderrCapture(const QString& filePath)
-    : path(filePath)
+StderrCapture::StderrCapture()
 {
+    if (!capture.open())
+        return;
     std::fflush(stderr);
     savedFd = ::dup(STDERR_FILENO);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(fd, STDERR_FILENO);
-    ::close(fd);
+    ::dup2(capture.handle(), STDERR_FILENO);
 }
 
 StderrCapture::~StderrCapture()
 {
+    if (savedFd < 0)
+        return;
     std::fflush(stderr);
     ::dup2(savedFd, STDERR_FILENO);
     ::close(savedFd);
 }
 
-QString StderrCapture::text() const
+QByteArray StderrCapture::written() const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromLocal8Bit(file.readAll());
+    QFile reader(capture.fileName());
+    if (!reader.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return reader.readAll();
 }

@@ -1,26 +1,27 @@
 #ifndef STDERRCAPTURE_H
 #define STDERRCAPTURE_H
 
-#include <QString>
+#include <QByteArray>
+#include <QTemporaryFile>
 
-// Sends the process's standard error stream into a file while it lives, so a
-// test can read what the logger printed there.
+// Sends file descriptor 2 into a temporary file while it lives, so a test can
+// read the bare texts the logger writes to the standard error stream.
 class StderrCapture
 {
 public:
-    explicit StderrCapture(const QString& filePath);
+    StderrCapture();
     ~StderrCapture();
 
     // What reached the file so far; the stream is not flushed first, so an
     // unflushed write does not show.
-    QString text() const;
+    QByteArray written() const;
 
 private:
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
 
-    QString path;
-    int savedFd;
+    QTemporaryFile capture;
+    int savedFd = -1;
 };
 
 #endif // STDERRCAPTURE_H

@@ -1,7 +1,9 @@
 // The singleton across threads: many threads logging at once, destruction
-// draining the queue, and re-creation when threads race for the first call.
-#include "LogerTestSupport.h"
+// draining the queue and resetting the settings, re-creation when threads race
+// for the first call, and settings changed while others log.
+#include "LoggerFixture.h"
 #include "QuilmLog.h"
+#include "RecordingDestination.h"
 
 #include <QSemaphore>
 #include <QTest>
@@ -15,9 +17,9 @@ using namespace QuilmLogging;
 
 namespace {
 
-// Holds the writer thread at its first line until released, so lines pile up
-// in the queue.
-class GatedDestination : public CollectingDestination
+// Holds the writer thread at its first line until the gate opens, so lines
+// pile up in the queue.
+class GatedDestination : public RecordingDestination
 {
 public:
     void write(const QString& message, Level level) override
@@ -26,7 +28,7 @@ public:
             gate.acquire();
             opened = true;
         }
-        CollectingDestination::write(message, level);
+        RecordingDestination::write(message, level);
     }
 
     QSemaphore gate;
@@ -35,134 +37,131 @@ private:
     bool opened = false;
 };
 
-void withoutPrefixes()
-{
-    Logger::instance().setIncludeLogLevel(false);
-    Logger::instance().setIncludeTimestamp(false);
-}
-
 } // namespace
 
-class LogerLifecycle : public QObject
+class TestLifecycle : public QObject
 {
     Q_OBJECT
 
 private slots:
     void cleanup();
 
-    void threadsLoggingAtOnce();
+    void threadsLogEveryLineOnceInOrder();
+    void destroyWritesEveryQueuedLine_data();
     void destroyWritesEveryQueuedLine();
-    void destroyTwiceIsHarmless();
-    void statementAfterDestroyGoesNowhere();
+    void destroyResetsTheLogger();
     void recreationRaceYieldsOneLogger();
     void settingsChangedWhileOthersLog();
 };
 
-void LogerLifecycle::cleanup()
+void TestLifecycle::cleanup()
 {
     Logger::destroyInstance();
 }
 
-void LogerLifecycle::threadsLoggingAtOnce()
+void TestLifecycle::threadsLogEveryLineOnceInOrder()
 {
     const int threadCount = 8;
     const int linesPerThread = 2000;
 
-    Logger::destroyInstance();
-    QSharedPointer<CollectingDestination> collector(new CollectingDestination);
-    Logger::instance().addDestination(collector);
+    auto recorder = freshLoggerWithRecorder();
     withoutPrefixes();
 
-    std::atomic<bool> go { false };
+    QSemaphore start;
     std::vector<std::unique_ptr<QThread>> threads;
     for (int t = 0; t < threadCount; ++t) {
-        threads.emplace_back(QThread::create([t, &go] {
-            while (!go.load())
-                QThread::yieldCurrentThread();
-            for (int i = 0; i < linesPerThread; ++i)
-                QLOG_INFO() << t << i;
+        threads.emplace_back(QThread::create([t, &start] {
+            start.acquire();
+            for (int n = 0; n < linesPerThread; ++n)
+                QLOG_INFO() << t << n;
         }));
         threads.back()->start();
     }
-    go.store(true);
+    start.release(threadCount);
     for (auto& thread : threads)
         QVERIFY(thread->wait(60000));
     Logger::destroyInstance();
 
-    QCOMPARE(collector->lines.size(), threadCount * linesPerThread);
-    std::vector<int> nextOfThread(threadCount, 0);
-    for (const QString& line : qAsConst(collector->lines)) {
+    const QStringList lines = recorder->entries();
+    QCOMPARE(lines.size(), threadCount * linesPerThread);
+    QList<int> next(threadCount, 0);
+    for (const QString& line : lines) {
         const QStringList parts = line.split(QLatin1Char(' '));
         QCOMPARE(parts.size(), 3);
         const int t = parts.at(0).toInt();
-        const int i = parts.at(1).toInt();
         QVERIFY(t >= 0 && t < threadCount);
         // In order and without gaps or repeats, so every line came exactly once.
-        QCOMPARE(i, nextOfThread[t]);
-        ++nextOfThread[t];
+        QCOMPARE(parts.at(1).toInt(), next[t]);
+        ++next[t];
     }
+    QCOMPARE(next, QList<int>(threadCount, linesPerThread));
 }
 
-void LogerLifecycle::destroyWritesEveryQueuedLine()
+void TestLifecycle::destroyWritesEveryQueuedLine_data()
 {
-    const int lineCount = 300;
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<int>("lineCount");
+
+    QTest::newRow("writer held at its first line") << true << 300;
+    QTest::newRow("writer running") << false << 20000;
+}
+
+void TestLifecycle::destroyWritesEveryQueuedLine()
+{
+    QFETCH(bool, held);
+    QFETCH(int, lineCount);
 
     Logger::destroyInstance();
     QSharedPointer<GatedDestination> gated(new GatedDestination);
-    Logger::instance().addDestination(gated);
-    withoutPrefixes();
-    for (int i = 0; i < lineCount; ++i)
-        QLOG_INFO() << i;
-    QCOMPARE(gated->takenLines().size(), 0);
-
-    std::unique_ptr<QThread> opener(QThread::create([&gated] {
-        QThread::msleep(100);
+    if (!held)
         gated->gate.release();
-    }));
-    opener->start();
+    Logger::instance().addDestination(gated);
+    Logger::instance().setLoggingLevel(Trace);
+    withoutPrefixes();
+    for (int n = 0; n < lineCount; ++n)
+        QLOG_DEBUG() << n;
+
+    // The gate opens while the destruction already waits for the writer.
+    std::unique_ptr<QThread> opener;
+    if (held) {
+        QCOMPARE(gated->entries().size(), 0);
+        opener.reset(QThread::create([&gated] {
+            QThread::msleep(100);
+            gated->gate.release();
+        }));
+        opener->start();
+    }
     Logger::destroyInstance();
 
-    const QStringList lines = gated->takenLines();
+    const QStringList lines = gated->entries();
     QCOMPARE(lines.size(), lineCount);
     QCOMPARE(lines.last(), QStringLiteral("%1 ").arg(lineCount - 1));
-    QVERIFY(opener->wait(10000));
+    if (opener)
+        QVERIFY(opener->wait(10000));
 }
 
-void LogerLifecycle::destroyTwiceIsHarmless()
+void TestLifecycle::destroyResetsTheLogger()
 {
-    Logger::destroyInstance();
-    QSharedPointer<CollectingDestination> collector(new CollectingDestination);
-    Logger::instance().addDestination(collector);
-    QLOG_INFO() << "once";
-    Logger::destroyInstance();
-    Logger::destroyInstance();
-
-    QCOMPARE(collector->lines.size(), 1);
-    QCOMPARE(Logger::instance().loggingLevel(), Info);
-}
-
-void LogerLifecycle::statementAfterDestroyGoesNowhere()
-{
-    Logger::destroyInstance();
-    QSharedPointer<CollectingDestination> collector(new CollectingDestination);
-    Logger::instance().addDestination(collector);
+    auto recorder = freshLoggerWithRecorder();
     Logger::instance().setLoggingLevel(Trace);
-    Logger::instance().setIncludeTimestamp(false);
-    Logger::instance().setIncludeLogLevel(false);
+    withoutPrefixes();
     QLOG_INFO() << "before";
     Logger::destroyInstance();
-
-    QLOG_INFO() << "after";
-    // The new logger starts from the defaults again.
-    QCOMPARE(Logger::instance().loggingLevel(), Info);
-    QVERIFY(Logger::instance().includeTimestamp());
-    QVERIFY(Logger::instance().includeLogLevel());
     Logger::destroyInstance();
 
-    QCOMPARE(collector->lines, QStringList({ "before " }));
+    // The statement goes to a new logger, which starts from the defaults again
+    // and has no destination.
+    QLOG_INFO() << "after";
+    const Logger& fresh = Logger::instance();
+    QCOMPARE(fresh.loggingLevel(), Info);
+    QVERIFY(fresh.includeTimestamp());
+    QVERIFY(fresh.includeLogLevel());
+    Logger::destroyInstance();
+
+    QCOMPARE(recorder->entries(), QStringList({ "before " }));
 }
 
-void LogerLifecycle::recreationRaceYieldsOneLogger()
+void TestLifecycle::recreationRaceYieldsOneLogger()
 {
     const int threadCount = 4;
 
@@ -189,11 +188,9 @@ void LogerLifecycle::recreationRaceYieldsOneLogger()
     }
 }
 
-void LogerLifecycle::settingsChangedWhileOthersLog()
+void TestLifecycle::settingsChangedWhileOthersLog()
 {
-    Logger::destroyInstance();
-    QSharedPointer<CollectingDestination> collector(new CollectingDestination);
-    Logger::instance().addDestination(collector);
+    auto recorder = freshLoggerWithRecorder();
     Logger::instance().setIncludeTimestamp(false);
 
     std::atomic<bool> done { false };
@@ -211,9 +208,10 @@ void LogerLifecycle::settingsChangedWhileOthersLog()
     Logger::destroyInstance();
 
     // Every line is whole: with or without its level text, never torn.
-    for (const QString& line : qAsConst(collector->lines))
+    const QStringList lines = recorder->entries();
+    for (const QString& line : lines)
         QVERIFY2(line == QLatin1String("WARN  w ") || line == QLatin1String("w "), qPrintable(line));
 }
 
-QTEST_GUILESS_MAIN(LogerLifecycle)
-#include "loger_lifecycle.moc"
+QTEST_GUILESS_MAIN(TestLifecycle)
+#include "tst_Lifecycle.moc"

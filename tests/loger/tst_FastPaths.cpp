@@ -4,14 +4,15 @@
 // statements, lines longer than the queue's blocks, threads that end, line
 // memory used again while the writer lags behind, and the file destination's
 // bytes, flushing and rotation.
-#include "LogerTestSupport.h"
+#include "LoggerFixture.h"
 #include "QuilmLog.h"
 #include "QuilmLogDestFile.h"
+#include "RecordingDestination.h"
+#include "SandboxFiles.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -32,26 +33,10 @@ using namespace QuilmLogging;
 
 namespace {
 
-const QString kTimestampFormat = QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz");
-
-QSharedPointer<CollectingDestination> freshLoggerWithCollector()
-{
-    Logger::destroyInstance();
-    QSharedPointer<CollectingDestination> collector(new CollectingDestination);
-    Logger::instance().addDestination(collector);
-    return collector;
-}
-
-void withoutPrefixes()
-{
-    Logger::instance().setIncludeLogLevel(false);
-    Logger::instance().setIncludeTimestamp(false);
-}
-
 // The instant a line's timestamp names, read in the current time zone.
 qint64 stampedMSecs(const QString& line)
 {
-    const QDateTime stamp = QDateTime::fromString(line.left(23), kTimestampFormat);
+    const QDateTime stamp = QDateTime::fromString(line.left(kTimestampLength), kTimestampFormat);
     return stamp.isValid() ? stamp.toMSecsSinceEpoch() : -1;
 }
 
@@ -70,17 +55,9 @@ int innerStatement()
     return 7;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
 // Writes each line only once the test lets it through, so that the test
 // decides how far the writer lags behind the statements.
-class MeteredDestination : public CollectingDestination
+class MeteredDestination : public RecordingDestination
 {
 public:
     explicit MeteredDestination(bool keepLines = true) : keepLines(keepLines) {}
@@ -88,7 +65,7 @@ public:
     {
         permits.acquire();
         if (keepLines)
-            CollectingDestination::write(message, level);
+            RecordingDestination::write(message, level);
         written.fetch_add(1);
     }
 
@@ -118,7 +95,7 @@ thread_local LogsAtThreadEnd logsAtThreadEnd;
 
 } // namespace
 
-class LogerFastPaths : public QObject
+class TestFastPaths : public QObject
 {
     Q_OBJECT
 
@@ -145,14 +122,14 @@ private:
     QByteArray savedZone;
 };
 
-void LogerFastPaths::init()
+void TestFastPaths::init()
 {
     savedZone = qgetenv("TZ");
     if (!qEnvironmentVariableIsSet("TZ"))
         savedZone = QByteArray();
 }
 
-void LogerFastPaths::cleanup()
+void TestFastPaths::cleanup()
 {
     Logger::destroyInstance();
     setTimeZone(savedZone);
@@ -160,9 +137,9 @@ void LogerFastPaths::cleanup()
 
 // Lines over more than a second: each timestamp lies between the clock
 // readings taken around its statement.
-void LogerFastPaths::timestampsFollowTheClock()
+void TestFastPaths::timestampsFollowTheClock()
 {
-    auto collector = freshLoggerWithCollector();
+    auto recorder = freshLoggerWithRecorder();
     Logger::instance().setIncludeLogLevel(false);
     std::vector<std::pair<qint64, qint64>> windows;
     QElapsedTimer elapsed;
@@ -175,7 +152,7 @@ void LogerFastPaths::timestampsFollowTheClock()
     }
     Logger::destroyInstance();
 
-    const QStringList lines = collector->takenLines();
+    const QStringList lines = recorder->entries();
     QCOMPARE(lines.size(), qsizetype(windows.size()));
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const qint64 stamped = stampedMSecs(lines.at(i));
@@ -183,9 +160,9 @@ void LogerFastPaths::timestampsFollowTheClock()
     }
 }
 
-void LogerFastPaths::timeZoneChangeShowsFromTheNextSecond()
+void TestFastPaths::timeZoneChangeShowsFromTheNextSecond()
 {
-    auto collector = freshLoggerWithCollector();
+    auto recorder = freshLoggerWithRecorder();
     Logger::instance().setIncludeLogLevel(false);
     setTimeZone("UTC0");
     QLOG_INFO() << "in UTC";
@@ -200,7 +177,7 @@ void LogerFastPaths::timeZoneChangeShowsFromTheNextSecond()
     const qint64 after = QDateTime::currentMSecsSinceEpoch();
     Logger::destroyInstance();
 
-    const QStringList lines = collector->takenLines();
+    const QStringList lines = recorder->entries();
     QCOMPARE(lines.size(), qsizetype(2));
     // Read as UTC+5, the stamp names the instant of the statement; a stamp
     // still in UTC would lie five hours off.
@@ -208,7 +185,7 @@ void LogerFastPaths::timeZoneChangeShowsFromTheNextSecond()
     QVERIFY2(stamped >= before && stamped <= after, qPrintable(lines.at(1)));
 }
 
-void LogerFastPaths::streamSettingsEndWithTheStatement_data()
+void TestFastPaths::streamSettingsEndWithTheStatement_data()
 {
     QTest::addColumn<int>("setting");
     QTest::newRow("nospace") << 0;
@@ -221,10 +198,10 @@ void LogerFastPaths::streamSettingsEndWithTheStatement_data()
 
 // Whatever one statement sets on its stream, the next one on the same thread
 // starts from QDebug's defaults.
-void LogerFastPaths::streamSettingsEndWithTheStatement()
+void TestFastPaths::streamSettingsEndWithTheStatement()
 {
     QFETCH(int, setting);
-    auto collector = freshLoggerWithCollector();
+    auto recorder = freshLoggerWithRecorder();
     withoutPrefixes();
     switch (setting) {
     case 0: QLOG_INFO().nospace() << "a" << "b"; break;
@@ -237,26 +214,26 @@ void LogerFastPaths::streamSettingsEndWithTheStatement()
     QLOG_INFO() << 255 << QStringLiteral("q") << 1.5 << "a" << "b";
     Logger::destroyInstance();
 
-    const QStringList lines = collector->takenLines();
+    const QStringList lines = recorder->entries();
     QCOMPARE(lines.size(), qsizetype(2));
     QCOMPARE(lines.at(1), QStringLiteral("255 \"q\" 1.5 a b "));
 }
 
-void LogerFastPaths::statementAmongAnotherStatementsItems()
+void TestFastPaths::statementAmongAnotherStatementsItems()
 {
-    auto collector = freshLoggerWithCollector();
+    auto recorder = freshLoggerWithRecorder();
     withoutPrefixes();
     QLOG_INFO() << "outer" << innerStatement() << QStringLiteral("end");
     QLOG_INFO() << "after";
     Logger::destroyInstance();
 
     // The inner statement ends first.
-    QCOMPARE(collector->takenLines(), QStringList({"inner 1 ", "outer 7 \"end\" ", "after "}));
+    QCOMPARE(recorder->entries(), QStringList({"inner 1 ", "outer 7 \"end\" ", "after "}));
 }
 
-void LogerFastPaths::linesLongerThanABlock()
+void TestFastPaths::linesLongerThanABlock()
 {
-    auto collector = freshLoggerWithCollector();
+    auto recorder = freshLoggerWithRecorder();
     withoutPrefixes();
     const QString huge(200000, QLatin1Char('x'));
     QLOG_INFO() << "short";
@@ -265,7 +242,7 @@ void LogerFastPaths::linesLongerThanABlock()
     QLOG_INFO().noquote() << huge.left(70000);
     Logger::destroyInstance();
 
-    const QStringList lines = collector->takenLines();
+    const QStringList lines = recorder->entries();
     QCOMPARE(lines.size(), qsizetype(4));
     QCOMPARE(lines.at(0), QStringLiteral("short "));
     QVERIFY(lines.at(1) == huge + QLatin1Char(' '));
@@ -274,9 +251,9 @@ void LogerFastPaths::linesLongerThanABlock()
 }
 
 // Threads come and go, some logging from a destructor as they end.
-void LogerFastPaths::threadsThatEnd()
+void TestFastPaths::threadsThatEnd()
 {
-    auto collector = freshLoggerWithCollector();
+    auto recorder = freshLoggerWithRecorder();
     withoutPrefixes();
     const int threadCount = 40;
     for (int t = 0; t < threadCount; ++t) {
@@ -296,12 +273,12 @@ void LogerFastPaths::threadsThatEnd()
             expected.append(QStringLiteral("%1 %2 ").arg(t).arg(i));
         expected.append(QStringLiteral("thread end %1 ").arg(t));
     }
-    QCOMPARE(collector->takenLines(), expected);
+    QCOMPARE(recorder->entries(), expected);
 }
 
 // Threads log and end while the writer lags behind: the memory of lines
 // written goes to the next threads while other lines still wait in theirs.
-void LogerFastPaths::memoryUsedAgainWhileLinesWait()
+void TestFastPaths::memoryUsedAgainWhileLinesWait()
 {
     Logger::destroyInstance();
     QSharedPointer<MeteredDestination> metered(new MeteredDestination);
@@ -330,7 +307,7 @@ void LogerFastPaths::memoryUsedAgainWhileLinesWait()
     metered->permits.release(int(expected.size()) - released);
     Logger::destroyInstance();
 
-    const QStringList lines = metered->takenLines();
+    const QStringList lines = metered->entries();
     QCOMPARE(lines.size(), expected.size());
     for (qsizetype n = 0; n < lines.size(); ++n)
         QVERIFY2(lines.at(n) == expected.at(n), qPrintable(QStringLiteral("line %1: %2").arg(n).arg(lines.at(n).left(40))));
@@ -338,7 +315,7 @@ void LogerFastPaths::memoryUsedAgainWhileLinesWait()
 
 // Once the writer has caught up with a burst of lines, what stays allocated
 // is a few spare chunks, not the burst.
-void LogerFastPaths::memoryAfterABurst()
+void TestFastPaths::memoryAfterABurst()
 {
 #ifndef __GLIBC__
     QSKIP("reads the figures of the GNU C library's allocator");
@@ -386,9 +363,9 @@ void LogerFastPaths::memoryAfterABurst()
 
 // Lines with pauses between them, so that the writer goes to sleep again and
 // again: each line must wake it, or it would wait for the logger's end.
-void LogerFastPaths::sleepingWriterIsWoken()
+void TestFastPaths::sleepingWriterIsWoken()
 {
-    auto collector = freshLoggerWithCollector();
+    auto recorder = freshLoggerWithRecorder();
     withoutPrefixes();
     const int linesPerThread = 300;
     std::vector<std::thread> threads;
@@ -402,16 +379,16 @@ void LogerFastPaths::sleepingWriterIsWoken()
     }
     for (std::thread& thread : threads)
         thread.join();
-    QTRY_COMPARE(collector->takenLines().size(), qsizetype(2 * linesPerThread));
+    QTRY_COMPARE(recorder->entries().size(), qsizetype(2 * linesPerThread));
 
     // One line at a time, each written before the next.
     for (int i = 0; i < 10; ++i) {
         QLOG_INFO() << "single" << i;
-        QTRY_COMPARE(collector->takenLines().size(), qsizetype(2 * linesPerThread + i + 1));
+        QTRY_COMPARE(recorder->entries().size(), qsizetype(2 * linesPerThread + i + 1));
     }
 }
 
-void LogerFastPaths::fileBytesAndCountAsBefore_data()
+void TestFastPaths::fileBytesAndCountAsBefore_data()
 {
     QTest::addColumn<QString>("line");
     QTest::newRow("empty") << QString();
@@ -428,7 +405,7 @@ void LogerFastPaths::fileBytesAndCountAsBefore_data()
 
 // The file gets line.toLocal8Bit() and a line feed; the size count goes by
 // line.toUtf8(), which writes a lone surrogate differently.
-void LogerFastPaths::fileBytesAndCountAsBefore()
+void TestFastPaths::fileBytesAndCountAsBefore()
 {
     QFETCH(QString, line);
     QTemporaryDir dir;
@@ -455,7 +432,7 @@ void LogerFastPaths::fileBytesAndCountAsBefore()
 }
 
 // With the logger alive, every line is in the file as soon as it was written.
-void LogerFastPaths::eachLineReachesTheFileAtOnce()
+void TestFastPaths::eachLineReachesTheFileAtOnce()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("app.txt"));
@@ -473,7 +450,7 @@ void LogerFastPaths::eachLineReachesTheFileAtOnce()
 // Lines from one thread through the writer into a rotating file: the files,
 // in their order, hold every line once, each split where its count passed
 // the limit.
-void LogerFastPaths::rotationThroughTheLogger()
+void TestFastPaths::rotationThroughTheLogger()
 {
     QTemporaryDir dir;
     const qint64 limit = 1500;
@@ -503,5 +480,5 @@ void LogerFastPaths::rotationThroughTheLogger()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), expectedFiles.size());
 }
 
-QTEST_GUILESS_MAIN(LogerFastPaths)
-#include "loger_fast_paths.moc"
+QTEST_GUILESS_MAIN(TestFastPaths)
+#include "tst_FastPaths.moc"

@@ -1,0 +1,22 @@
+#ifndef SANDBOXFILES_H
+#define SANDBOXFILES_H
+
+#include <QByteArray>
+#include <QDir>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// The content of a file, empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
+void writeFile(const QString& path, const QByteArray& content);
+
+// "name:size" entries become files of that many bytes below root, with their
+// folders; a size of -1 makes a folder of that name.
+void createFiles(const QDir& root, const QStringList& entries);
+
+// Every file below root, by path relative to root, with its content.
+QMap<QString, QByteArray> snapshot(const QString& root);
+
+#endif // SANDBOXFILES_H

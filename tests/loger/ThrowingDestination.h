@@ -1,0 +1,21 @@
+#ifndef THROWINGDESTINATION_H
+#define THROWINGDESTINATION_H
+
+#include "QuilmLogDest.h"
+
+#include <QString>
+
+// Throws for every line that contains the marker.
+class ThrowingDestination : public QuilmLogging::Destination
+{
+public:
+    explicit ThrowingDestination(const QString& marker);
+
+    void write(const QString& message, QuilmLogging::Level level) override;
+    bool isValid() override { return true; }
+
+private:
+    QString marker;
+};
+
+#endif // THROWINGDESTINATION_H
