@@ -4,14 +4,42 @@
 # (bench_loger, bench_nimbrel_crypt, bench_setup_worker, oss_bench, storage-bench, ...). A new
 # benchmark is picked up by its name alone; give it one that contains "bench".
 #   scripts/bench.sh [build folder, default build]
+# A folder holding no configured tree is configured with Ninja as RelWithDebInfo; a
+# configured one is built as it is. A relative folder is taken from the current folder.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
-build="${1:-build}"
+usage() {
+    echo "bench.sh: $1" >&2
+    echo "usage: scripts/bench.sh [build folder, default build]" >&2
+    exit 2
+}
+
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+case "${1:-}" in
+    -h|--help) sed -n '2,8s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -*) usage "unknown option $1" ;;
+esac
+[ "$#" -le 1 ] || usage "one build folder only"
+if [ "$#" -eq 1 ]; then
+    [ -n "$1" ] || usage "empty build folder"
+    build=$(realpath -m -- "$1")
+else
+    build=$source_dir/build
+fi
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
+
+# The figures only mean something for an optimized program.
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+unoptimized=""
+case "$build_type" in
+    Release|RelWithDebInfo|MinSizeRel) ;;
+    *) unoptimized="bench.sh: $build is not optimized (CMAKE_BUILD_TYPE=\"$build_type\"); its figures are not the program's. Configure it with -DCMAKE_BUILD_TYPE=RelWithDebInfo." ;;
+esac
+if [ -n "$unoptimized" ]; then echo "$unoptimized" >&2; fi
+
 cmake --build "$build"
 
 mapfile -t benches < <(find "$build/bench" -type f -perm -u+x -name '*bench*' \
@@ -29,4 +57,6 @@ for bench in "${benches[@]}"; do
         status=1
     fi
 done
+# Said again after the figures, where it is seen.
+if [ -n "$unoptimized" ]; then echo "$unoptimized" >&2; fi
 exit $status

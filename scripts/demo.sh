@@ -5,10 +5,12 @@
 #
 #   scripts/demo.sh [--build-dir DIR] [--no-build] [--reuse] [SANDBOX]
 #
-# SANDBOX defaults to DIR/demo-sandbox; it is made afresh unless --reuse is given, so a
-# second run with --reuse shows the start beside an installed Salvix. Nothing outside
-# the sandbox is written. Exit status 0 when Salvix Setup ended with 0, Salvix was
-# started and the Salvix Setup bundle removed.
+# SANDBOX defaults to DIR/demo-sandbox and must be missing, empty or an earlier demo
+# sandbox (marked by its .salvix-demo-sandbox file); it is made afresh unless --reuse is
+# given, so a second run with --reuse shows the start beside an installed Salvix. DIR is
+# configured (Ninja, RelWithDebInfo) only when it holds no configured tree. Nothing
+# outside the sandbox and DIR is written. Exit status 0 when Salvix Setup ended with 0,
+# Salvix was started and the Salvix Setup bundle removed; 2 for a usage error.
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,20 +19,44 @@ build=1
 reuse=0
 sandbox=""
 
+usage() {
+    echo "demo.sh: $1" >&2
+    echo "usage: scripts/demo.sh [--build-dir DIR] [--no-build] [--reuse] [SANDBOX]" >&2
+    exit 2
+}
+
 while [ "$#" -gt 0 ]; do
     case "$1" in
-        --build-dir) build_dir=$2; shift ;;
+        --build-dir)
+            [ "$#" -ge 2 ] && [ -n "$2" ] || usage "--build-dir needs a folder"
+            build_dir=$(realpath -m -- "$2"); shift ;;
         --no-build) build=0 ;;
         --reuse) reuse=1 ;;
-        -h|--help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;;
-        -*) echo "demo.sh: unknown option $1" >&2; exit 2 ;;
-        *) sandbox=$1 ;;
+        -h|--help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        -*) usage "unknown option $1" ;;
+        *)
+            [ -z "$sandbox" ] || usage "one sandbox only, got $sandbox and $1"
+            sandbox=$(realpath -m -- "$1") ;;
     esac
     shift
 done
 
+sandbox=${sandbox:-$build_dir/demo-sandbox}
+marker=$sandbox/.salvix-demo-sandbox
+# Only a folder this script made (or an empty one) is ever emptied or marked, with
+# --reuse or without.
+if [ -e "$sandbox" ] && [ ! -d "$sandbox" ]; then
+    echo "demo.sh: $sandbox is not a folder; not touching it" >&2
+    exit 2
+fi
+if [ -d "$sandbox" ] && [ -n "$(ls -A "$sandbox")" ] && [ ! -f "$marker" ]; then
+    echo "demo.sh: $sandbox is not empty and not a demo sandbox; not touching it" >&2
+    exit 2
+fi
+
 if [ "$build" -eq 1 ]; then
-    if [ ! -f "$build_dir/build.ninja" ]; then
+    # A tree configured already is built as it is, whatever its generator.
+    if [ ! -f "$build_dir/CMakeCache.txt" ]; then
         cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     fi
     cmake --build "$build_dir" --target SalvixSetup >/dev/null
@@ -41,16 +67,8 @@ if [ ! -x "$bundle/Contents/MacOS/Salvix Setup" ]; then
     exit 2
 fi
 
-sandbox=${sandbox:-$build_dir/demo-sandbox}
 mkdir -p "$sandbox"
-sandbox=$(cd "$sandbox" && pwd)
-marker=$sandbox/.salvix-demo-sandbox
 if [ "$reuse" -eq 0 ]; then
-    # Only a folder this script made (or an empty one) is ever emptied.
-    if [ -n "$(ls -A "$sandbox")" ] && [ ! -f "$marker" ]; then
-        echo "demo.sh: $sandbox is not empty and not a demo sandbox; not touching it" >&2
-        exit 2
-    fi
     find "$sandbox" -mindepth 1 -delete
 fi
 touch "$marker"

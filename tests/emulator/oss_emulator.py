@@ -446,6 +446,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         entry["errorCode"] = self.error_code
         entry["requestId"] = self.request_id
         self.server.state.record(entry)
+        if self.server.verbose:
+            answer = str(self.status) if self.status else "no answer"
+            sys.stderr.write("emulator: %s %s %s\n" % (self.command, self.path, answer))
+            sys.stderr.flush()
 
     def authenticate(self, bucket, key, query):
         state = self.server.state

@@ -28,11 +28,11 @@ def sign(string_to_sign, secret=SECRET):
 
 
 class Emulator:
-    def __init__(self):
+    def __init__(self, verbose=False):
         self.process = subprocess.Popen(
             [sys.executable, os.path.join(HERE, "oss_emulator.py"), "--lifetime", "300",
-             "--key", "%s:%s" % (KEY_ID, SECRET), "--bucket", BUCKET],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+             "--key", "%s:%s" % (KEY_ID, SECRET), "--bucket", BUCKET] + (["--verbose"] if verbose else []),
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE if verbose else None, text=True)
         self.port = json.loads(self.process.stdout.readline())["port"]
 
     def command(self, **command):
@@ -65,18 +65,8 @@ class Response:
         return self.xml().findtext("Code")
 
 
-class EmulatorWithCurl(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.emulator = Emulator()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.emulator.stop()
-
-    def setUp(self):
-        self.emulator.command(cmd="clear-faults")
-        self.emulator.command(cmd="config", clock_offset=0, page_limit=1000, min_part_size=102400)
+class CurlClient:
+    """Sends requests with curl to self.emulator."""
 
     def curl(self, method, key="", query="", body=None, headers=None, sign_with=SECRET, date=None,
              anonymous=False, host=None, content_type=None, md5=None, resource=None, oss_date=None):
@@ -120,6 +110,20 @@ class EmulatorWithCurl(unittest.TestCase):
         url = "http://127.0.0.1:%d%s%s" % (self.emulator.port, path, "?" + query if query else "")
         result = subprocess.run(args + [url], input=body, capture_output=True, check=True, timeout=30)
         return Response(result.stdout)
+
+
+class EmulatorWithCurl(CurlClient, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.emulator = Emulator()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.emulator.stop()
+
+    def setUp(self):
+        self.emulator.command(cmd="clear-faults")
+        self.emulator.command(cmd="config", clock_offset=0, page_limit=1000, min_part_size=102400)
 
     def test_signature_vectors(self):
         # The published vectors, through this file's signer.
@@ -314,6 +318,30 @@ class EmulatorWithCurl(unittest.TestCase):
         self.assertEqual([e["status"] for e in log], [503, 503, 404])
         self.assertEqual(log[0]["key"], "f.txt")
         self.assertEqual(log[0]["fault"]["code"], "ServiceUnavailable")
+
+
+class VerboseEmulator(CurlClient, unittest.TestCase):
+    def test_one_line_per_request_on_stderr(self):
+        self.emulator = Emulator(verbose=True)
+        try:
+            self.curl("PUT", "v.txt", body=b"verbose")
+            self.curl("GET", "v.txt")
+            self.curl("HEAD", "missing.txt")
+            self.curl("GET", "", query="prefix=v&max-keys=2")
+            self.emulator.command(cmd="fault", key="v.txt", close=True)
+            with self.assertRaises(subprocess.CalledProcessError):
+                self.curl("GET", "v.txt")
+        finally:
+            self.emulator.stop()
+        with self.emulator.process.stdout, self.emulator.process.stderr as errors:
+            lines = errors.read().splitlines()
+        self.assertEqual(lines, [
+            "emulator: PUT /examplebucket/v.txt 200",
+            "emulator: GET /examplebucket/v.txt 200",
+            "emulator: HEAD /examplebucket/missing.txt 404",
+            "emulator: GET /examplebucket/?prefix=v&max-keys=2 200",
+            "emulator: GET /examplebucket/v.txt no answer",
+        ])
 
 
 if __name__ == "__main__":
