@@ -57,6 +57,8 @@ private slots:
     void windowLook();
     void dialogLook_data();
     void dialogLook();
+    void dialogButtons_data();
+    void dialogButtons();
 
 private:
     std::unique_ptr<Sandbox> m_sandbox;
@@ -289,6 +291,63 @@ void TestThemes::dialogLook()
         QVERIFY(countPixels(shot, yes->geometry(), [](QRgb p) { return qAlpha(p) > 0; }) > 0);
     }
     saveScreenshot(shot, QStringLiteral("look_dialog_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
+}
+
+void TestThemes::dialogButtons_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<int>("is4k");
+
+    for (int theme : {0, 1, 2}) {
+        for (int is4k : {0, 1})
+            QTest::addRow("%s, 4K %d", kThemeNames[theme], is4k) << theme << is4k;
+    }
+}
+
+// Dark: no dialog rules, so both buttons keep the default look, frame and fill. Light and
+// golden: the buttons' corners are rounded by the sheet's 8px (16px in 4K), not by the
+// dialog's own 12px (24px).
+void TestThemes::dialogButtons()
+{
+    QFETCH(int, theme);
+    QFETCH(int, is4k);
+
+    applyTheme(theme, is4k);
+    TitleSingleDialog dialog(nullptr);
+    auto* yes = dialog.findChild<QPushButton*>(QStringLiteral("btnMenu_confirm"));
+    auto* no = dialog.findChild<QPushButton*>(QStringLiteral("btnMenu_cancel"));
+    yes->setText(QStringLiteral("Yes"));
+    no->setText(QStringLiteral("No"));
+    dialog.show();
+    const QImage shot = render(&dialog);
+    saveScreenshot(shot, QStringLiteral("look_buttons_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
+
+    const int scale = is4k + 1;
+    for (QPushButton* button : {yes, no}) {
+        const QRect rect = button->geometry();
+        if (theme == 2) {
+            const int opaque = countPixels(shot, rect, [](QRgb p) { return qAlpha(p) > 200; });
+            QVERIFY2(opaque > rect.width() * rect.height() / 2, qPrintable(button->objectName()));
+            continue;
+        }
+        // Just beside the button, and the button's own colour at the same column halfway down.
+        const QRgb background = shot.pixel(rect.left() - 4 * scale, rect.top());
+        // Each corner: its outermost pixel is the dialog's background; two pixels in and
+        // three along lies inside an 8px arc but outside a 12px one.
+        for (const bool right : {false, true}) {
+            for (const bool bottom : {false, true}) {
+                const auto at = [&](int dx, int dy) {
+                    return QPoint(right ? rect.right() - dx : rect.left() + dx, bottom ? rect.bottom() - dy : rect.top() + dy);
+                };
+                const QRgb fill = shot.pixel(at(2 * scale, 0).x(), rect.center().y());
+                const QString where = QStringLiteral("%1 corner %2%3").arg(button->objectName()).arg(right).arg(bottom);
+                QVERIFY2(colourDistance(fill, background) > 15, qPrintable(where));
+                QVERIFY2(colourDistance(shot.pixel(at(0, 0)), background) < 8, qPrintable(where));
+                QVERIFY2(colourDistance(shot.pixel(at(2 * scale, 3 * scale)), fill) < 8, qPrintable(where));
+                QVERIFY2(colourDistance(shot.pixel(at(3 * scale, 2 * scale)), fill) < 8, qPrintable(where));
+            }
+        }
+    }
 }
 
 QTEST_MAIN(TestThemes)
