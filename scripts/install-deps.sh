@@ -14,8 +14,9 @@ packages=(
     xvfb xauth curl openssl clang libclang-rt-dev
     fonts-dejavu-core
     zlib1g-dev
-    # the application font compiled into Salvix Setup (a TrueType font with Chinese glyphs)
-    fonts-droid-fallback
+    # the application font compiled into Salvix Setup (a face with Latin and Chinese glyphs,
+    # taken out of its collection by fontTools)
+    fonts-wqy-microhei python3-fonttools
 )
 
 SUDO=""

@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLocale>
 #include <QProcess>
 #include <QTextStream>
 
@@ -140,9 +139,9 @@ bool Check4KResolutionScreen(size_t pixelsWide, size_t pixelsHigh, double widthM
     QLOG_INFO() << QStringLiteral("screen pixel width %1, height %2, physical length %3mm, width %4mm, inch size %5")
                        .arg(pixelsWide)
                        .arg(pixelsHigh)
-                       .arg(widthMm, 0, 'g', QLocale::FloatingPointShortest)
-                       .arg(heightMm, 0, 'g', QLocale::FloatingPointShortest)
-                       .arg(inches, 0, 'g', QLocale::FloatingPointShortest);
+                       .arg(widthMm, 0, 'g', -1)
+                       .arg(heightMm, 0, 'g', -1)
+                       .arg(inches, 0, 'g', -1);
     return (inches < 14.1 && pixelsWide >= 2100 && pixelsHigh >= 1600)
         || (pixelsWide >= 3840 && pixelsHigh >= 2160);
 }

@@ -4,6 +4,7 @@
 #include "WindowFixture.h"
 
 #include <QPainter>
+#include <QRawFont>
 #include <QRegularExpression>
 #include <QTest>
 #include <QtEndian>
@@ -51,12 +52,18 @@ private slots:
     void images();
     void icon();
     void font();
+    void fontTexts_data();
+    void fontTexts();
     void sheetRules_data();
     void sheetRules();
     void windowLook_data();
     void windowLook();
     void dialogLook_data();
     void dialogLook();
+    void dialogButtons_data();
+    void dialogButtons();
+    void englishQuestion_data();
+    void englishQuestion();
 
 private:
     std::unique_ptr<Sandbox> m_sandbox;
@@ -136,6 +143,73 @@ void TestThemes::font()
     const QFontMetrics metrics{QFont(families.first())};
     for (const QChar c : QStringLiteral("软體安裝Salvix"))
         QVERIFY2(metrics.inFontUcs4(c.unicode()), qPrintable(QString(c)));
+}
+
+void TestThemes::fontTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QSize>("box");       // the widget showing it, normal layout
+    QTest::addColumn<int>("pixelSize");   // its sheets' font size, normal layout
+    QTest::addColumn<int>("is4k");
+
+    const QSize status(552, 50);
+    const QSize title(420, 24);
+    const QSize button(160, 40);
+    const QList<std::pair<QString, QSize>> texts = {
+        {QStringLiteral("Initializing..."), status},
+        {QStringLiteral("工具初始化中..."), status},
+        {QStringLiteral("Installing..."), status},
+        {QStringLiteral("工具系统初始化中..."), status},
+        {QStringLiteral("软件所安装的硬盘分区剩余空间不足，工具无法正常安装!"), status},
+        {QStringLiteral("軟體所安裝的硬碟分割區剩餘空間不足，工具無法正常安裝!"), status},
+        {QStringLiteral("Insufficient space available on the volume, The tool\ncannot be installed properly."), status},
+        {QStringLiteral("新版本安装包已下载，是否立即升级工具？"), title},
+        {QStringLiteral("新版本安裝包已下載，是否立即更新軟體？"), title},
+        {QStringLiteral("The new version has been downloaded. Upgrade now?"), title},
+        {QStringLiteral("是"), button},
+        {QStringLiteral("否"), button},
+        {QStringLiteral("Yes"), button},
+        {QStringLiteral("No"), button},
+        {QStringLiteral("确定"), button},
+        {QStringLiteral("取消"), button},
+    };
+    for (const auto& [text, box] : texts) {
+        const int pixelSize = box == status ? 20 : 16;
+        for (int is4k : {0, 1}) {
+            QTest::addRow("%s, 4K %d", qPrintable(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))), is4k)
+                << text << box << pixelSize << is4k;
+        }
+    }
+}
+
+// Every text of the window and the dialog, in every language, drawn by the application
+// font alone: each character has a glyph in it, and the text fits its widget at the
+// sheets' size and heaviest weight (the 4K sheets' bold).
+void TestThemes::fontTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QSize, box);
+    QFETCH(int, pixelSize);
+    QFETCH(int, is4k);
+
+    const QString path = QStringLiteral(":/resources/fonts/HarmonyOS_Sans_SC_Regular.ttf");
+    const QByteArray data = Sandbox::read(path);
+    QCOMPARE(qFromBigEndian<quint32>(data.constData()), quint32(0x00010000));  // one TrueType face
+    const QRawFont raw(data, pixelSize);
+    QVERIFY(raw.isValid());
+    for (const QChar c : text) {
+        if (c != QLatin1Char('\n'))
+            QVERIFY2(raw.supportsCharacter(c), qPrintable(QStringLiteral("%1 (U+%2)").arg(c).arg(c.unicode(), 4, 16, QLatin1Char('0'))));
+    }
+
+    const int scale = is4k + 1;
+    QFont font(QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(path)).value(0));
+    font.setStyleStrategy(QFont::NoFontMerging);
+    font.setPixelSize(pixelSize * scale);
+    font.setWeight(is4k ? QFont::Black : QFont::Medium);
+    const QRect needed = QFontMetrics(font).boundingRect(QRect(QPoint(0, 0), box * scale), Qt::AlignCenter, text);
+    QVERIFY2(needed.width() <= box.width() * scale, qPrintable(QString::number(needed.width())));
+    QVERIFY2(needed.height() <= box.height() * scale, qPrintable(QString::number(needed.height())));
 }
 
 void TestThemes::sheetRules_data()
@@ -289,6 +363,103 @@ void TestThemes::dialogLook()
         QVERIFY(countPixels(shot, yes->geometry(), [](QRgb p) { return qAlpha(p) > 0; }) > 0);
     }
     saveScreenshot(shot, QStringLiteral("look_dialog_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
+}
+
+void TestThemes::dialogButtons_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<int>("is4k");
+
+    for (int theme : {0, 1, 2}) {
+        for (int is4k : {0, 1})
+            QTest::addRow("%s, 4K %d", kThemeNames[theme], is4k) << theme << is4k;
+    }
+}
+
+// Dark: no dialog rules, so both buttons keep the default look, frame and fill. Light and
+// golden: the buttons' corners are rounded by the sheet's 8px (16px in 4K), not by the
+// dialog's own 12px (24px).
+void TestThemes::dialogButtons()
+{
+    QFETCH(int, theme);
+    QFETCH(int, is4k);
+
+    applyTheme(theme, is4k);
+    TitleSingleDialog dialog(nullptr);
+    auto* yes = dialog.findChild<QPushButton*>(QStringLiteral("btnMenu_confirm"));
+    auto* no = dialog.findChild<QPushButton*>(QStringLiteral("btnMenu_cancel"));
+    yes->setText(QStringLiteral("Yes"));
+    no->setText(QStringLiteral("No"));
+    dialog.show();
+    const QImage shot = render(&dialog);
+    saveScreenshot(shot, QStringLiteral("look_buttons_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
+
+    const int scale = is4k + 1;
+    for (QPushButton* button : {yes, no}) {
+        const QRect rect = button->geometry();
+        if (theme == 2) {
+            const int opaque = countPixels(shot, rect, [](QRgb p) { return qAlpha(p) > 200; });
+            QVERIFY2(opaque > rect.width() * rect.height() / 2, qPrintable(button->objectName()));
+            continue;
+        }
+        // Just beside the button, and the button's own colour at the same column halfway down.
+        const QRgb background = shot.pixel(rect.left() - 4 * scale, rect.top());
+        // Each corner: its outermost pixel is the dialog's background; two pixels in and
+        // three along lies inside an 8px arc but outside a 12px one.
+        for (const bool right : {false, true}) {
+            for (const bool bottom : {false, true}) {
+                const auto at = [&](int dx, int dy) {
+                    return QPoint(right ? rect.right() - dx : rect.left() + dx, bottom ? rect.bottom() - dy : rect.top() + dy);
+                };
+                const QRgb fill = shot.pixel(at(2 * scale, 0).x(), rect.center().y());
+                const QString where = QStringLiteral("%1 corner %2%3").arg(button->objectName()).arg(right).arg(bottom);
+                QVERIFY2(colourDistance(fill, background) > 15, qPrintable(where));
+                QVERIFY2(colourDistance(shot.pixel(at(0, 0)), background) < 8, qPrintable(where));
+                QVERIFY2(colourDistance(shot.pixel(at(2 * scale, 3 * scale)), fill) < 8, qPrintable(where));
+                QVERIFY2(colourDistance(shot.pixel(at(3 * scale, 2 * scale)), fill) < 8, qPrintable(where));
+            }
+        }
+    }
+}
+
+void TestThemes::englishQuestion_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<int>("is4k");
+    QTest::addColumn<QColor>("text");
+
+    for (int is4k : {0, 1}) {
+        QTest::addRow("light, 4K %d", is4k) << 0 << is4k << QColor(0x0A2132);
+        QTest::addRow("golden, 4K %d", is4k) << 1 << is4k << QColor(Qt::white);
+    }
+}
+
+// The English upgrade question is drawn whole inside its label: text at both sides of
+// its middle, none in the label's outermost columns.
+void TestThemes::englishQuestion()
+{
+    QFETCH(int, theme);
+    QFETCH(int, is4k);
+    QFETCH(QColor, text);
+
+    applyTheme(theme, is4k);
+    TitleSingleDialog dialog(nullptr);
+    auto* label = dialog.findChild<QLabel*>(QStringLiteral("label_title"));
+    label->setText(QStringLiteral("The new version has been downloaded. Upgrade now?"));
+    dialog.show();
+    const QImage shot = render(&dialog);
+    saveScreenshot(shot, QStringLiteral("look_question_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
+
+    const QRect rect = label->geometry();
+    const auto inkIn = [&](int left, int width) {
+        return countPixels(shot, QRect(left, rect.top(), width, rect.height()),
+                           [&](QRgb p) { return colourDistance(p, text.rgb()) < 120; });
+    };
+    const int edge = 3 * (is4k + 1);
+    QCOMPARE(inkIn(rect.left(), edge), 0);
+    QCOMPARE(inkIn(rect.right() - edge + 1, edge), 0);
+    QVERIFY(inkIn(rect.left(), rect.width() / 2) > 20);
+    QVERIFY(inkIn(rect.center().x(), rect.width() / 2) > 20);
 }
 
 QTEST_MAIN(TestThemes)

@@ -63,7 +63,8 @@ void TestTitleSingleDialog::forms()
     TitleSingleDialog dialog(nullptr);
     QCOMPARE(dialog.objectName(), is4k ? QStringLiteral("TitleSingleDialog4K") : QStringLiteral("TitleSingleDialog"));
     QCOMPARE(dialog.size(), is4k ? QSize(892, 256) : QSize(446, 128));
-    QCOMPARE(dialog.styleSheet(), is4k ? QStringLiteral("border-radius: 24px;") : QStringLiteral("border-radius: 12px;"));
+    QCOMPARE(dialog.styleSheet(), is4k ? QStringLiteral("TitleSingleDialog { border-radius: 24px; }")
+                                      : QStringLiteral("TitleSingleDialog { border-radius: 12px; }"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Salvix"));
     QVERIFY(dialog.windowFlags().testFlag(Qt::FramelessWindowHint));
     QVERIFY(dialog.testAttribute(Qt::WA_TranslucentBackground));

@@ -36,6 +36,7 @@ private slots:
     void launchToolPath();
     void resolutionRule_data();
     void resolutionRule();
+    void resolutionLogLine_data();
     void resolutionLogLine();
     void displayQueriesFollowPrimaryScreen();
     void activateWithoutDisplay();
@@ -225,17 +226,34 @@ void TestPlatformProbes::resolutionRule()
     QCOMPARE(Check4KResolutionScreen(size_t(width), size_t(height), widthMm, heightMm), expected);
 }
 
+void TestPlatformProbes::resolutionLogLine_data()
+{
+    QTest::addColumn<double>("widthMm");
+    QTest::addColumn<double>("heightMm");
+    QTest::addColumn<QString>("sizes");
+    QTest::addColumn<bool>("expected");
+
+    // QString::arg(double) in its 'g' form: at most six significant digits.
+    QTest::newRow("whole millimetres") << 300.0 << 400.0 << "physical length 300mm, width 400mm, inch size 19.685" << false;
+    QTest::newRow("8 inches square") << 203.2 << 203.2 << "physical length 203.2mm, width 203.2mm, inch size 11.3137" << true;
+    QTest::newRow("long fractions") << 286.51234 << 178.96 << "physical length 286.512mm, width 178.96mm, inch size 13.2996" << true;
+    QTest::newRow("no size") << 0.0 << 0.0 << "physical length 0mm, width 0mm, inch size 0" << true;
+}
+
 void TestPlatformProbes::resolutionLogLine()
 {
+    QFETCH(double, widthMm);
+    QFETCH(double, heightMm);
+    QFETCH(QString, sizes);
+    QFETCH(bool, expected);
+
     LogCapture::install();
     LogCapture::flush();
-    QVERIFY(!Check4KResolutionScreen(2560, 1600, 300.0, 400.0));
+    QCOMPARE(Check4KResolutionScreen(2560, 1600, widthMm, heightMm), expected);
     const QStringList log = LogCapture::flush();
     QCOMPARE(log.size(), 1);
     QVERIFY2(log.first().startsWith("INFO  "), qPrintable(log.first()));
-    QVERIFY2(log.first().endsWith(" \"screen pixel width 2560, height 1600, physical length 300mm, width 400mm, "
-                                  "inch size 19.68503937007874\" "),
-             qPrintable(log.first()));
+    QVERIFY2(log.first().endsWith(" \"screen pixel width 2560, height 1600, " + sizes + "\" "), qPrintable(log.first()));
 }
 
 void TestPlatformProbes::displayQueriesFollowPrimaryScreen()
