@@ -8,6 +8,10 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
 namespace {
@@ -81,6 +85,29 @@ bool writeEntries(QZipReader& reader, const QList<ArchiveEntry>& entries, const 
         file.setPermissions(entry.info.permissions);
     }
     return true;
+}
+
+// Deletes an entry of the tree without ever following a link: links and files are
+// unlinked (never given other modes: a hard link shares its mode with a file outside),
+// and only folders of the tree itself are made accessible so that their entries can go.
+void removeTreeEntry(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status;
+    if (::lstat(native.constData(), &status) != 0)
+        return;
+    if (!S_ISDIR(status.st_mode)) {
+        ::unlink(native.constData());
+        return;
+    }
+
+    if ((status.st_mode & S_IRWXU) != S_IRWXU)
+        ::fchmodat(AT_FDCWD, native.constData(), (status.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
+    const QStringList names =
+        QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names)
+        removeTreeEntry(path + QLatin1Char('/') + name);
+    ::rmdir(native.constData());
 }
 
 } // namespace
@@ -160,29 +187,10 @@ bool extractZipToPath(const QString& zipPath, const QString& destPath)
 
 void forceRemoveDir(const QString& path)
 {
-    QDir dir(path);
+    // The folder itself may be a link: only the link goes.
     if (QFileInfo(path).isSymLink()) {
         QFile::remove(path);
         return;
     }
-    if (dir.removeRecursively())
-        return;
-
-    // Entries of a folder without owner write (or search) permission cannot be deleted.
-    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                    | QFileDevice::ExeOwner);
-    dir.setFilter(QDir::Dirs | QDir::Files | QDir::Drives | QDir::NoDotAndDotDot);
-    const QFileInfoList entries = dir.entryInfoList();
-    for (const QFileInfo& entry : entries) {
-        if (entry.isSymLink()) {
-            // Remove the link itself: neither its target's permissions nor its content.
-            QFile::remove(entry.absoluteFilePath());
-        } else if (entry.isFile()) {
-            QFile::setPermissions(entry.absoluteFilePath(), QFileDevice::WriteOwner);
-            QFile::remove(entry.absoluteFilePath());
-        } else {
-            forceRemoveDir(entry.absoluteFilePath());
-        }
-    }
-    dir.removeRecursively();
+    removeTreeEntry(path);
 }

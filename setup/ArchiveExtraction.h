@@ -13,7 +13,9 @@
 // written.
 bool extractZipToPath(const QString& zipPath, const QString& destPath);
 
-// Deletes a folder tree; when plain deletion fails, makes the files deletable and retries.
+// Deletes a folder tree, also one with read-only folders, which it makes writable. Links
+// are removed, never followed, and no file's mode changes, so nothing outside the tree
+// is touched.
 void forceRemoveDir(const QString& path);
 
 // An entry as the zip reader lists it, with its name as the archive stores it. The

@@ -82,23 +82,28 @@ QString shellWord(const QString& text)
 }
 
 // An extended regular expression (pgrep's) that matches the command line of a process
-// started from exactly this executable, and nothing that merely mentions it.
-QString commandLinePattern(const QString& executable)
+// started by exactly one of these paths, and nothing that merely mentions them.
+QString commandLinePattern(QStringList paths)
 {
     static const QString special = QStringLiteral("\\.[]()*+?{}|^$");
-    QString escaped;
-    for (const QChar c : executable) {
-        if (special.contains(c))
-            escaped += QLatin1Char('\\');
-        escaped += c;
+    paths.removeDuplicates();
+    QStringList alternatives;
+    for (const QString& path : std::as_const(paths)) {
+        QString escaped;
+        for (const QChar c : path) {
+            if (special.contains(c))
+                escaped += QLatin1Char('\\');
+            escaped += c;
+        }
+        alternatives << escaped;
     }
-    return QLatin1Char('^') + escaped + QStringLiteral("( |$)");
+    return QStringLiteral("^(") + alternatives.join(QLatin1Char('|')) + QStringLiteral(")( |$)");
 }
 
-QString selfDeleteScript(const QString& setupPath, const QString& executable, const QString& logPath,
+QString selfDeleteScript(const QString& setupPath, const QStringList& commandPaths, const QString& logPath,
                          const QString& scriptPath)
 {
-    const QString pattern = shellWord(commandLinePattern(executable));
+    const QString pattern = shellWord(commandLinePattern(commandPaths));
     const QString log = shellWord(logPath);
     const QStringList lines = {
         QStringLiteral("#!/bin/bash"),
@@ -139,6 +144,27 @@ bool isBundleOfRunningProgram(const QString& bundlePath)
     const QFileInfo running(QCoreApplication::applicationFilePath());
     const QFileInfo inBundle(bundlePath + QStringLiteral("/Contents/MacOS/") + running.fileName());
     return inBundle.exists() && inBundle.canonicalFilePath() == running.canonicalFilePath();
+}
+
+// The path the program was started by, as its command line gives it (a relative one
+// taken from the current folder), with no link along it resolved.
+QString startedPath()
+{
+    const QString argument = QCoreApplication::arguments().value(0);
+    // A bare name was found on the search path.
+    if (!argument.contains(QLatin1Char('/')))
+        return QCoreApplication::applicationFilePath();
+    return QDir::cleanPath(QDir::current().absoluteFilePath(argument));
+}
+
+// Started from "<name>.app/Contents/MacOS", judged by the names alone: the folders may
+// no longer exist.
+bool isStartedFromBundle()
+{
+    const QStringList parts = startedPath().split(QLatin1Char('/'));
+    const qsizetype n = parts.size();
+    return n >= 4 && parts.at(n - 2) == QLatin1String("MacOS") && parts.at(n - 3) == QLatin1String("Contents")
+        && parts.at(n - 4).size() > 4 && parts.at(n - 4).endsWith(QStringLiteral(".app"));
 }
 
 } // namespace
@@ -267,8 +293,16 @@ void MainWindow::scheduleSelfDelete()
     dir.cdUp();
     QString setupPath = dir.canonicalPath();
     const bool bundleExists = !setupPath.isEmpty();
-    if (!bundleExists)
+    if (!bundleExists) {
+        // The fixed place stands in only for a bundle that was moved or deleted, never
+        // for the folders around a program that runs outside any bundle.
+        if (!isStartedFromBundle()) {
+            QLOG_WARN() << "[MainWindow::scheduleSelfDelete] not running from an application bundle, nothing deleted:"
+                        << startedPath();
+            return;
+        }
         setupPath = getLauncherAppPath();
+    }
     QLOG_INFO() << "[MainWindow::scheduleSelfDelete] Setup path:" << setupPath;
     if (bundleExists && !isBundleOfRunningProgram(setupPath)) {
         QLOG_WARN() << "[MainWindow::scheduleSelfDelete] not running from an application bundle, nothing deleted:"
@@ -287,10 +321,15 @@ void MainWindow::scheduleSelfDelete()
         QLOG_WARN() << "[MainWindow::scheduleSelfDelete] failed to write script:" << script.errorString();
         return;
     }
-    const QString executable =
-        setupPath + QStringLiteral("/Contents/MacOS/") + QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    // The process list shows the program by the path it was started by, which may be
+    // relative or lead through links; that path as well as the bundle's own.
+    QStringList commandPaths{setupPath + QStringLiteral("/Contents/MacOS/")
+                             + QFileInfo(QCoreApplication::applicationFilePath()).fileName()};
+    const QString startedAs = QCoreApplication::arguments().value(0);
+    if (!startedAs.isEmpty())
+        commandPaths << startedAs;
     QTextStream out(&script);
-    out << selfDeleteScript(setupPath, executable, systemRootPath(QStringLiteral("/tmp/quilm_selfdelete.log")),
+    out << selfDeleteScript(setupPath, commandPaths, systemRootPath(QStringLiteral("/tmp/quilm_selfdelete.log")),
                             scriptPath);
     out.flush();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);

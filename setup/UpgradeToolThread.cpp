@@ -25,6 +25,7 @@
 #include <QUuid>
 #include <QtGui/private/qzipreader_p.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -361,6 +362,18 @@ bool isNewer(QString older, QString newer)
     return checkCompareFileNewVersion(older, newer);
 }
 
+// Where the upgrade archive holds its Salvix Setup program, and where it is unpacked to.
+const QString kUpgradeProgram = QStringLiteral("Salvix Setup.app/Contents/MacOS/Salvix Setup");
+
+bool archiveHoldsUpgradeProgram(const QString& archive)
+{
+    QZipReader reader(archive, QIODevice::ReadOnly);
+    const std::optional<QList<ArchiveEntry>> entries = readArchiveEntries(reader);
+    return entries && std::any_of(entries->cbegin(), entries->cend(), [](const ArchiveEntry& entry) {
+               return entry.info.isFile && entry.path == kUpgradeProgram;
+           });
+}
+
 } // namespace
 
 struct UpgradeToolThread::RunState
@@ -375,6 +388,8 @@ struct UpgradeToolThread::RunState
     bool isToUpgradeTool = false;
     bool upgradePerformed = false;
     bool isDecodeVideo = false;
+    // The archive that start-up accepted was unpacked whole by this run, its program with it.
+    bool upgradeProgramUnpacked = false;
 };
 
 void UpgradeToolThread::run()
@@ -391,7 +406,9 @@ void UpgradeToolThread::run()
 
     state.runFile = getConfigFilePath();
     const QString archive = getToUpgradeFilePath();
-    extractZipToPath(archive, getUpgradeFolder());
+    const bool unpacked = extractZipToPath(archive, getUpgradeFolder());
+    state.upgradeProgramUnpacked =
+        gConfig.possible_patch_tool_to_upgrade && unpacked && archiveHoldsUpgradeProgram(archive);
 
     state.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     setIni(state.runFile, QString("%1/to_upgrade_file").arg(state.runId),
@@ -640,13 +657,19 @@ QString launchSourcePath()
 }
 
 // An earlier Salvix Setup is replaced by the Salvix Setup of the accepted upgrade, as
-// unpacked into the "Upgrade" folder; never by the archive, which is no program. Without
+// this run unpacked it into the "Upgrade" folder; never by the archive, which is no
+// program, nor by a copy that a rejected archive or an earlier run left there. Without
 // an unpacked upgrade it stays as it is.
-void replaceEarlierSetup(const QString& launchSourcePath)
+void replaceEarlierSetup(const QString& launchSourcePath, bool upgradeProgramUnpacked)
 {
-    QString source = getUpgradeFolder() + QStringLiteral("/Salvix Setup.app/Contents/MacOS/Salvix Setup");
+    QString source = getUpgradeFolder() + QLatin1Char('/') + kUpgradeProgram;
     if (!QFileInfo(source).isFile())
         return;
+    if (!upgradeProgramUnpacked) {
+        QLOG_WARN() << "[UpgradeToolThread] earlier Salvix Setup kept," << source
+                    << "is not the program of an upgrade archive accepted in this run";
+        return;
+    }
     QString target = launchSourcePath;
     copyToUpgradeFileToPatchTool(target, source);
 }
@@ -685,7 +708,7 @@ void UpgradeToolThread::handOver(RunState& state)
         const QString source = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
         QLOG_INFO() << "[UpgradeToolThread] run ready copy configLaunchToolPath:" << configLaunchToolPath
                     << ", and toUpgradePath:" << source;
-        replaceEarlierSetup(configLaunchToolPath);
+        replaceEarlierSetup(configLaunchToolPath, state.upgradeProgramUnpacked);
     } else {
         arguments << programFolder << QStringLiteral("launch_salvix");
     }
@@ -738,7 +761,7 @@ void UpgradeToolThread::handOver(RunState& state)
             const QString source = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
             QLOG_INFO() << "[UpgradeToolThread] run try copy configLaunchToolPath:" << configLaunchToolPath
                         << ", and toUpgradePath:" << source;
-            replaceEarlierSetup(configLaunchToolPath);
+            replaceEarlierSetup(configLaunchToolPath, state.upgradeProgramUnpacked);
         }
     }
 

@@ -76,6 +76,8 @@ class TestProgramRuns : public QObject
 private slots:
     void firstRunThenPlainStart();
     void acceptedUpgradeArchive();
+    void earlierSetupReplacement_data();
+    void earlierSetupReplacement();
     void secondInstanceIsRefused();
     void runningSalvix_data();
     void runningSalvix();
@@ -159,6 +161,64 @@ void TestProgramRuns::acceptedUpgradeArchive()
     QCOMPARE(log.filter("possible_patch_tool_to_upgrade: true , isToUpgradeTool: false ").size(), 1);
     QVERIFY(Sandbox::read(box.salvixBundle() + "/Contents/Info.plist").contains("<string>" SALVIX_VERSION "</string>"));
     QCOMPARE(box.salvixLaunches(), QStringList{box.salvixBundle() + "/Contents/MacOS\tdelete_upgrade_file"});
+    QVERIFY(box.waitForSelfDelete());
+    QVERIFY(!QFileInfo::exists(box.setupBundle()));
+}
+
+// An earlier Salvix Setup gets the program of an upgrade archive only when this run
+// accepted that archive: not from an archive that failed its check, nor from a copy
+// unpacked by an earlier run.
+void TestProgramRuns::earlierSetupReplacement_data()
+{
+    QTest::addColumn<QString>("upgrade");
+    QTest::addColumn<bool>("replaced");
+
+    QTest::newRow("accepted archive") << "accepted" << true;
+    QTest::newRow("archive with a wrong check file") << "wrong check file" << false;
+    QTest::newRow("unpacked copy without an archive") << "unpacked only" << false;
+}
+
+void TestProgramRuns::earlierSetupReplacement()
+{
+    QFETCH(QString, upgrade);
+    QFETCH(bool, replaced);
+
+    // An older Salvix installed, so that the run upgrades it and hands over with
+    // "delete_upgrade_file"; the upgrade's program differs from the earlier one.
+    ProgramSandbox box;
+    box.installSalvix(QStringLiteral("3.1.0"));
+    box.setSetupVersion(QStringLiteral("3.2.0"));
+    placeUpgradeArchive(box, QStringLiteral("3.3.0"));
+    if (QTest::currentTestFailed())
+        return;
+    const QString upgradeFolder = box.userFolder() + "/Upgrade";
+    const QString unpacked = upgradeFolder + "/Salvix Setup.app/Contents/MacOS/Salvix Setup";
+    if (upgrade == "wrong check file") {
+        QVERIFY(Sandbox::write(upgradeFolder + "/Salvix Setup.dat", QByteArray(40, '0') + "\n"));
+    } else if (upgrade == "unpacked only") {
+        QProcess unzip;
+        unzip.start("unzip", {"-q", upgradeFolder + "/Salvix Setup.zip", "-d", upgradeFolder});
+        QVERIFY(unzip.waitForFinished(60000) && unzip.exitCode() == 0);
+        QVERIFY(QFile::remove(upgradeFolder + "/Salvix Setup.zip"));
+        QVERIFY(QFile::remove(upgradeFolder + "/Salvix Setup.dat"));
+    }
+    const QByteArray upgradeProgram = Sandbox::read(box.setupExecutable());
+    const QString earlier = box.path() + "/Downloads/Salvix Setup.app/Contents/MacOS/Salvix Setup";
+    QVERIFY(Sandbox::write(earlier, "EARLIER SETUP"));
+    QSettings(box.settingsFile(), QSettings::IniFormat).setValue("Tool/LaunchSourceName", earlier);
+
+    QCOMPARE(box.run(), 0);
+
+    QCOMPARE(box.salvixLaunches(), QStringList{box.salvixBundle() + "/Contents/MacOS\tdelete_upgrade_file"});
+    QCOMPARE(Sandbox::read(earlier), replaced ? upgradeProgram : QByteArray("EARLIER SETUP"));
+    QVERIFY(!QFile::exists(unpacked + "_bak"));
+    const QStringList log = box.launchLogLines();
+    const QStringList kept = log.filter(
+        QStringLiteral("WARN  ")).filter(QStringLiteral("[UpgradeToolThread] earlier Salvix Setup kept, \"%1\" is not the "
+                                                        "program of an upgrade archive accepted in this run")
+                                             .arg(unpacked));
+    QCOMPARE(kept.size(), replaced ? 0 : 1);
+    QCOMPARE(log.filter("autoUpgradeSoftware copy to patch tool succefully!").size(), replaced ? 1 : 0);
     QVERIFY(box.waitForSelfDelete());
     QVERIFY(!QFileInfo::exists(box.setupBundle()));
 }

@@ -38,6 +38,10 @@ namespace WindowFixture {
 //   rm: fails without deleting for the first $STUB_RM_REFUSE calls that name
 //       $STUB_RM_TARGET, else runs the real rm
 //   pkill, sleep, xattr, open: exit 0
+// With $STUB_PIDS set (a file of process ids, one a line), pgrep -f REGEX and pkill -9 -f
+// REGEX behave as the real ones, but over the listed processes only: a process matches
+// when its command line (arguments joined by blanks) matches the extended regular
+// expression. With $STUB_SLEEP_REAL set, sleep really sleeps.
 class Stubs
 {
 public:
@@ -50,9 +54,22 @@ public:
         // count KEY: prints how often it ran before with this key.
         const QByteArray count = "count() { local n; n=$(cat \"$STUB_CALLS.$1\" 2>/dev/null || echo 0); "
                                  "echo $((n + 1)) > \"$STUB_CALLS.$1\"; echo \"$n\"; }\n";
-        write("pgrep", "#!/bin/bash\n" + record + count
+        const QByteArray listed = "if [ -n \"${STUB_PIDS:-}\" ]; then\n"
+                                  "    [ \"${*:1:$#-1}\" = \"${PGREP_FLAGS}\" ] || exit 2\n"
+                                  "    regex=${!#}; status=1\n"
+                                  "    while read -r pid; do\n"
+                                  "        line=$(tr '\\0' ' ' 2>/dev/null < \"/proc/$pid/cmdline\") || continue\n"
+                                  "        [ -n \"$line\" ] && [[ ${line% } =~ $regex ]] || continue\n"
+                                  "        status=0\n"
+                                  "        [ \"${0##*/}\" = pkill ] && kill -9 \"$pid\"\n"
+                                  "    done < \"$STUB_PIDS\"\n"
+                                  "    exit $status\n"
+                                  "fi\n";
+        write("pgrep", "#!/bin/bash\n" + record + count + "PGREP_FLAGS=-f\n" + listed
                            + "[ -n \"${STUB_SNAPSHOT:-}\" ] && cp -p \"$STUB_SNAPSHOT\" \"$STUB_SNAPSHOT.seen\"\n"
                            + "[ \"$(count pgrep)\" -lt \"${STUB_PGREP_RUNNING:-0}\" ]\n");
+        write("pkill", "#!/bin/bash\n" + record + "PGREP_FLAGS='-9 -f'\n" + listed + "exit 0\n");
+        write("sleep", "#!/bin/bash\n" + record + "[ -n \"${STUB_SLEEP_REAL:-}\" ] && exec /bin/sleep \"$@\"\nexit 0\n");
         write("rm", "#!/bin/bash\n" + record + count
                         + "for a in \"$@\"; do\n"
                           "    if [ -n \"${STUB_RM_TARGET:-}\" ] && [ \"$a\" = \"$STUB_RM_TARGET\" ]; then\n"
@@ -61,7 +78,7 @@ public:
                           "    fi\n"
                           "done\n"
                           "exec /bin/rm \"$@\"\n");
-        for (const char* name : {"pkill", "sleep", "xattr", "open"})
+        for (const char* name : {"xattr", "open"})
             write(name, "#!/bin/bash\n" + record + "exit 0\n");
         qputenv("STUB_CALLS", callsFile().toUtf8());
         qputenv("PATH", folder.toUtf8() + ':' + m_savedPath);
@@ -70,7 +87,8 @@ public:
     ~Stubs()
     {
         qputenv("PATH", m_savedPath);
-        for (const char* name : {"STUB_CALLS", "STUB_PGREP_RUNNING", "STUB_SNAPSHOT", "STUB_RM_TARGET", "STUB_RM_REFUSE"})
+        for (const char* name : {"STUB_CALLS", "STUB_PGREP_RUNNING", "STUB_SNAPSHOT", "STUB_RM_TARGET", "STUB_RM_REFUSE",
+                                 "STUB_PIDS", "STUB_SLEEP_REAL"})
             qunsetenv(name);
     }
 

@@ -29,6 +29,10 @@ private slots:
     void guard();
     void unusualBundlePath();
     void vanishedBundleFallsBack();
+    void vanishedFolderOutsideBundle_data();
+    void vanishedFolderOutsideBundle();
+    void startedByAnotherPath_data();
+    void startedByAnotherPath();
     void plantedScript();
 
 private:
@@ -42,6 +46,9 @@ private:
     bool scriptEnded();
     QStringList scriptLog() const;
     QString helperLog() const { return QString::fromUtf8(Sandbox::read(helperLogPath())); }
+    QString pidsPath() const { return m_sandbox->path() + QStringLiteral("/pids"); }
+    // Starts a process that first adds its id to the list the pgrep and pkill stubs look at.
+    bool startListed(QProcess& process, const QString& workingDirectory, const QStringList& command);
 
     bool m_ownMounts = false;
     std::unique_ptr<Sandbox> m_sandbox;
@@ -78,6 +85,17 @@ bool TestSelfDelete::runHelper(const QString& executable, const QStringList& arg
     helper.setProcessChannelMode(QProcess::ForwardedChannels);
     helper.start(executable, QStringList{helperLogPath()} + arguments);
     return helper.waitForFinished(60000) && helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0;
+}
+
+bool TestSelfDelete::startListed(QProcess& process, const QString& workingDirectory, const QStringList& command)
+{
+    process.setWorkingDirectory(workingDirectory);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(QStringLiteral("/bin/bash"), QStringList{QStringLiteral("-c"),
+                                                           QStringLiteral("echo $$ >> \"$1\"; shift; exec \"$@\""),
+                                                           QStringLiteral("listed"), pidsPath()}
+                                                   + command);
+    return process.waitForStarted();
 }
 
 bool TestSelfDelete::scriptEnded()
@@ -281,6 +299,100 @@ void TestSelfDelete::vanishedBundleFallsBack()
     QVERIFY(!QFileInfo::exists(fallback));
     QVERIFY(helperLog().contains(QStringLiteral("[MainWindow::scheduleSelfDelete] Setup path: \"%1\"").arg(fallback)));
     QCOMPARE(scriptLog(), QStringList{QStringLiteral("[selfdelete] ✅ 已删除 %1").arg(fallback)});
+}
+
+// A folder two levels up that is gone makes the fixed place of Salvix Setup's bundle the
+// one to delete only for a program started from inside a bundle.
+void TestSelfDelete::vanishedFolderOutsideBundle_data()
+{
+    QTest::addColumn<QString>("executable");
+
+    QTest::newRow("build tree") << "build/tools/bin/Salvix Setup";
+    QTest::newRow("not in Contents/MacOS") << "Foo.app/Contents/Resources/Salvix Setup";
+    QTest::newRow("folder not named .app") << "Salvix Setup/Contents/MacOS/Salvix Setup";
+}
+
+void TestSelfDelete::vanishedFolderOutsideBundle()
+{
+    QFETCH(QString, executable);
+
+    const QString fallback = appPath(QStringLiteral("Salvix Setup.app"));
+    QVERIFY(Sandbox::write(fallback + QStringLiteral("/Contents/Info.plist"), Sandbox::infoPlist("3.2.0")));
+    const QString started = m_sandbox->path() + QLatin1Char('/') + executable;
+    QVERIFY(runHelper(started, {QStringLiteral("gone")}));
+    QVERIFY(!QFileInfo::exists(QFileInfo(started).absolutePath() + QStringLiteral("/../..")));
+    QVERIFY(scriptEnded());
+
+    QVERIFY(QFileInfo::exists(fallback + QStringLiteral("/Contents/Info.plist")));
+    QVERIFY(m_stubs->callsOf(QStringLiteral("pgrep")).isEmpty());
+    QVERIFY(!QFileInfo::exists(scriptPath()));
+    QVERIFY(helperLog().contains(QStringLiteral("WARN  ")));
+    QVERIFY2(helperLog().contains(QStringLiteral("[MainWindow::scheduleSelfDelete] not running from an application "
+                                                 "bundle, nothing deleted: \"%1\"")
+                                      .arg(started)),
+             qPrintable(helperLog()));
+    QVERIFY(!helperLog().contains(QStringLiteral("self-delete script launched")));
+}
+
+// The wait and the kill see the program by the path it was started by, and nothing that
+// merely mentions it: pgrep and pkill as the real ones, over the processes of this test.
+void TestSelfDelete::startedByAnotherPath_data()
+{
+    QTest::addColumn<QString>("workingDirectory"); // relative to the sandbox
+    QTest::addColumn<QString>("program");          // as started
+    QTest::addColumn<int>("refusedDeletions");
+
+    const QString bundle = QStringLiteral("root/Applications/Salvix Setup.app");
+    QTest::newRow("its own path, first deletion refused") << QString() << "@SANDBOX@/" + bundle + "/Contents/MacOS/Salvix Setup" << 1;
+    QTest::newRow("relative path from Contents/MacOS") << bundle + "/Contents/MacOS" << "./Salvix Setup" << 0;
+    QTest::newRow("through a linked folder") << QString() << "@SANDBOX@/Linked/Salvix Setup.app/Contents/MacOS/Salvix Setup" << 0;
+}
+
+void TestSelfDelete::startedByAnotherPath()
+{
+    QFETCH(QString, workingDirectory);
+    QFETCH(QString, program);
+    QFETCH(int, refusedDeletions);
+
+    const QString bundle = appPath(QStringLiteral("Salvix Setup.app"));
+    const QString executable = bundle + QStringLiteral("/Contents/MacOS/Salvix Setup");
+    QVERIFY(QDir().mkpath(QFileInfo(executable).absolutePath()));
+    QVERIFY(QFile::copy(QStringLiteral(SELFDELETE_HELPER), executable));
+    QVERIFY(QFile::link(m_sandbox->applications(), m_sandbox->path() + QStringLiteral("/Linked")));
+    program.replace(QStringLiteral("@SANDBOX@"), m_sandbox->path());
+    qputenv("STUB_PIDS", pidsPath().toUtf8());
+    qputenv("STUB_SLEEP_REAL", "1");
+    qputenv("STUB_RM_TARGET", bundle.toUtf8());
+    qputenv("STUB_RM_REFUSE", QByteArray::number(refusedDeletions));
+
+    // Another program whose command line names the program in every way it is started.
+    QProcess other;
+    QVERIFY(startListed(other, m_sandbox->path(),
+                        {QStringLiteral("/bin/bash"), QStringLiteral("-c"), QStringLiteral("read -r -t 120 line"),
+                         QStringLiteral("other"), executable, QStringLiteral("./Salvix Setup"),
+                         m_sandbox->path() + QStringLiteral("/Linked/Salvix Setup.app/Contents/MacOS/Salvix Setup")}));
+
+    // The program stays three seconds after starting the script: longer than the script's
+    // pause before its first deletion.
+    QProcess helper;
+    QVERIFY(startListed(helper, m_sandbox->path() + QLatin1Char('/') + workingDirectory,
+                        {program, helperLogPath(), QStringLiteral("linger"), QStringLiteral("3000")}));
+    QVERIFY(helper.waitForFinished(60000));
+    QCOMPARE(helper.exitCode(), 0);
+    QCOMPARE(Sandbox::read(helperLogPath() + QStringLiteral(".end")), QByteArray("present"));
+    QVERIFY(scriptEnded());
+
+    QVERIFY(!QFileInfo::exists(bundle));
+    QCOMPARE(other.state(), QProcess::Running);
+    other.kill();
+    other.waitForFinished();
+
+    // The script waited for the program, not for the other one (30 checks).
+    const int checks = m_stubs->callsOf(QStringLiteral("pgrep")).size();
+    QVERIFY2(checks >= 2 && checks < 10, qPrintable(QString::number(checks)));
+    QCOMPARE(m_stubs->callsOf(QStringLiteral("pkill")).size(), refusedDeletions);
+    QCOMPARE(scriptLog().size(), refusedDeletions + 1);
+    QCOMPARE(scriptLog().last(), QStringLiteral("[selfdelete] ✅ 已删除 %1").arg(bundle));
 }
 
 // Something at the script's path that cannot be removed (another user's file in the

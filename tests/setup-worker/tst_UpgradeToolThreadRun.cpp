@@ -182,6 +182,7 @@ private slots:
     void firstInstallThenNothingToDecode();
     void upgradeWaitsWhileSalvixRuns();
     void declinedReminderAndLaunchNeverSeen();
+    void caseAInstallsAndReplacesEarlierSetup_data();
     void caseAInstallsAndReplacesEarlierSetup();
     void caseBRunningAsTheUpgradeFile();
     void tooLittleSpaceStopsTheRun_data();
@@ -379,8 +380,17 @@ void TestUpgradeToolThreadRun::declinedReminderAndLaunchNeverSeen()
     QVERIFY(runMarkers().isEmpty());
 }
 
+void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup_data()
+{
+    QTest::addColumn<bool>("archiveHoldsProgram");
+    QTest::newRow("archive with its program") << true;
+    // The unpacked program is one an earlier run left: the earlier Salvix Setup stays.
+    QTest::newRow("archive without a program") << false;
+}
+
 void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup()
 {
+    QFETCH(bool, archiveHoldsProgram);
     WorkerSandbox box(kFiveGiB + 1024 * 1048576LL);
     QVERIFY(installBundle(olderVersion()));
     const QString mainFolder = getMainFolder();
@@ -390,7 +400,10 @@ void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup()
     // version makes it usable.
     const QString stage = box.sandbox.path() + "/stage";
     QVERIFY(Sandbox::write(stage + "/Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist(olderVersion())));
-    QVERIFY(Sandbox::write(stage + "/Salvix Setup.app/Contents/MacOS/Salvix Setup", "NEW SETUP"));
+    if (archiveHoldsProgram)
+        QVERIFY(Sandbox::write(stage + "/Salvix Setup.app/Contents/MacOS/Salvix Setup", "NEW SETUP"));
+    else
+        QVERIFY(Sandbox::write(user + "/Upgrade/Salvix Setup.app/Contents/MacOS/Salvix Setup", "STALE SETUP"));
     const QString archive = getToUpgradeFilePath();
     QVERIFY(QDir().mkpath(QFileInfo(archive).absolutePath()));
     QProcess zip;
@@ -418,12 +431,17 @@ void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup()
     QTRY_VERIFY(box.launches().contains(mainFolder + "/Contents/MacOS\tdelete_upgrade_file"));
 
     // The earlier Salvix Setup gets the upgrade's program, never the archive's bytes.
-    QCOMPARE(Sandbox::read(earlier), QByteArray("NEW SETUP"));
+    QCOMPARE(Sandbox::read(earlier), QByteArray(archiveHoldsProgram ? "NEW SETUP" : "OLD SETUP"));
     QVERIFY(!QFile::exists(archive + "_bak"));
     const QStringList log = LogCapture::flush();
     QCOMPARE(log.filter("****Quilm Upgrade Tool, start delete dir getImageFolder():").size(), 1);
     QCOMPARE(log.filter("[UpgradeToolThread] run ready copy configLaunchToolPath:").size(), 1);
-    QCOMPARE(log.filter("autoUpgradeSoftware copy to patch tool succefully!").size(), 1);
+    QCOMPARE(log.filter("autoUpgradeSoftware copy to patch tool succefully!").size(), archiveHoldsProgram ? 1 : 0);
+    QCOMPARE(log.filter("[UpgradeToolThread] earlier Salvix Setup kept, \"" + user
+                        + "/Upgrade/Salvix Setup.app/Contents/MacOS/Salvix Setup\" is not the program of an upgrade "
+                          "archive accepted in this run")
+                 .size(),
+             archiveHoldsProgram ? 0 : 1);
     QVERIFY(runMarkers().isEmpty());
 }
 

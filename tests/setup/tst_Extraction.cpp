@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace {
 
 const QString bundleZip = QStringLiteral(":/release_patch/Salvix.zip");
@@ -33,6 +35,55 @@ QStringList treeOf(const QString& root)
         paths.append(QDir(root).relativeFilePath(it.next()));
     paths.sort();
     return paths;
+}
+
+constexpr uid_t nobody = 65534;
+
+QStringList dropToNobody()
+{
+    return {"setpriv", "--reuid", QString::number(nobody), "--regid", QString::number(nobody), "--clear-groups"};
+}
+
+// Why no unprivileged user can remove the sandbox's tree here; empty when one can. Root
+// runs the removal as nobody (65534), any other user as itself.
+QString unprivilegedRemovalUnavailable(const QString& sandbox)
+{
+    if (geteuid() != 0)
+        return QString();
+    QStringList probe = dropToNobody() << "true";
+    if (QProcess::execute(probe.takeFirst(), probe) != 0)
+        return QStringLiteral("setpriv cannot start a process as user 65534 here");
+    // The sandbox itself is handed to that user; the folders above it must let it pass.
+    for (QDir up(QFileInfo(sandbox).absolutePath()); !up.isRoot(); up.cdUp()) {
+        if (!QFileInfo(up.path()).permissions().testFlag(QFileDevice::ExeOther))
+            return QStringLiteral("user 65534 cannot reach the sandbox through ") + up.path();
+    }
+    return QString();
+}
+
+// Runs forceRemoveDir on target in a process of an unprivileged user; as root, the
+// sandbox is first handed to nobody (without following links).
+void removeAsUnprivilegedUser(const QString& sandbox, const QString& target)
+{
+    const bool root = geteuid() == 0;
+    QStringList command{QStringLiteral(FORCE_REMOVE_HELPER), target};
+    if (root) {
+        QStringList entries{sandbox};
+        QDirIterator it(sandbox, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            entries << it.next();
+        for (const QString& entry : std::as_const(entries))
+            QCOMPARE(::lchown(QFile::encodeName(entry).constData(), nobody, nobody), 0);
+        command = dropToNobody() + command;
+    }
+    QProcess helper;
+    helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    helper.start(command.takeFirst(), command);
+    QVERIFY(helper.waitForFinished(30000));
+    QCOMPARE(helper.exitCode(), 0);
+    // The removal really ran without root's privileges.
+    QCOMPARE(helper.readAllStandardOutput().trimmed(), QByteArray::number(root ? nobody : geteuid()));
 }
 
 } // namespace
@@ -594,29 +645,44 @@ void TestExtraction::dittoInCallersLocale()
 void TestExtraction::forceRemoveDir_data()
 {
     QTest::addColumn<QString>("layout");
-    QTest::newRow("missing folder") << "missing";
-    QTest::newRow("plain tree") << "plain";
-    QTest::newRow("read-only tree") << "readonly";
-    QTest::newRow("tree with links out") << "links";
-    QTest::newRow("the folder is a link") << "selflink";
+    QTest::addColumn<bool>("unprivileged");
+    const struct
+    {
+        const char* name;
+        const char* layout;
+    } layouts[] = {
+        {"missing folder", "missing"},
+        {"plain tree", "plain"},
+        {"read-only tree", "readonly"},
+        {"tree with links out", "links"},
+        {"the folder is a link", "selflink"},
+        {"link out in a read-only folder", "readonlylink"},
+        {"hard link out in a read-only folder", "readonlyhardlink"},
+    };
+    // Root ignores permissions: only an unprivileged user meets the retry with changed modes.
+    for (const auto& row : layouts) {
+        QTest::newRow(row.name) << row.layout << false;
+        QTest::newRow(qPrintable(QStringLiteral("%1, unprivileged").arg(row.name))) << row.layout << true;
+    }
 }
 
 void TestExtraction::forceRemoveDir()
 {
     QFETCH(QString, layout);
+    QFETCH(bool, unprivileged);
 
     Sandbox sandbox;
     const QString target = sandbox.path() + "/image";
     const QString outside = sandbox.path() + "/outside";
     QVERIFY(Sandbox::write(outside + "/keep.png", "keep"));
+    const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser;
+    const QFileDevice::Permissions readOnlyDir = readOnly | QFileDevice::ExeOwner | QFileDevice::ExeUser;
     if (layout != "missing" && layout != "selflink") {
         QVERIFY(Sandbox::write(target + "/background/light_2K/Scan/Scan_00000.png", "png"));
         QVERIFY(Sandbox::write(target + "/background/.hidden", "h"));
         QVERIFY(Sandbox::write(target + "/top.png", "png"));
     }
     if (layout == "readonly") {
-        const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser;
-        const QFileDevice::Permissions readOnlyDir = readOnly | QFileDevice::ExeOwner | QFileDevice::ExeUser;
         QFile::setPermissions(target + "/top.png", readOnly);
         QFile::setPermissions(target + "/background/light_2K/Scan/Scan_00000.png", readOnly);
         QFile::setPermissions(target + "/background/light_2K/Scan", readOnlyDir);
@@ -629,9 +695,32 @@ void TestExtraction::forceRemoveDir()
     }
     if (layout == "selflink")
         QVERIFY(QFile::link(outside, target));
+    if (layout == "readonlylink" || layout == "readonlyhardlink") {
+        // A read-only file outside, reached from a read-only folder of the tree.
+        const QString folder = target + "/background/light_2K";
+        QVERIFY(QFile::setPermissions(outside + "/keep.png", readOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        if (layout == "readonlylink") {
+            QVERIFY(QFile::link(outside + "/keep.png", folder + "/.keep.png"));
+            QVERIFY(QFile::link(outside + "/keep.png", folder + "/keep.png"));
+        } else {
+            QCOMPARE(::link(QFile::encodeName(outside + "/keep.png").constData(),
+                            QFile::encodeName(folder + "/keep.png").constData()),
+                     0);
+        }
+        QVERIFY(QFile::setPermissions(folder, readOnlyDir));
+    }
     const QFileDevice::Permissions keepPermissions = QFile::permissions(outside + "/keep.png");
 
-    ::forceRemoveDir(target);
+    if (unprivileged) {
+        const QString unavailable = unprivilegedRemovalUnavailable(sandbox.path());
+        if (!unavailable.isEmpty())
+            QSKIP(qPrintable(unavailable + ": the removal as an unprivileged user is not tested"));
+        removeAsUnprivilegedUser(sandbox.path(), target);
+        if (QTest::currentTestFailed())
+            return;
+    } else {
+        ::forceRemoveDir(target);
+    }
 
     QVERIFY(!QFileInfo(target).exists() && !QFileInfo(target).isSymLink());
     QCOMPARE(Sandbox::read(outside + "/keep.png"), QByteArray("keep"));
