@@ -13,6 +13,8 @@
 #include <atomic>
 #include <memory>
 
+#include <unistd.h>
+
 using namespace CryptFixtures;
 using Nimbrel::OssFileDecryption;
 using Nimbrel::OssFileEncryption;
@@ -169,6 +171,7 @@ private slots:
     void acceptedOddities();
     void missingSource();
     void unwritableDestination();
+    void destinationIsSource_data();
     void destinationIsSource();
     void runWithoutNames();
     void startRefusesEmptyNames();
@@ -412,19 +415,45 @@ void TestCryptWorkers::unwritableDestination()
     QVERIFY(QFileInfo::exists(path("plain")));
 }
 
+void TestCryptWorkers::destinationIsSource_data()
+{
+    QTest::addColumn<bool>("decrypt");
+    QTest::addColumn<QString>("spelling");
+    for (const bool decrypt : {false, true}) {
+        const QByteArray worker = decrypt ? "decryption, " : "encryption, ";
+        QTest::newRow(worker + "same name") << decrypt << "same name";
+        QTest::newRow(worker + "./ in the path") << decrypt << "./ in the path";
+        QTest::newRow(worker + "hard link") << decrypt << "hard link";
+        QTest::newRow(worker + "symbolic link") << decrypt << "symbolic link";
+    }
+}
+
+// The same file under another name is refused before anything is opened for
+// writing; the source keeps every byte.
 void TestCryptWorkers::destinationIsSource()
 {
+    QFETCH(bool, decrypt);
+    QFETCH(QString, spelling);
     const QByteArray plain = randomBytes(3000, 35);
-    writeFile(path("plain"), plain);
-    const QByteArray blocks = expectedBlockFile(plain);
-    writeFile(path("enc"), blocks);
+    const QByteArray content = decrypt ? expectedBlockFile(plain) : plain;
+    const QString source = path("source");
+    writeFile(source, content);
+    QString dest = source;
+    if (spelling == "./ in the path")
+        dest = dir->path() + "/./source";
+    else if (spelling == "hard link")
+        QVERIFY(::link(QFile::encodeName(source).constData(), QFile::encodeName(dest = path("hard")).constData()) == 0);
+    else if (spelling == "symbolic link")
+        QVERIFY(QFile::link(source, dest = path("symbolic")));
 
-    const JobOutcome encrypted = runJob<OssFileEncryption>(path("plain"), dir->path() + "/./plain");
-    QCOMPARE(encrypted.failedCodes, QList<int>{OssFileEncryption::OpenDestFileError});
-    QCOMPARE(readFile(path("plain")), plain);
-    const JobOutcome decrypted = runJob<OssFileDecryption>(path("enc"), path("enc"));
-    QCOMPARE(decrypted.failedCodes, QList<int>{OssFileDecryption::OpenDestFileError});
-    QCOMPARE(readFile(path("enc")), blocks);
+    const JobOutcome outcome =
+        decrypt ? runJob<OssFileDecryption>(source, dest) : runJob<OssFileEncryption>(source, dest);
+    QCOMPARE(outcome.failedCodes, QList<int>{OssFileEncryption::OpenDestFileError});
+    QCOMPARE(outcome.finished, 0);
+    QVERIFY(outcome.progress.isEmpty());
+    QVERIFY(!outcome.successful);
+    QCOMPARE(readFile(source), content);
+    QCOMPARE(readFile(dest), content);
 }
 
 void TestCryptWorkers::runWithoutNames()
