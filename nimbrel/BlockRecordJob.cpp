@@ -72,8 +72,9 @@ bool BlockRecordJob::stop()
 {
     if (thread.isRunning()) {
         stopRequest.request();
-        // Called from the job's own thread it cannot wait; the job then ends at its next check.
-        if (thread.wait())
+        // Unless the job is running this stop (a slot of its own signal); it
+        // then ends at its next check.
+        if (stopRequest.awaitJob(thread))
             stopRequest.reset();
         successful = false;
     }

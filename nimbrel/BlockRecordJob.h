@@ -67,7 +67,8 @@ public:
 
     bool start(const std::string& sourceFileName, const std::string& destFileName);
     // Ends a running job after its current pass and returns once it has
-    // ended; no progress follows for the records after the request.
+    // ended, or soon, without waiting, from a slot of the job's own signal;
+    // no signal follows.
     bool stop();
     bool isSuccessful() const;
 

@@ -58,7 +58,7 @@ bool OssFileDownloader::stopDownloadFile()
 {
     if (isRunning()) {
         stopControl.requestStop();
-        wait();
+        stopControl.awaitJob(*this);
     }
     return true;
 }

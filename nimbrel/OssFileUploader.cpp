@@ -95,7 +95,7 @@ bool OssFileUploader::stopUploadFile()
 {
     if (isRunning()) {
         stopControl.requestStop();
-        wait();
+        stopControl.awaitJob(*this);
     }
     return true;
 }
