@@ -81,6 +81,12 @@ bool BlockRecordJob::stop()
     return true;
 }
 
+void BlockRecordJob::awaitEnd()
+{
+    if (thread.isRunning())
+        stopRequest.awaitJobEnd(thread);
+}
+
 bool BlockRecordJob::isSuccessful() const
 {
     return successful;

@@ -71,6 +71,8 @@ public:
     // no signal follows.
     bool stop();
     bool isSuccessful() const;
+    // For the worker's destructor, after stop(): returns once the thread has ended.
+    void awaitEnd();
 
     // The body of the worker's run(), on the job's thread.
     void run(Step& step, const Emitters& emitters);

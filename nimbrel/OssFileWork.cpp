@@ -23,7 +23,7 @@ OssFileWork::~OssFileWork()
 {
     if (isRunning()) {
         stopControl.requestStop();
-        stopControl.awaitJob(*this);
+        stopControl.awaitJobEnd(*this);
     }
 }
 

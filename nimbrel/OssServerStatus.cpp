@@ -46,6 +46,9 @@ OssServerStatus::OssServerStatus()
 OssServerStatus::~OssServerStatus()
 {
     stopDetect();
+    // A stop from a slot of the job's own signal leaves the job to end later.
+    if (isRunning())
+        stopRequest.awaitJobEnd(*this);
     // The worker thread has ended and its ping with it; a deferred deletion
     // would wait for an event loop of that thread that never runs again.
     delete pingProcess;

@@ -39,6 +39,11 @@ bool StopControl::awaitJob(QThread& jobThread)
     return stopRequest.awaitJob(jobThread);
 }
 
+void StopControl::awaitJobEnd(QThread& jobThread)
+{
+    stopRequest.awaitJobEnd(jobThread);
+}
+
 bool StopControl::attach(AlibabaCloud::OSS::OssClient* jobClient)
 {
     QMutexLocker locker(&clientMutex);

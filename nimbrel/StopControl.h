@@ -29,6 +29,7 @@ public:
     // After requestStop(), see StopRequest.
     bool awaitSignals(const QThread& jobThread);
     bool awaitJob(QThread& jobThread);
+    void awaitJobEnd(QThread& jobThread);
 
     // Worker thread: the job's client while it exists. attach() returns false
     // when the stop came first (the client is then cancelled already).

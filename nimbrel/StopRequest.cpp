@@ -1,7 +1,6 @@
 #include "StopRequest.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEvent>
 #include <QThread>
 
@@ -45,10 +44,28 @@ bool StopRequest::isRequested() const
 
 bool StopRequest::awaitSignals(const QThread& jobThread)
 {
+    return deliverWhileInSignal(jobThread, QDeadlineTimer(signalPatienceMilliseconds));
+}
+
+bool StopRequest::awaitJob(QThread& jobThread)
+{
+    if (!awaitSignals(jobThread))
+        return false;
+    // No signal can follow the request now, so the wait needs no delivery.
+    return jobThread.wait();
+}
+
+void StopRequest::awaitJobEnd(QThread& jobThread)
+{
+    if (deliverWhileInSignal(jobThread, QDeadlineTimer(QDeadlineTimer::Forever)))
+        jobThread.wait();
+}
+
+bool StopRequest::deliverWhileInSignal(const QThread& jobThread, QDeadlineTimer patience)
+{
     // From a directly connected slot: the job ends after that slot.
     if (QThread::currentThread() == &jobThread)
         return false;
-    const QDeadlineTimer patience(signalPatienceMilliseconds);
     QMutexLocker locker(&mutex);
     while (inSignal) {
         locker.unlock();
@@ -61,14 +78,6 @@ bool StopRequest::awaitSignals(const QThread& jobThread)
         signalLeft.wait(&mutex, pollMilliseconds);
     }
     return true;
-}
-
-bool StopRequest::awaitJob(QThread& jobThread)
-{
-    if (!awaitSignals(jobThread))
-        return false;
-    // No signal can follow the request now, so the wait needs no delivery.
-    return jobThread.wait();
 }
 
 bool StopRequest::enterSignal()

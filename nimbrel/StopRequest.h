@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QWaitCondition>
 
@@ -35,6 +36,9 @@ public:
     // awaitSignals(), then the end of the job's thread; false when the job
     // could not be waited for.
     bool awaitJob(QThread& jobThread);
+    // For a destructor, after request(): the thread must have ended before
+    // the worker goes, so a signal in flight is waited for however long it takes.
+    void awaitJobEnd(QThread& jobThread);
 
     template <typename Emit>
     void emitUnlessRequested(Emit emitSignal)
@@ -56,6 +60,7 @@ public:
     }
 
 private:
+    bool deliverWhileInSignal(const QThread& jobThread, QDeadlineTimer patience);
     bool enterSignal();
     void leaveSignal();
 

@@ -178,6 +178,7 @@ private slots:
     void startRefusesWhileRunning();
     void stopRunningJob();
     void destroyRunningWorker();
+    void destroyDuringSlowSlot();
     void stopIdleWorker();
     void workerRunsAgain();
     void codeTravelsQueued();
@@ -597,6 +598,29 @@ void TestCryptWorkers::destroyRunningWorker()
     QTest::qWait(50);
     QCOMPARE(int(records), recordsAtEnd);
     QVERIFY(QFileInfo(path("enc")).size() < 4 * 1024 * 1024);
+}
+
+// A slot that is still running when the worker goes is waited for: the
+// thread must have ended before the worker is freed.
+void TestCryptWorkers::destroyDuringSlowSlot()
+{
+    writeFile(path("plain"), randomBytes(1024 * 1024, 72));
+    std::atomic<int> records{0};
+    std::atomic<bool> slotReturned{false};
+    auto worker = std::make_unique<OssFileEncryption>();
+    QObject::connect(worker.get(), &OssFileEncryption::sigEncryptionProgress, worker.get(),
+                     [&] {
+                         if (++records == 1) {
+                             QThread::msleep(500);
+                             slotReturned = true;
+                         }
+                     },
+                     Qt::DirectConnection);
+    QVERIFY(start(*worker, path("plain"), path("enc")));
+    QTRY_VERIFY_WITH_TIMEOUT(records > 0, 10000);
+    worker.reset();
+    QVERIFY(slotReturned);
+    QCOMPARE(int(records), 1);
 }
 
 void TestCryptWorkers::stopIdleWorker()
