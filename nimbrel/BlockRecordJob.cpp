@@ -74,8 +74,7 @@ bool BlockRecordJob::stop()
         stopRequest.request();
         // Unless the job is running this stop (a slot of its own signal); it
         // then ends at its next check.
-        if (stopRequest.awaitJob(thread))
-            stopRequest.reset();
+        stopRequest.awaitJob(thread);
         successful = false;
     }
     return true;
@@ -94,6 +93,7 @@ bool BlockRecordJob::isSuccessful() const
 
 void BlockRecordJob::run(Step& step, const Emitters& emitters)
 {
+    stopRequest.beginJob();
     successful = false;
     QLOG_INFO() << lines.runSourceName << sourceFileName.c_str();
     QLOG_INFO() << lines.runDestName << destFileName.c_str();

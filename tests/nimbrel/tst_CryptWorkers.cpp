@@ -180,6 +180,7 @@ private slots:
     void destroyRunningWorker();
     void destroyDuringSlowSlot();
     void stopIdleWorker();
+    void stopFromSlotIsNotKeptForTheNextJob();
     void workerRunsAgain();
     void codeTravelsQueued();
     void namesReachSignalsAsLatin1();
@@ -640,6 +641,30 @@ void TestCryptWorkers::stopIdleWorker()
     QVERIFY(encryption.isSuccessful());
     QVERIFY(!start(encryption, QString(), path("enc")));
     QVERIFY(!encryption.isSuccessful());
+}
+
+// A stop from a slot of the job's own signal ends only that job: the next,
+// even one started directly on the thread, runs in full.
+void TestCryptWorkers::stopFromSlotIsNotKeptForTheNextJob()
+{
+    writeFile(path("plain"), randomBytes(1024 * 1024, 82));
+    OssFileEncryption worker;
+    JobOutcome outcome;
+    observe(worker, outcome);
+    QMetaObject::Connection stopper = QObject::connect(
+        &worker, &OssFileEncryption::sigEncryptionProgress, &worker, [&worker] { worker.stopEncryptionFile(); },
+        Qt::DirectConnection);
+    QVERIFY(start(worker, path("plain"), path("enc")));
+    QVERIFY(worker.wait(10000));
+    QCOMPARE(outcome.progress.size(), 1);
+    QCOMPARE(outcome.finished, 0);
+    QObject::disconnect(stopper);
+
+    worker.start();
+    QVERIFY(worker.wait(10000));
+    QCOMPARE(outcome.finished, 1);
+    QVERIFY(outcome.failedCodes.isEmpty());
+    QCOMPARE(readFile(path("enc")), expectedBlockFile(readFile(path("plain"))));
 }
 
 void TestCryptWorkers::workerRunsAgain()
