@@ -3,8 +3,11 @@
 #include "QuilmLog.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
@@ -12,10 +15,23 @@ namespace Nimbrel {
 
 namespace {
 
-bool isSameFile(const QFile& source, const QFile& dest)
+// Opened without truncation first, so that the source under another name (a
+// hard link, a symbolic link, "./") is refused before a byte of it is lost.
+// The check compares the opened files themselves: a name swapped in between
+// cannot slip past it.
+bool openDestination(const QFile& source, QFile& dest)
 {
-    const QFileInfo destInfo(dest);
-    return destInfo.exists() && QFileInfo(source).canonicalFilePath() == destInfo.canonicalFilePath();
+    const int fd = ::open(QFile::encodeName(dest.fileName()).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    struct stat sourceStatus;
+    struct stat destStatus;
+    const bool opened = fstat(source.handle(), &sourceStatus) == 0 && fstat(fd, &destStatus) == 0
+        && !(sourceStatus.st_dev == destStatus.st_dev && sourceStatus.st_ino == destStatus.st_ino)
+        && ftruncate(fd, 0) == 0 && dest.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+    if (!opened)
+        ::close(fd);
+    return opened;
 }
 
 QString latin1(const std::string& name)
@@ -56,12 +72,18 @@ bool BlockRecordJob::stop()
 {
     if (thread.isRunning()) {
         stopRequest.request();
-        // Called from the job's own thread it cannot wait; the job then ends at its next check.
-        if (thread.wait())
-            stopRequest.reset();
+        // Unless the job is running this stop (a slot of its own signal); it
+        // then ends at its next check.
+        stopRequest.awaitJob(thread);
         successful = false;
     }
     return true;
+}
+
+void BlockRecordJob::awaitEnd()
+{
+    if (thread.isRunning())
+        stopRequest.awaitJobEnd(thread);
 }
 
 bool BlockRecordJob::isSuccessful() const
@@ -71,6 +93,7 @@ bool BlockRecordJob::isSuccessful() const
 
 void BlockRecordJob::run(Step& step, const Emitters& emitters)
 {
+    stopRequest.beginJob();
     successful = false;
     QLOG_INFO() << lines.runSourceName << sourceFileName.c_str();
     QLOG_INFO() << lines.runDestName << destFileName.c_str();
@@ -86,8 +109,7 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
         return;
     }
     QFile dest(QString::fromUtf8(destFileName.c_str()));
-    // Truncating the source itself would destroy it before a byte was read.
-    if (isSameFile(source, dest) || !dest.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!openDestination(source, dest)) {
         source.close();
         QLOG_INFO() << lines.openDestFailed;
         emitFailed(emitters, OpenDestFailed);

@@ -67,9 +67,12 @@ public:
 
     bool start(const std::string& sourceFileName, const std::string& destFileName);
     // Ends a running job after its current pass and returns once it has
-    // ended; no progress follows for the records after the request.
+    // ended, or soon, without waiting, from a slot of the job's own signal;
+    // no signal follows.
     bool stop();
     bool isSuccessful() const;
+    // For the worker's destructor, after stop(): returns once the thread has ended.
+    void awaitEnd();
 
     // The body of the worker's run(), on the job's thread.
     void run(Step& step, const Emitters& emitters);

@@ -77,6 +77,7 @@ OssFileDecryption::OssFileDecryption()
 OssFileDecryption::~OssFileDecryption()
 {
     stopDecryptionFile();
+    job.awaitEnd();
 }
 
 bool OssFileDecryption::startDecryptionFile(const std::string& sourceFileName, const std::string& destFileName)

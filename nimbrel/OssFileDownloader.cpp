@@ -25,6 +25,9 @@ OssFileDownloader::OssFileDownloader()
 OssFileDownloader::~OssFileDownloader()
 {
     stopDownloadFile();
+    // A stop from a slot of the job's own signal leaves the job to end later.
+    if (isRunning())
+        stopControl.awaitJobEnd(*this);
 }
 
 void OssFileDownloader::setConfigFileName(const std::string& configFileName)
@@ -58,7 +61,7 @@ bool OssFileDownloader::stopDownloadFile()
 {
     if (isRunning()) {
         stopControl.requestStop();
-        wait();
+        stopControl.awaitJob(*this);
     }
     return true;
 }

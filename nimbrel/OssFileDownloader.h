@@ -32,7 +32,8 @@ public:
 
     void setConfigFileName(const std::string& configFileName);
     bool startDownloadFile(const std::string& remoteFileName, const std::string& localFileName);
-    // Cancels a running transfer and returns once the job has ended; no signal follows.
+    // Cancels a running transfer and returns once the job has ended (from a
+    // slot of the job's own signal: without waiting for it); no signal follows.
     bool stopDownloadFile();
 
     static void DownloadProgressCallback(size_t increment, int64_t transfered, int64_t total, void* userData);

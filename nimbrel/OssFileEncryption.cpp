@@ -69,6 +69,7 @@ OssFileEncryption::OssFileEncryption()
 OssFileEncryption::~OssFileEncryption()
 {
     stopEncryptionFile();
+    job.awaitEnd();
 }
 
 bool OssFileEncryption::startEncryptionFile(const std::string& sourceFileName, const std::string& destFileName)

@@ -30,7 +30,8 @@ public:
 
     bool startEncryptionFile(const std::string& sourceFileName, const std::string& destFileName);
     // Ends a running job after its current record and returns once it has
-    // ended; no signal follows, the destination stays as far as written.
+    // ended (from a slot of the job's own signal: without waiting for it); no
+    // signal follows, the destination stays as far as written.
     bool stopEncryptionFile();
     bool isSuccessful() const;
 

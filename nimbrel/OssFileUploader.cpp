@@ -29,6 +29,9 @@ OssFileUploader::OssFileUploader()
 OssFileUploader::~OssFileUploader()
 {
     stopUploadFile();
+    // A stop from a slot of the job's own signal leaves the job to end later.
+    if (isRunning())
+        stopControl.awaitJobEnd(*this);
 }
 
 void OssFileUploader::setConfigFileName(const std::string& configFileName)
@@ -95,7 +98,7 @@ bool OssFileUploader::stopUploadFile()
 {
     if (isRunning()) {
         stopControl.requestStop();
-        wait();
+        stopControl.awaitJob(*this);
     }
     return true;
 }

@@ -38,7 +38,8 @@ public:
     void setConfigFileName(const std::string& configFileName);
     bool SetMultipart(bool multipart);
     bool startUploadFile(const std::string& localFileName, const std::string& remoteFileName);
-    // Cancels a running transfer and returns once the job has ended; no signal follows.
+    // Cancels a running transfer and returns once the job has ended (from a
+    // slot of the job's own signal: without waiting for it); no signal follows.
     bool stopUploadFile();
 
     static void UploadProgressCallback(size_t increment, int64_t transfered, int64_t total, void* userData);

@@ -23,7 +23,7 @@ OssFileWork::~OssFileWork()
 {
     if (isRunning()) {
         stopControl.requestStop();
-        wait();
+        stopControl.awaitJobEnd(*this);
     }
 }
 
@@ -73,8 +73,10 @@ bool OssFileWork::startWork(WorkType type)
 bool OssFileWork::stopFileWork()
 {
     QLOG_ERROR() << "[ OssFileWork ] stopFileWork called";
-    if (isRunning())
+    if (isRunning()) {
         stopControl.requestStop();
+        stopControl.awaitSignals(*this);
+    }
     return true;
 }
 
@@ -86,6 +88,7 @@ bool OssFileWork::getAllFilesInfo(std::vector<OssFileInfo>& filesInfo)
 
 void OssFileWork::run()
 {
+    stopControl.beginJob();
     StorageSession session;
     switch (session.readConfig(configFileName)) {
     case StorageSession::ConfigPathEmpty:

@@ -48,7 +48,8 @@ public:
     bool startListFileInfo(const std::string& sourceFileName);
     bool startRemoveFiles(const std::vector<std::string>& vectSourceFileNames);
     // Cancels the request in flight; the job ends before its next page or
-    // name, without a further signal. Does not wait.
+    // name, without a further signal. Waits only for a signal being
+    // delivered, not for the job.
     bool stopFileWork();
     bool getAllFilesInfo(std::vector<OssFileInfo>& filesInfo);
 

@@ -39,7 +39,6 @@ OssServerStatus::OssServerStatus()
     : QThread(nullptr)
 {
     qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssServerStatus::OssErrorCode"));
-    stopFlag.store(0);
     pingProcess = new QProcess();
     pingProcess->moveToThread(this);
 }
@@ -47,6 +46,9 @@ OssServerStatus::OssServerStatus()
 OssServerStatus::~OssServerStatus()
 {
     stopDetect();
+    // A stop from a slot of the job's own signal leaves the job to end later.
+    if (isRunning())
+        stopRequest.awaitJobEnd(*this);
     // The worker thread has ended and its ping with it; a deferred deletion
     // would wait for an event loop of that thread that never runs again.
     delete pingProcess;
@@ -65,7 +67,7 @@ void OssServerStatus::setConfigFileName(const std::string& configFileName, int t
 bool OssServerStatus::startDetect()
 {
     QLOG_INFO() << "[ OssServerStatus ] startDetect called.";
-    stopFlag.store(0);
+    stopRequest.reset();
     if (configFileName.empty()) {
         QLOG_ERROR() << "[ OssServerStatus ] configFileName or timeoutMilliseconds is invalid";
         return false;
@@ -82,10 +84,10 @@ bool OssServerStatus::startDetect()
 bool OssServerStatus::stopDetect()
 {
     QLOG_INFO() << "[ OssServerStatus ] stopDetect called.";
-    stopFlag.store(1);
-    if (isRunning())
-        wait(QDeadlineTimer(QDeadlineTimer::Forever));
-    if (pingProcess->state() != QProcess::NotRunning)
+    stopRequest.request();
+    // The ping process is the job's until the job has ended.
+    const bool ended = !isRunning() || stopRequest.awaitJob(*this);
+    if (ended && pingProcess->state() != QProcess::NotRunning)
         pingProcess->terminate();
     return true;
 }
@@ -121,26 +123,25 @@ void OssServerStatus::run()
         QLOG_ERROR() << "[ OssServerStatus ] Run AesDecode fail......";
         return;
     }
-    if (stopFlag.load() == 1)
+    if (stopRequest.isRequested())
         return;
     if (!session.parseConfig()) {
         QLOG_ERROR() << "[ OssServerStatus ] Run ParseOssLoginInfo fail......";
         return;
     }
-    if (stopFlag.load() == 1)
+    if (stopRequest.isRequested())
         return;
 
     const QString hostText = pingHostText(session.account().host);
     quint64 lastAnswered = nowMilliseconds();
-    while (stopFlag.load() != 1) {
+    while (!stopRequest.isRequested()) {
         if (isHostConnected(hostText)) {
             lastAnswered = nowMilliseconds();
             QThread::msleep(100);
             continue;
         }
         if (nowMilliseconds() - lastAnswered > timeoutMilliseconds) {
-            if (stopFlag.load() != 1)
-                emit sigNetworkStatus(QStringLiteral("fail"));
+            stopRequest.emitUnlessRequested([this] { emit sigNetworkStatus(QStringLiteral("fail")); });
             return;
         }
     }

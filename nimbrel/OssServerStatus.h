@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AtomicLock.h"
 #include "NimbrelExport.h"
+#include "StopRequest.h"
 
 #include <QString>
 #include <QThread>
@@ -33,6 +33,8 @@ public:
 
     void setConfigFileName(const std::string& configFileName, int timeoutMilliseconds);
     bool startDetect();
+    // Returns once the current ping is over and the job has ended, or at
+    // once from the slot of the job's own signal; no signal follows.
     bool stopDetect();
     bool isHostConnected(const QString& host);
 
@@ -45,7 +47,7 @@ protected:
 private:
     std::string configFileName;
     quint64 timeoutMilliseconds = 3000;
-    AtomicLock<int> stopFlag{0};
+    StopRequest stopRequest;
     QProcess* pingProcess = nullptr;
 };
 

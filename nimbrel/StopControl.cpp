@@ -9,6 +9,11 @@ void StopControl::reset()
     stopRequest.reset();
 }
 
+void StopControl::beginJob()
+{
+    stopRequest.beginJob();
+}
+
 // The flag is set before the client is looked at, and attach() stores the
 // client before it reads the flag: whichever comes second cancels the client.
 void StopControl::requestStop()
@@ -22,6 +27,21 @@ void StopControl::requestStop()
 bool StopControl::isStopRequested() const
 {
     return stopRequest.isRequested();
+}
+
+bool StopControl::awaitSignals(const QThread& jobThread)
+{
+    return stopRequest.awaitSignals(jobThread);
+}
+
+bool StopControl::awaitJob(QThread& jobThread)
+{
+    return stopRequest.awaitJob(jobThread);
+}
+
+void StopControl::awaitJobEnd(QThread& jobThread)
+{
+    stopRequest.awaitJobEnd(jobThread);
 }
 
 bool StopControl::attach(AlibabaCloud::OSS::OssClient* jobClient)

@@ -10,6 +10,8 @@ class OssClient;
 }
 }
 
+class QThread;
+
 namespace Nimbrel {
 
 // The stop request of a storage job, which also cancels the requests of the
@@ -19,9 +21,15 @@ class StopControl
 public:
     // Caller's thread, before the job starts.
     void reset();
+    // Job's thread, first step (see StopRequest::beginJob).
+    void beginJob();
     // Caller's thread, while the job runs.
     void requestStop();
     bool isStopRequested() const;
+    // After requestStop(), see StopRequest.
+    bool awaitSignals(const QThread& jobThread);
+    bool awaitJob(QThread& jobThread);
+    void awaitJobEnd(QThread& jobThread);
 
     // Worker thread: the job's client while it exists. attach() returns false
     // when the stop came first (the client is then cancelled already).

@@ -1,57 +1,74 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QMutex>
-#include <QMutexLocker>
+#include <QWaitCondition>
+
+class QThread;
 
 namespace Nimbrel {
 
-// Lets the caller's thread end a running job between two steps. The job emits
-// its signals through emitUnlessRequested(), so once request() has returned no
-// signal of the job follows. Recursive, so a directly connected receiver may
-// call back into the worker.
+// Lets a host end a running job between two steps, shared by every worker.
+// The job emits its signals through emitUnlessRequested(); no lock is held
+// while a signal is delivered, so a receiver may call back into the worker
+// from any thread and with any connection type. Once a stop has returned,
+// no further signal of the job is emitted.
 class StopRequest
 {
 public:
-    // Caller's thread, before the job starts.
-    void reset()
-    {
-        QMutexLocker locker(&mutex);
-        requested = false;
-    }
+    // Caller's thread, before the job's thread starts.
+    void reset();
+    // Job's thread, at its first step: drops a request left from an earlier
+    // job, but not one made since the last reset().
+    void beginJob();
 
-    void request()
-    {
-        QMutexLocker locker(&mutex);
-        requested = true;
-    }
+    // Any thread; the job emits nothing after it.
+    void request();
+    bool isRequested() const;
 
-    bool isRequested() const
-    {
-        QMutexLocker locker(&mutex);
-        return requested;
-    }
+    // Caller's thread, after request(): returns once no signal of the job is
+    // being delivered. Meanwhile the calls queued for this thread are
+    // delivered, so a blocking-queued signal waiting for it can end. False
+    // when called on the job's own thread, or when the signal in flight did
+    // not end soon: its slot is then taken to be the caller of this stop, and
+    // the job ends as soon as that slot returns.
+    bool awaitSignals(const QThread& jobThread);
+    // awaitSignals(), then the end of the job's thread; false when the job
+    // could not be waited for.
+    bool awaitJob(QThread& jobThread);
+    // For a destructor, after request(): the thread must have ended before
+    // the worker goes, so a signal in flight is waited for however long it takes.
+    void awaitJobEnd(QThread& jobThread);
 
     template <typename Emit>
     void emitUnlessRequested(Emit emitSignal)
     {
-        QMutexLocker locker(&mutex);
-        if (!requested)
-            emitSignal();
+        if (!enterSignal())
+            return;
+        emitSignal();
+        leaveSignal();
     }
 
-    // emitSignal(0) to emitSignal(count - 1) under one lock, stopping at a
-    // request that a directly connected receiver makes in between.
+    // emitSignal(0) to emitSignal(count - 1), stopping at a request made in between.
     template <typename Emit>
     void emitEachUnlessRequested(int count, Emit emitSignal)
     {
-        QMutexLocker locker(&mutex);
-        for (int i = 0; i < count && !requested; ++i)
+        for (int i = 0; i < count && enterSignal(); ++i) {
             emitSignal(i);
+            leaveSignal();
+        }
     }
 
 private:
-    mutable QRecursiveMutex mutex;
+    bool deliverWhileInSignal(const QThread& jobThread, QDeadlineTimer patience);
+    bool enterSignal();
+    void leaveSignal();
+
+    mutable QMutex mutex;
+    QWaitCondition signalLeft;
     bool requested = false;
+    bool resetSinceJob = false;
+    bool inSignal = false;
 };
 
 }

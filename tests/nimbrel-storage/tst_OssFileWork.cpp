@@ -344,12 +344,16 @@ private slots:
     void stopDuringSlowListing_data()
     {
         QTest::addColumn<bool>("byDestructor");
-        QTest::newRow("stop operation") << false;
-        QTest::newRow("destructor") << true;
+        QTest::addColumn<int>("delay");
+        QTest::newRow("stop operation") << false << 300;
+        QTest::newRow("destructor") << true << 300;
+        // Before the job's first step: the request must not be lost to it.
+        QTest::newRow("stop operation right after the start") << false << 0;
     }
     void stopDuringSlowListing()
     {
         QFETCH(bool, byDestructor);
+        QFETCH(int, delay);
         seed({"slow/a.txt", "slow/b.txt", "slow/c.txt"});
         sandbox.setPageLimit(1);
         sandbox.delayAll("ListObjects", 4000);
@@ -357,7 +361,8 @@ private slots:
         WorkerSpies spies = spiesOf(*worker);
         worker->setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(worker->startListFiles("slow"));
-        QTest::qWait(300);
+        if (delay > 0)
+            QTest::qWait(delay);
         QVERIFY(worker->isRunning());
         QElapsedTimer clock;
         clock.start();
@@ -370,6 +375,32 @@ private slots:
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
         QTest::qWait(200);
         QCOMPARE(spies.finished.count() + spies.failed.count(), 0);
+    }
+
+    // A stop request belongs to the job it was made for: a job started
+    // directly on the thread runs in full.
+    void staleStopRequestDoesNotEndTheNextJob()
+    {
+        seed({"stale/a.txt"});
+        sandbox.delayAll("ListObjects", 500);
+        OssFileWork worker;
+        WorkerSpies spies = spiesOf(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker.startListFiles("stale"));
+        QTest::qWait(100);
+        QVERIFY(worker.stopFileWork());
+        runToEnd(worker);
+        QCOMPARE(spies.ends(), 0);
+        sandbox.clearFaults();
+
+        worker.start();
+        runToEnd(worker);
+        QCOMPARE(spies.failed.count(), 0);
+        QCOMPARE(spies.finished.count(), 1);
+        QCOMPARE(spies.finished.first().at(1).toString(), QStringLiteral("stale"));
+        std::vector<OssFileWork::OssFileInfo> infos;
+        worker.getAllFilesInfo(infos);
+        QCOMPARE(namesOf(infos), QStringList{"stale/a.txt"});
     }
 
     void stopIdle()

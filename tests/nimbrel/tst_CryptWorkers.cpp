@@ -13,6 +13,8 @@
 #include <atomic>
 #include <memory>
 
+#include <unistd.h>
+
 using namespace CryptFixtures;
 using Nimbrel::OssFileDecryption;
 using Nimbrel::OssFileEncryption;
@@ -169,13 +171,16 @@ private slots:
     void acceptedOddities();
     void missingSource();
     void unwritableDestination();
+    void destinationIsSource_data();
     void destinationIsSource();
     void runWithoutNames();
     void startRefusesEmptyNames();
     void startRefusesWhileRunning();
     void stopRunningJob();
     void destroyRunningWorker();
+    void destroyDuringSlowSlot();
     void stopIdleWorker();
+    void stopFromSlotIsNotKeptForTheNextJob();
     void workerRunsAgain();
     void codeTravelsQueued();
     void namesReachSignalsAsLatin1();
@@ -412,19 +417,45 @@ void TestCryptWorkers::unwritableDestination()
     QVERIFY(QFileInfo::exists(path("plain")));
 }
 
+void TestCryptWorkers::destinationIsSource_data()
+{
+    QTest::addColumn<bool>("decrypt");
+    QTest::addColumn<QString>("spelling");
+    for (const bool decrypt : {false, true}) {
+        const QByteArray worker = decrypt ? "decryption, " : "encryption, ";
+        QTest::newRow(worker + "same name") << decrypt << "same name";
+        QTest::newRow(worker + "./ in the path") << decrypt << "./ in the path";
+        QTest::newRow(worker + "hard link") << decrypt << "hard link";
+        QTest::newRow(worker + "symbolic link") << decrypt << "symbolic link";
+    }
+}
+
+// The same file under another name is refused before anything is opened for
+// writing; the source keeps every byte.
 void TestCryptWorkers::destinationIsSource()
 {
+    QFETCH(bool, decrypt);
+    QFETCH(QString, spelling);
     const QByteArray plain = randomBytes(3000, 35);
-    writeFile(path("plain"), plain);
-    const QByteArray blocks = expectedBlockFile(plain);
-    writeFile(path("enc"), blocks);
+    const QByteArray content = decrypt ? expectedBlockFile(plain) : plain;
+    const QString source = path("source");
+    writeFile(source, content);
+    QString dest = source;
+    if (spelling == "./ in the path")
+        dest = dir->path() + "/./source";
+    else if (spelling == "hard link")
+        QVERIFY(::link(QFile::encodeName(source).constData(), QFile::encodeName(dest = path("hard")).constData()) == 0);
+    else if (spelling == "symbolic link")
+        QVERIFY(QFile::link(source, dest = path("symbolic")));
 
-    const JobOutcome encrypted = runJob<OssFileEncryption>(path("plain"), dir->path() + "/./plain");
-    QCOMPARE(encrypted.failedCodes, QList<int>{OssFileEncryption::OpenDestFileError});
-    QCOMPARE(readFile(path("plain")), plain);
-    const JobOutcome decrypted = runJob<OssFileDecryption>(path("enc"), path("enc"));
-    QCOMPARE(decrypted.failedCodes, QList<int>{OssFileDecryption::OpenDestFileError});
-    QCOMPARE(readFile(path("enc")), blocks);
+    const JobOutcome outcome =
+        decrypt ? runJob<OssFileDecryption>(source, dest) : runJob<OssFileEncryption>(source, dest);
+    QCOMPARE(outcome.failedCodes, QList<int>{OssFileEncryption::OpenDestFileError});
+    QCOMPARE(outcome.finished, 0);
+    QVERIFY(outcome.progress.isEmpty());
+    QVERIFY(!outcome.successful);
+    QCOMPARE(readFile(source), content);
+    QCOMPARE(readFile(dest), content);
 }
 
 void TestCryptWorkers::runWithoutNames()
@@ -570,6 +601,29 @@ void TestCryptWorkers::destroyRunningWorker()
     QVERIFY(QFileInfo(path("enc")).size() < 4 * 1024 * 1024);
 }
 
+// A slot that is still running when the worker goes is waited for: the
+// thread must have ended before the worker is freed.
+void TestCryptWorkers::destroyDuringSlowSlot()
+{
+    writeFile(path("plain"), randomBytes(1024 * 1024, 72));
+    std::atomic<int> records{0};
+    std::atomic<bool> slotReturned{false};
+    auto worker = std::make_unique<OssFileEncryption>();
+    QObject::connect(worker.get(), &OssFileEncryption::sigEncryptionProgress, worker.get(),
+                     [&] {
+                         if (++records == 1) {
+                             QThread::msleep(500);
+                             slotReturned = true;
+                         }
+                     },
+                     Qt::DirectConnection);
+    QVERIFY(start(*worker, path("plain"), path("enc")));
+    QTRY_VERIFY_WITH_TIMEOUT(records > 0, 10000);
+    worker.reset();
+    QVERIFY(slotReturned);
+    QCOMPARE(int(records), 1);
+}
+
 void TestCryptWorkers::stopIdleWorker()
 {
     OssFileEncryption encryption;
@@ -587,6 +641,30 @@ void TestCryptWorkers::stopIdleWorker()
     QVERIFY(encryption.isSuccessful());
     QVERIFY(!start(encryption, QString(), path("enc")));
     QVERIFY(!encryption.isSuccessful());
+}
+
+// A stop from a slot of the job's own signal ends only that job: the next,
+// even one started directly on the thread, runs in full.
+void TestCryptWorkers::stopFromSlotIsNotKeptForTheNextJob()
+{
+    writeFile(path("plain"), randomBytes(1024 * 1024, 82));
+    OssFileEncryption worker;
+    JobOutcome outcome;
+    observe(worker, outcome);
+    QMetaObject::Connection stopper = QObject::connect(
+        &worker, &OssFileEncryption::sigEncryptionProgress, &worker, [&worker] { worker.stopEncryptionFile(); },
+        Qt::DirectConnection);
+    QVERIFY(start(worker, path("plain"), path("enc")));
+    QVERIFY(worker.wait(10000));
+    QCOMPARE(outcome.progress.size(), 1);
+    QCOMPARE(outcome.finished, 0);
+    QObject::disconnect(stopper);
+
+    worker.start();
+    QVERIFY(worker.wait(10000));
+    QCOMPARE(outcome.finished, 1);
+    QVERIFY(outcome.failedCodes.isEmpty());
+    QCOMPARE(readFile(path("enc")), expectedBlockFile(readFile(path("plain"))));
 }
 
 void TestCryptWorkers::workerRunsAgain()
