@@ -225,6 +225,127 @@ std::string proxyUrl(const ClientConfiguration& c)
         + (c.proxyPort ? ":" + std::to_string(c.proxyPort) : std::string());
 }
 
+curl_slist* requestHeaderList(const HttpRequest& request)
+{
+    curl_slist* headerList = nullptr;
+    for (const auto& [name, value] : request.headers)
+        headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+    // A 100-continue round trip per upload only costs time here.
+    return curl_slist_append(headerList, "Expect:");
+}
+
+// The request itself and the callbacks that feed and read it. headerList and
+// errorBuffer must outlive the transfer; libcurl keeps pointers to them.
+void setRequestOptions(CURL* easy, Transfer& transfer, curl_slist* headerList, char* errorBuffer,
+                       const std::string& userAgent)
+{
+    const HttpRequest& request = *transfer.request;
+    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Keys may hold "./" and "../"; they are names, not path steps.
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str());
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
+    curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kBufferSize);
+    if (request.hasBody || request.method == "PUT" || request.method == "POST") {
+        curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(transfer.remaining));
+        curl_easy_setopt(easy, CURLOPT_READFUNCTION, readBody);
+        curl_easy_setopt(easy, CURLOPT_READDATA, &transfer);
+    }
+    if (request.method != "GET" && request.method != "PUT")
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, transferInfo);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, connectionReady);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &transfer);
+}
+
+// Timeouts, certificates and proxy, all from the client's configuration.
+void setConnectionOptions(CURL* easy, const ClientConfiguration& configuration)
+{
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, configuration.connectTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, configuration.verifySSL ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, configuration.verifySSL ? 2L : 0L);
+    if (!configuration.caFile.empty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, configuration.caFile.c_str());
+    if (!configuration.caPath.empty())
+        curl_easy_setopt(easy, CURLOPT_CAPATH, configuration.caPath.c_str());
+    // libcurl copies these strings, so they need not outlive this call.
+    if (!configuration.proxyHost.empty()) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxyUrl(configuration).c_str());
+        if (!configuration.proxyUserName.empty()) {
+            const std::string credentials = configuration.proxyUserName + ":" + configuration.proxyPassword;
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, credentials.c_str());
+        }
+    }
+}
+
+// Why the transfer loop stopped.
+enum class Ending { Finished, Cancelled, Stalled };
+
+// libcurl's own low-speed limit averages over a window, so a stall after
+// some bytes would run well past the limit: the silence is timed here instead.
+Ending runTransfer(CURLM* multi, const Transfer& transfer, long stallLimitMs)
+{
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK || running == 0)
+            return Ending::Finished;
+        if (transfer.cancelled->load())
+            return Ending::Cancelled;
+        if (transfer.stalledFor(stallLimitMs))
+            return Ending::Stalled;
+        curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
+    }
+}
+
+CURLcode resultOf(CURLM* multi, Ending ending)
+{
+    switch (ending) {
+    case Ending::Cancelled:
+        return CURLE_ABORTED_BY_CALLBACK;
+    case Ending::Stalled:
+        return CURLE_OPERATION_TIMEDOUT;
+    case Ending::Finished:
+        break;
+    }
+    // Stays so when curl_multi_perform failed before the transfer was done.
+    CURLcode result = CURLE_FAILED_INIT;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE)
+            result = message->data.result;
+    }
+    return result;
+}
+
+void setOutcome(const Transfer& transfer, CURLcode result, Ending ending, long stallLimitMs,
+                const char* errorBuffer)
+{
+    HttpResponse& response = *transfer.response;
+    response.curlCode = result;
+    if (result != CURLE_OK) {
+        response.curlMessage = curl_easy_strerror(result);
+        // A callback may abort for its own reasons; only a set flag means the client was disabled.
+        if (result == CURLE_ABORTED_BY_CALLBACK && transfer.cancelled->load())
+            response.curlMessage += ".The client's requests are disabled";
+        else if (ending == Ending::Stalled)
+            response.curlMessage += ".Operation too slow. No data moved for " + std::to_string(stallLimitMs) + " ms";
+        else if (errorBuffer[0])
+            response.curlMessage += std::string(".") + trim(errorBuffer);
+    }
+    response.sentCrc64 = transfer.sentCrc.value();
+    response.receivedCrc64 = transfer.receivedCrc.value();
+}
+
 }
 
 CurlTransport::CurlTransport(const ClientConfiguration& configuration)
@@ -294,104 +415,19 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const std::atomi
     CURL* easy = handle->easy;
     curl_easy_reset(easy);
     char errorBuffer[CURL_ERROR_SIZE] = {0};
+    curl_slist* headerList = requestHeaderList(request);
+    setRequestOptions(easy, transfer, headerList, errorBuffer, configuration_.userAgent);
+    setConnectionOptions(easy, configuration_);
 
-    curl_slist* headerList = nullptr;
-    for (const auto& [name, value] : request.headers)
-        headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
-    // A 100-continue round trip per upload only costs time here.
-    headerList = curl_slist_append(headerList, "Expect:");
-
-    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    // Keys may hold "./" and "../"; they are names, not path steps.
-    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, configuration_.userAgent.c_str());
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
-    curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kBufferSize);
-    if (request.hasBody || request.method == "PUT" || request.method == "POST") {
-        curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(transfer.remaining));
-        curl_easy_setopt(easy, CURLOPT_READFUNCTION, readBody);
-        curl_easy_setopt(easy, CURLOPT_READDATA, &transfer);
-    }
-    if (request.method != "GET" && request.method != "PUT")
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, transferInfo);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, connectionReady);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &transfer);
-
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, configuration_.connectTimeoutMs);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, configuration_.verifySSL ? 1L : 0L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, configuration_.verifySSL ? 2L : 0L);
-    if (!configuration_.caFile.empty())
-        curl_easy_setopt(easy, CURLOPT_CAINFO, configuration_.caFile.c_str());
-    if (!configuration_.caPath.empty())
-        curl_easy_setopt(easy, CURLOPT_CAPATH, configuration_.caPath.c_str());
-    const std::string proxy = proxyUrl(configuration_);
-    const std::string proxyCredentials = configuration_.proxyUserName + ":" + configuration_.proxyPassword;
-    if (!configuration_.proxyHost.empty()) {
-        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
-        if (!configuration_.proxyUserName.empty())
-            curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, proxyCredentials.c_str());
-    }
-
-    // libcurl's own low-speed limit averages over a window, so a stall after
-    // some bytes would run well past the limit: time the silence here instead.
     const long stallLimitMs = configuration_.requestTimeoutMs > 0 ? configuration_.requestTimeoutMs : 1000;
-    CURLcode result = CURLE_OK;
-    bool stoppedHere = false;
-    bool stalled = false;
     curl_multi_add_handle(handle->multi, easy);
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(handle->multi, &running) != CURLM_OK || running == 0)
-            break;
-        if (cancelled.load()) {
-            stoppedHere = true;
-            break;
-        }
-        if (transfer.stalledFor(stallLimitMs)) {
-            stalled = true;
-            break;
-        }
-        curl_multi_poll(handle->multi, nullptr, 0, kPollIntervalMs, nullptr);
-    }
-    if (stoppedHere) {
-        result = CURLE_ABORTED_BY_CALLBACK;
-    } else if (stalled) {
-        result = CURLE_OPERATION_TIMEDOUT;
-    } else {
-        int queued = 0;
-        result = CURLE_FAILED_INIT;
-        while (CURLMsg* message = curl_multi_info_read(handle->multi, &queued)) {
-            if (message->msg == CURLMSG_DONE)
-                result = message->data.result;
-        }
-    }
+    const Ending ending = runTransfer(handle->multi, transfer, stallLimitMs);
+    const CURLcode result = resultOf(handle->multi, ending);
     curl_multi_remove_handle(handle->multi, easy);
     curl_slist_free_all(headerList);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
 
-    response.curlCode = result;
-    if (result != CURLE_OK) {
-        response.curlMessage = curl_easy_strerror(result);
-        if (result == CURLE_ABORTED_BY_CALLBACK && cancelled.load())
-            response.curlMessage += ".The client's requests are disabled";
-        else if (stalled)
-            response.curlMessage += ".Operation too slow. No data moved for " + std::to_string(stallLimitMs) + " ms";
-        else if (errorBuffer[0])
-            response.curlMessage += std::string(".") + trim(errorBuffer);
-    }
-    response.sentCrc64 = transfer.sentCrc.value();
-    response.receivedCrc64 = transfer.receivedCrc.value();
+    setOutcome(transfer, result, ending, stallLimitMs, errorBuffer);
     release(handle);
     return response;
 }
