@@ -92,6 +92,7 @@ void LogerLine::levelTextAndTimestamp_data()
     QTest::newRow("fatal") << Fatal << "FATAL ";
     QTest::newRow("off, starts with a blank") << Off << " ";
     QTest::newRow("outside the range reads as info") << static_cast<Level>(7) << "INFO  ";
+    QTest::newRow("far outside the range reads as info") << static_cast<Level>(42) << "INFO  ";
 }
 
 void LogerLine::levelTextAndTimestamp()
