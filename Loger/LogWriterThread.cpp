@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include <cstring>
+#include <algorithm>
 #include <new>
 
 namespace QuilmLogging {
@@ -30,9 +30,9 @@ void LogWriterThread::enqueue(QStringView prefix, QStringView message, Level lev
     line->chunk = chunk;
     line->length = length;
     line->level = level;
-    std::memcpy(line->text(), prefix.utf16(), sizeof(char16_t) * static_cast<std::size_t>(prefix.size()));
-    std::memcpy(line->text() + prefix.size(), message.utf16(),
-                sizeof(char16_t) * static_cast<std::size_t>(message.size()));
+    // An empty view may have no data at all, which memcpy must not be given.
+    std::copy_n(prefix.utf16(), prefix.size(), line->text());
+    std::copy_n(message.utf16(), message.size(), line->text() + prefix.size());
 
     // The exchange orders the line; until the link is stored the writer sees
     // the tail move and waits for it.

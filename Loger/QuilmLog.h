@@ -8,7 +8,7 @@
 
 namespace QuilmLogging {
 
-enum Level {
+enum Level : int {
     Trace = 0,
     Debug,
     Info,

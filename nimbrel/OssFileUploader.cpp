@@ -64,16 +64,19 @@ bool OssFileUploader::startUploadFile(const std::string& localFileName, const st
         emit sigFileUploadFailed(local, remote, QStringLiteral("thread is running"), FileOperationError);
         return false;
     }
-    FILE* file = std::fopen(localFileName.c_str(), "r");
-    int openError = file ? 0 : errno;
+    // Only a regular file has a size to upload: a folder opens as well, but its
+    // end position is no byte count and would become a part plan of billions of
+    // parts; a device has no end, and the open of a named pipe waits for a writer.
+    struct stat status;
+    int openError = 0;
+    if (stat(localFileName.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        openError = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    FILE* file = openError == 0 ? std::fopen(localFileName.c_str(), "r") : nullptr;
+    if (!file && openError == 0)
+        openError = errno;
     long size = 0;
     if (file) {
-        // A folder opens as well, but has no size to upload: its end position
-        // is no byte count and would become a part plan of billions of parts.
-        struct stat status;
-        if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode))
-            openError = EISDIR;
-        else if (std::fseek(file, 0, SEEK_END) != 0)
+        if (std::fseek(file, 0, SEEK_END) != 0)
             openError = errno;
         else
             size = std::ftell(file);

@@ -8,7 +8,9 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <ctime>
 #include <sstream>
 
@@ -36,6 +38,35 @@ bool isValidBucketName(const std::string& bucket)
 bool isValidObjectKey(const std::string& key)
 {
     return !key.empty() && key.size() <= 1023 && key[0] != '/' && key[0] != '\\';
+}
+
+// HTTP's field grammar: a name is a token; a value holds visible characters,
+// bytes above 0x7F, blanks and tabs. Anything else, CR and LF above all,
+// would end the header line early and let the rest pass as headers of its own.
+bool isFieldName(const std::string& name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')
+            || (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+    });
+}
+
+bool isFieldValue(const std::string& value)
+{
+    return std::all_of(value.begin(), value.end(),
+                       [](unsigned char c) { return c == '\t' || (c >= 0x20 && c != 0x7F); });
+}
+
+OssError headerError(const HeaderCollection& headers)
+{
+    for (const auto& [name, value] : headers) {
+        if (!isFieldName(name))
+            return OssError(kValidateError, "A request header name holds a character that HTTP does not allow.");
+        if (!isFieldValue(value))
+            return OssError(kValidateError, "The value of the request header \"" + name
+                                                + "\" holds a character that HTTP does not allow.");
+    }
+    return OssError();
 }
 
 OssError withRequestId(OssError error, const HttpResponse& response)
@@ -129,6 +160,9 @@ OssClientImpl::ResponseOutcome OssClientImpl::send(HttpRequest& request, const s
         request.method, request.headers, Signer::canonicalizedResource(bucket, key, parameters));
     request.headers["Authorization"] =
         "OSS " + credentials.AccessKeyId() + ":" + Signer::signature(credentials.AccessKeySecret(), toSign);
+    const OssError invalidHeader = headerError(request.headers);
+    if (!invalidHeader.Code().empty())
+        return ResponseOutcome(invalidHeader);
 
     HttpResponse response = transport_.perform(request, disabled_);
     if (!response.localErrorCode.empty())

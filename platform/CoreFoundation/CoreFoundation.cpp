@@ -41,10 +41,12 @@ struct StandInCFBundle
 CFStringRef CFStringMakeConstant(const char* text)
 {
     static QMutex mutex;
-    static QHash<QByteArray, StandInCFString*> constants;
+    // Never destroyed, like the strings it holds: a constant may still be
+    // asked for while the process's static objects are torn down.
+    static auto* constants = new QHash<QByteArray, StandInCFString*>;
     const QMutexLocker lock(&mutex);
     const QByteArray key(text);
-    StandInCFString*& string = constants[key];
+    StandInCFString*& string = (*constants)[key];
     if (!string)
         string = new StandInCFString{StandInCFObject{StringType}, key};
     return string;

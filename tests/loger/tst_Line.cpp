@@ -93,6 +93,7 @@ void TestLine::lineLayout_data()
     QTest::newRow("fatal") << Fatal << true << true << "FATAL ";
     QTest::newRow("off starts with a blank") << Off << true << true << " ";
     QTest::newRow("outside the range reads as info") << static_cast<Level>(7) << true << true << "INFO  ";
+    QTest::newRow("far outside the range reads as info") << static_cast<Level>(42) << true << true << "INFO  ";
     QTest::newRow("no level text") << Warn << false << true << "";
     QTest::newRow("no timestamp") << Error << true << false << "ERROR ";
     QTest::newRow("no timestamp, warn") << Warn << true << false << "WARN  ";

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using Nimbrel::OssFileUploader;
 using StorageFixtures::runToEnd;
 using StorageFixtures::WorkerSpies;
@@ -217,6 +219,9 @@ private slots:
         QTest::newRow("missing local file") << "no-such-file.bin" << "up/x.bin" << "open local file failed" << 4;
         // A folder opens for reading but is no file to upload.
         QTest::newRow("folder as local file") << "." << "up/x.bin" << "open local file failed" << 4;
+        // No regular file either: a device has no end, a named pipe's open waits for a writer.
+        QTest::newRow("device as local file") << "device.bin" << "up/x.bin" << "open local file failed" << 4;
+        QTest::newRow("named pipe as local file") << "pipe.bin" << "up/x.bin" << "open local file failed" << 4;
     }
     void startRefusalsBeforeReturn()
     {
@@ -225,6 +230,10 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, code);
         QVERIFY(!localFile("exists.bin", "data").isEmpty());
+        QFile::remove(sandbox.filePath("device.bin"));
+        QVERIFY(QFile::link("/dev/zero", sandbox.filePath("device.bin")));
+        QFile::remove(sandbox.filePath("pipe.bin"));
+        QCOMPARE(mkfifo(QFile::encodeName(sandbox.filePath("pipe.bin")).constData(), 0600), 0);
         const QString localPath = local.isEmpty() ? QString() : sandbox.filePath(local);
         OssFileUploader worker;
         WorkerSpies spies = spiesOf(worker);

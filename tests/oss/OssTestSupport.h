@@ -42,7 +42,8 @@ inline QByteArray content(const std::shared_ptr<std::iostream>& s)
 inline QByteArray pattern(int size, int seed = 0)
 {
     QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
+    // In 64 bits: i * 131 leaves int's range from 16 MiB on.
+    for (qint64 i = 0; i < size; ++i)
         data[i] = static_cast<char>((i * 131 + seed * 7 + i / 251) & 0xFF);
     return data;
 }

@@ -38,6 +38,8 @@ private slots:
     void clockSkewIsLearnt();
     void invalidNamesAreRefusedLocally_data();
     void invalidNamesAreRefusedLocally();
+    void headerFieldsAreCheckedBeforeSending_data();
+    void headerFieldsAreCheckedBeforeSending();
     void unreadableUploadStreamSendsNothing();
     void virtualHostedForNamedEndpoint();
 
@@ -363,6 +365,59 @@ void OssOperations::invalidNamesAreRefusedLocally()
     const auto get = client_->GetObject(bucket.toStdString(), key.toStdString());
     QCOMPARE(get.error().Code(), std::string("ValidateError"));
     QCOMPARE(emulator_.requestLog().size(), 0);
+}
+
+void OssOperations::headerFieldsAreCheckedBeforeSending_data()
+{
+    QTest::addColumn<bool>("userMetadata");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("sent");
+
+    const QByteArray injected("a\r\nX-Injected: yes");
+    QTest::newRow("CR LF in a user value") << true << QByteArray("note") << injected << false;
+    QTest::newRow("LF in a user value") << true << QByteArray("note") << QByteArray("a\nX-Injected: yes") << false;
+    QTest::newRow("CR in a user value") << true << QByteArray("note") << QByteArray("a\rb") << false;
+    QTest::newRow("NUL in a user value") << true << QByteArray("note") << QByteArray("a\0b", 3) << false;
+    QTest::newRow("unit separator in a user value") << true << QByteArray("note") << QByteArray("a\x1f" "b") << false;
+    QTest::newRow("DEL in a user value") << true << QByteArray("note") << QByteArray("a\x7f" "b") << false;
+    QTest::newRow("CR LF in a user name") << true << QByteArray("note\r\nX-Injected: yes") << QByteArray("a") << false;
+    QTest::newRow("colon in a user name") << true << QByteArray("a:b") << QByteArray("a") << false;
+    QTest::newRow("blank in a user name") << true << QByteArray("no te") << QByteArray("a") << false;
+    QTest::newRow("CR LF in a header value") << false << QByteArray("Cache-Control") << injected << false;
+    QTest::newRow("LF in a header name") << false << QByteArray("Cache-Control\nX-Injected") << QByteArray("a") << false;
+    QTest::newRow("empty header name") << false << QByteArray("") << QByteArray("a") << false;
+    // HTTP allows a tab inside a field value.
+    QTest::newRow("tab inside a user value") << true << QByteArray("note") << QByteArray("a\tb") << true;
+}
+
+void OssOperations::headerFieldsAreCheckedBeforeSending()
+{
+    QFETCH(bool, userMetadata);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, value);
+    QFETCH(bool, sent);
+
+    ObjectMetaData meta;
+    if (userMetadata)
+        meta.addUserHeader(name.toStdString(), value.toStdString());
+    else
+        meta.addHeader(name.toStdString(), value.toStdString());
+
+    const auto put = client_->PutObject(PutObjectRequest(kBucket, "meta.txt", OssTest::stream("x"), meta));
+    const auto initiated = client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "meta.txt", meta));
+    if (!sent) {
+        QCOMPARE(put.error().Code(), std::string("ValidateError"));
+        QCOMPARE(initiated.error().Code(), std::string("ValidateError"));
+        QCOMPARE(emulator_.requestLog().size(), 0);
+        QVERIFY(!emulator_.object("examplebucket", "meta.txt"));
+        return;
+    }
+    QVERIFY2(put.isSuccess(), put.error().Message().c_str());
+    QVERIFY2(initiated.isSuccess(), initiated.error().Message().c_str());
+    const auto get = client_->GetObject(kBucket, "meta.txt");
+    QVERIFY(get.isSuccess());
+    QCOMPARE(QByteArray::fromStdString(get.result().Metadata().UserMetaData().at(name.toStdString())), value);
 }
 
 void OssOperations::unreadableUploadStreamSendsNothing()
