@@ -5,9 +5,17 @@
 #   scripts/sanitize.sh [build folder, default build-sanitize]
 # SANITIZE_JOBS sets the parallel build and test jobs (default: all cores).
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
-build="${1:-build-sanitize}"
+usage() {
+    echo "usage: scripts/sanitize.sh [build folder, default build-sanitize at the top of the tree]" >&2
+    exit 2
+}
+[ $# -le 1 ] || usage
+case "${1:-}" in -*) usage ;; esac
+# A folder given is taken from where the user stands.
+build="${1:+$(realpath -m -- "$1")}"
+cd "$(dirname "$0")/.."
+build="${build:-build-sanitize}"
 jobs="${SANITIZE_JOBS:-$(nproc)}"
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
@@ -20,13 +28,9 @@ excluded=(
     # a process may not read its own /proc entries, which LeakSanitizer needs,
     # so the child ends with LeakSanitizer's fatal error instead of its answer.
     setup_privilege
-    # Checks the worker's progress values against the decoders' shares in an
-    # order that only holds at normal speed: slowed down, shares arrive after
-    # the hand-over and the check rejects the final report.
-    setupworker_run
 )
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILM_BUILD_BENCH=OFF \
+cmake -S "$(pwd)" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILM_BUILD_BENCH=OFF \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
     -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
