@@ -144,23 +144,15 @@ void OssFileUploader::fail(const std::string& message, OssErrorCode status)
 
 bool OssFileUploader::readConfig(StorageSession& session, const char* step)
 {
-    switch (session.readConfig(configFileName)) {
-    case StorageSession::ConfigPathEmpty:
-        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 configFileName is empty......").arg(step));
-        fail("Config file name empty", ConfigFileError);
-        return false;
-    case StorageSession::ConfigDecodeFailed:
-        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 AesDecode fail......").arg(step));
-        fail("Config file content error", ConfigFileError);
-        return false;
-    case StorageSession::ConfigParseFailed:
-        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 ParseOssLoginInfo fail......").arg(step));
-        fail("Config file content error", ConfigFileError);
-        return false;
-    case StorageSession::ConfigRead:
-        break;
-    }
-    return true;
+    const std::string prefix = std::string("[ OssFileUploader ] ") + step;
+    const ConfigFailureTexts texts{
+        {prefix + " configFileName is empty......", "Config file name empty"},
+        {prefix + " AesDecode fail......", "Config file content error"},
+        {prefix + " ParseOssLoginInfo fail......", "Config file content error"},
+    };
+    return session.readConfig(configFileName, texts, [this](StorageSession::ConfigResult, const std::string& message) {
+        fail(message, ConfigFileError);
+    });
 }
 
 bool OssFileUploader::UploadWholeFile()
