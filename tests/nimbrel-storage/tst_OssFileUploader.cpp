@@ -31,7 +31,7 @@ static WorkerSpies spiesOf(OssFileUploader& worker)
             &OssFileUploader::sigFileUploadFailed};
 }
 
-class tst_OssFileUploader : public QObject
+class TestOssFileUploader : public QObject
 {
     Q_OBJECT
 
@@ -374,5 +374,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_OssFileUploader)
+QTEST_GUILESS_MAIN(TestOssFileUploader)
 #include "tst_OssFileUploader.moc"
