@@ -142,7 +142,7 @@ void OssFileUploader::fail(const std::string& message, OssErrorCode status)
     });
 }
 
-bool OssFileUploader::readConfig(StorageSession& session, const char* step)
+OssClient* OssFileUploader::openClient(StorageSession& session, const char* step)
 {
     const std::string prefix = std::string("[ OssFileUploader ] ") + step;
     const ConfigFailureTexts texts{
@@ -150,17 +150,18 @@ bool OssFileUploader::readConfig(StorageSession& session, const char* step)
         {prefix + " AesDecode fail......", "Config file content error"},
         {prefix + " ParseOssLoginInfo fail......", "Config file content error"},
     };
-    return session.readConfig(configFileName, texts, [this](StorageSession::ConfigResult, const std::string& message) {
+    const auto report = [this](StorageSession::ConfigResult, const std::string& message) {
         fail(message, ConfigFileError);
-    });
+    };
+    if (!session.readConfig(configFileName, texts, report))
+        return nullptr;
+    return session.connect(stopControl);
 }
 
 bool OssFileUploader::UploadWholeFile()
 {
     StorageSession session;
-    if (!readConfig(session, "UploadWholeFile"))
-        return false;
-    OssClient* client = session.connect(stopControl);
+    OssClient* client = openClient(session, "UploadWholeFile");
     if (!client)
         return false;
 
@@ -189,9 +190,7 @@ bool OssFileUploader::UploadWholeFile()
 bool OssFileUploader::UploadMultiPartFile()
 {
     StorageSession session;
-    if (!readConfig(session, "UploadMultiPartFile"))
-        return false;
-    OssClient* client = session.connect(stopControl);
+    OssClient* client = openClient(session, "UploadMultiPartFile");
     if (!client)
         return false;
     const std::string& bucket = session.account().bucket;
