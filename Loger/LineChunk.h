@@ -1,5 +1,4 @@
-#ifndef LINECHUNK_H
-#define LINECHUNK_H
+#pragma once
 
 #include <atomic>
 #include <cstddef>
@@ -51,5 +50,3 @@ private:
 };
 
 } // namespace QuilmLogging
-
-#endif // LINECHUNK_H

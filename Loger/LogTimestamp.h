@@ -1,5 +1,4 @@
-#ifndef LOGTIMESTAMP_H
-#define LOGTIMESTAMP_H
+#pragma once
 
 class QString;
 
@@ -11,5 +10,3 @@ namespace QuilmLogging {
 void appendTimestamp(QString& line);
 
 } // namespace QuilmLogging
-
-#endif // LOGTIMESTAMP_H

@@ -1,5 +1,4 @@
-#ifndef LOGWRITERTHREAD_H
-#define LOGWRITERTHREAD_H
+#pragma once
 
 #include "QuilmLog.h"
 
@@ -67,5 +66,3 @@ private:
 };
 
 } // namespace QuilmLogging
-
-#endif // LOGWRITERTHREAD_H

@@ -1,5 +1,4 @@
-#ifndef QUILMLOG_H
-#define QUILMLOG_H
+#pragma once
 
 #include <QDebug>
 #include <QSharedPointer>
@@ -92,5 +91,3 @@ private:
 #define QLOG_WARN() QLOG_AT_LEVEL(QuilmLogging::Warn)
 #define QLOG_ERROR() QLOG_AT_LEVEL(QuilmLogging::Error)
 #define QLOG_FATAL() QLOG_AT_LEVEL(QuilmLogging::Fatal)
-
-#endif // QUILMLOG_H

@@ -1,5 +1,4 @@
-#ifndef QUILMLOGDEST_H
-#define QUILMLOGDEST_H
+#pragma once
 
 #include "QuilmLog.h"
 
@@ -55,5 +54,3 @@ public:
 };
 
 } // namespace QuilmLogging
-
-#endif // QUILMLOGDEST_H

@@ -1,5 +1,4 @@
-#ifndef QUILMLOGDESTCONSOLE_H
-#define QUILMLOGDESTCONSOLE_H
+#pragma once
 
 #include "QuilmLogDest.h"
 
@@ -20,5 +19,3 @@ public:
 };
 
 } // namespace QuilmLogging
-
-#endif // QUILMLOGDESTCONSOLE_H

@@ -1,5 +1,4 @@
-#ifndef QUILMLOGDESTFILE_H
-#define QUILMLOGDESTFILE_H
+#pragma once
 
 #include "QuilmLogDest.h"
 
@@ -79,5 +78,3 @@ private:
 };
 
 } // namespace QuilmLogging
-
-#endif // QUILMLOGDESTFILE_H

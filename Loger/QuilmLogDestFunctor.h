@@ -1,5 +1,4 @@
-#ifndef QUILMLOGDESTFUNCTOR_H
-#define QUILMLOGDESTFUNCTOR_H
+#pragma once
 
 #include "QuilmLogDest.h"
 
@@ -28,5 +27,3 @@ private:
 };
 
 } // namespace QuilmLogging
-
-#endif // QUILMLOGDESTFUNCTOR_H

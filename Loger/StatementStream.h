@@ -1,5 +1,4 @@
-#ifndef STATEMENTSTREAM_H
-#define STATEMENTSTREAM_H
+#pragma once
 
 #include <QDebug>
 #include <QString>
@@ -37,5 +36,3 @@ private:
 };
 
 } // namespace QuilmLogging
-
-#endif // STATEMENTSTREAM_H

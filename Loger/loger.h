@@ -1,10 +1,7 @@
-#ifndef LOGER_H
-#define LOGER_H
+#pragma once
 
 class Loger
 {
 public:
     Loger();
 };
-
-#endif // LOGER_H

@@ -16,6 +16,12 @@ namespace Nimbrel {
 
 using namespace AlibabaCloud::OSS;
 
+static const ConfigFailureTexts configFailureTexts{
+    {"[ OssFileDownloader ] Run configFileName is empty......", "Config file name empty"},
+    {"[ OssFileDownloader ] Run AesDecode fail......", "Config file content error"},
+    {"[ OssFileDownloader ] Run ParseOssLoginInfo fail......", "Config file content error"},
+};
+
 OssFileDownloader::OssFileDownloader()
     : QThread(nullptr)
 {
@@ -98,22 +104,11 @@ void OssFileDownloader::run()
     QLOG_INFO() << "[ OssFileDownloader ] start to download to local file" << QString::fromLatin1(localFileName.c_str());
 
     StorageSession session;
-    switch (session.readConfig(configFileName)) {
-    case StorageSession::ConfigPathEmpty:
-        QLOG_ERROR() << "[ OssFileDownloader ] Run configFileName is empty......";
-        fail("Config file name empty", ConfigFileError);
+    const auto report = [this](StorageSession::ConfigResult, const std::string& message) {
+        fail(message, ConfigFileError);
+    };
+    if (!session.readConfig(configFileName, configFailureTexts, report))
         return;
-    case StorageSession::ConfigDecodeFailed:
-        QLOG_ERROR() << "[ OssFileDownloader ] Run AesDecode fail......";
-        fail("Config file content error", ConfigFileError);
-        return;
-    case StorageSession::ConfigParseFailed:
-        QLOG_ERROR() << "[ OssFileDownloader ] Run ParseOssLoginInfo fail......";
-        fail("Config file content error", ConfigFileError);
-        return;
-    case StorageSession::ConfigRead:
-        break;
-    }
 
     OssClient* client = session.connect(stopControl);
     if (!client)

@@ -145,33 +145,26 @@ void OssFileUploader::fail(const std::string& message, OssErrorCode status)
     });
 }
 
-bool OssFileUploader::readConfig(StorageSession& session, const char* step)
+OssClient* OssFileUploader::openClient(StorageSession& session, const char* step)
 {
-    switch (session.readConfig(configFileName)) {
-    case StorageSession::ConfigPathEmpty:
-        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 configFileName is empty......").arg(step));
-        fail("Config file name empty", ConfigFileError);
-        return false;
-    case StorageSession::ConfigDecodeFailed:
-        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 AesDecode fail......").arg(step));
-        fail("Config file content error", ConfigFileError);
-        return false;
-    case StorageSession::ConfigParseFailed:
-        QLOG_ERROR() << qPrintable(QString("[ OssFileUploader ] %1 ParseOssLoginInfo fail......").arg(step));
-        fail("Config file content error", ConfigFileError);
-        return false;
-    case StorageSession::ConfigRead:
-        break;
-    }
-    return true;
+    const std::string prefix = std::string("[ OssFileUploader ] ") + step;
+    const ConfigFailureTexts texts{
+        {prefix + " configFileName is empty......", "Config file name empty"},
+        {prefix + " AesDecode fail......", "Config file content error"},
+        {prefix + " ParseOssLoginInfo fail......", "Config file content error"},
+    };
+    const auto report = [this](StorageSession::ConfigResult, const std::string& message) {
+        fail(message, ConfigFileError);
+    };
+    if (!session.readConfig(configFileName, texts, report))
+        return nullptr;
+    return session.connect(stopControl);
 }
 
 bool OssFileUploader::UploadWholeFile()
 {
     StorageSession session;
-    if (!readConfig(session, "UploadWholeFile"))
-        return false;
-    OssClient* client = session.connect(stopControl);
+    OssClient* client = openClient(session, "UploadWholeFile");
     if (!client)
         return false;
 
@@ -200,9 +193,7 @@ bool OssFileUploader::UploadWholeFile()
 bool OssFileUploader::UploadMultiPartFile()
 {
     StorageSession session;
-    if (!readConfig(session, "UploadMultiPartFile"))
-        return false;
-    OssClient* client = session.connect(stopControl);
+    OssClient* client = openClient(session, "UploadMultiPartFile");
     if (!client)
         return false;
     const std::string& bucket = session.account().bucket;

@@ -10,6 +10,12 @@
 #include <cstdint>
 #include <string>
 
+namespace AlibabaCloud {
+namespace OSS {
+class OssClient;
+}
+}
+
 namespace Nimbrel {
 
 class StorageSession;
@@ -58,7 +64,8 @@ protected:
     bool UploadMultiPartFile();
 
 private:
-    bool readConfig(StorageSession& session, const char* step);
+    // Null when the configuration cannot be read (reported) or a stop came first.
+    AlibabaCloud::OSS::OssClient* openClient(StorageSession& session, const char* step);
     void finish();
     void fail(const std::string& message, OssErrorCode status);
 

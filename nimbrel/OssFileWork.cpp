@@ -13,6 +13,12 @@ namespace Nimbrel {
 
 using namespace AlibabaCloud::OSS;
 
+static const ConfigFailureTexts configFailureTexts{
+    {"[ OssFileWork ] run() config file name is empty......", "config file name is empty..."},
+    {"[ OssFileWork ] run() config file AesDecode fail......", "config file AesDecode fail..."},
+    {"[ OssFileWork ] run() ParseOssLoginInfo fail......", "config content is error..."},
+};
+
 OssFileWork::OssFileWork()
     : QThread(nullptr)
 {
@@ -90,31 +96,15 @@ void OssFileWork::run()
 {
     stopControl.beginJob();
     StorageSession session;
-    switch (session.readConfig(configFileName)) {
-    case StorageSession::ConfigPathEmpty:
-        QLOG_ERROR() << "[ OssFileWork ] run() config file name is empty......";
+    const auto report = [this](StorageSession::ConfigResult failure, const std::string& message) {
+        // An empty name is reported without a file.
+        const QString file = failure == StorageSession::ConfigPathEmpty ? QString() : QString(configFileName.c_str());
         stopControl.emitUnlessStopped([&] {
-            emit sigFileWorkFailed(workType, QString(), -1, -1, QStringLiteral("config file name is empty..."),
-                                   ConfigFileError);
+            emit sigFileWorkFailed(workType, file, -1, -1, QString::fromStdString(message), ConfigFileError);
         });
+    };
+    if (!session.readConfig(configFileName, configFailureTexts, report))
         return;
-    case StorageSession::ConfigDecodeFailed:
-        QLOG_ERROR() << "[ OssFileWork ] run() config file AesDecode fail......";
-        stopControl.emitUnlessStopped([&] {
-            emit sigFileWorkFailed(workType, QString(configFileName.c_str()), -1, -1,
-                                   QStringLiteral("config file AesDecode fail..."), ConfigFileError);
-        });
-        return;
-    case StorageSession::ConfigParseFailed:
-        QLOG_ERROR() << "[ OssFileWork ] run() ParseOssLoginInfo fail......";
-        stopControl.emitUnlessStopped([&] {
-            emit sigFileWorkFailed(workType, QString(configFileName.c_str()), -1, -1,
-                                   QStringLiteral("config content is error..."), ConfigFileError);
-        });
-        return;
-    case StorageSession::ConfigRead:
-        break;
-    }
     if (!session.connect(stopControl))
         return;
 

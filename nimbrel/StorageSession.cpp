@@ -1,5 +1,6 @@
 #include "StorageSession.h"
 
+#include "QuilmLog.h"
 #include "StopControl.h"
 
 #include <alibabacloud/oss/OssClient.h>
@@ -17,12 +18,30 @@ StorageSession::~StorageSession()
     credentials.reset();
 }
 
-StorageSession::ConfigResult StorageSession::readConfig(const std::string& configFileName)
+bool StorageSession::readConfig(const std::string& configFileName, const ConfigFailureTexts& texts,
+                                const ConfigFailureReport& report)
 {
-    const ConfigResult decoded = decodeConfig(configFileName);
-    if (decoded != ConfigRead)
-        return decoded;
-    return parseConfig() ? ConfigRead : ConfigParseFailed;
+    ConfigResult result = decodeConfig(configFileName);
+    if (result == ConfigRead && !parseConfig())
+        result = ConfigParseFailed;
+
+    const ConfigFailureTexts::Text* failure = nullptr;
+    switch (result) {
+    case ConfigRead:
+        return true;
+    case ConfigPathEmpty:
+        failure = &texts.pathEmpty;
+        break;
+    case ConfigDecodeFailed:
+        failure = &texts.decodeFailed;
+        break;
+    case ConfigParseFailed:
+        failure = &texts.parseFailed;
+        break;
+    }
+    QLOG_ERROR() << failure->logLine.c_str();
+    report(result, failure->message);
+    return false;
 }
 
 StorageSession::ConfigResult StorageSession::decodeConfig(const std::string& configFileName)

@@ -3,6 +3,7 @@
 #include "ConfigFileParser.h"
 #include "Encryption/Aes.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,18 @@ namespace Nimbrel {
 
 class StopControl;
 
+// What one worker writes to the log and reports for each way its
+// configuration read fails.
+struct ConfigFailureTexts {
+    struct Text {
+        std::string logLine;
+        std::string message;
+    };
+    Text pathEmpty;
+    Text decodeFailed;
+    Text parseFailed;
+};
+
 // What one storage job holds from its configuration read to its end: the
 // cipher, the decoded text, the account and the storage client.
 class StorageSession
@@ -29,8 +42,12 @@ public:
     StorageSession(const StorageSession&) = delete;
     StorageSession& operator=(const StorageSession&) = delete;
 
-    // Both steps in one; the monitor calls them one by one.
-    ConfigResult readConfig(const std::string& configFileName);
+    using ConfigFailureReport = std::function<void(ConfigResult failure, const std::string& message)>;
+
+    // Both steps in one, for the workers: a failure writes the worker's log
+    // line and hands its message to report. The monitor calls them one by one.
+    bool readConfig(const std::string& configFileName, const ConfigFailureTexts& texts,
+                    const ConfigFailureReport& report);
     ConfigResult decodeConfig(const std::string& configFileName);
     bool parseConfig();
 

@@ -1,5 +1,4 @@
-#ifndef LOGGERFIXTURE_H
-#define LOGGERFIXTURE_H
+#pragma once
 
 #include "QuilmLogDest.h"
 #include "RecordingDestination.h"
@@ -20,5 +19,3 @@ void withoutPrefixes();
 
 // A file destination rotating by size, at the limit and with the ring given.
 QuilmLogging::DestinationPtr makeRotating(const QString& path, qint64 limit, int ring);
-
-#endif // LOGGERFIXTURE_H

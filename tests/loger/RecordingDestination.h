@@ -1,5 +1,4 @@
-#ifndef RECORDINGDESTINATION_H
-#define RECORDINGDESTINATION_H
+#pragma once
 
 #include "QuilmLogDest.h"
 
@@ -38,5 +37,3 @@ private:
     mutable QMutex levelMutex;
     QList<QuilmLogging::Level> seenLevels;
 };
-
-#endif // RECORDINGDESTINATION_H

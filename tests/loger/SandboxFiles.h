@@ -1,5 +1,4 @@
-#ifndef SANDBOXFILES_H
-#define SANDBOXFILES_H
+#pragma once
 
 #include <QByteArray>
 #include <QDir>
@@ -18,5 +17,3 @@ void createFiles(const QDir& root, const QStringList& entries);
 
 // Every file below root, by path relative to root, with its content.
 QMap<QString, QByteArray> snapshot(const QString& root);
-
-#endif // SANDBOXFILES_H

@@ -1,5 +1,4 @@
-#ifndef STDERRCAPTURE_H
-#define STDERRCAPTURE_H
+#pragma once
 
 #include <QByteArray>
 #include <QTemporaryFile>
@@ -23,5 +22,3 @@ private:
     QTemporaryFile capture;
     int savedFd = -1;
 };
-
-#endif // STDERRCAPTURE_H

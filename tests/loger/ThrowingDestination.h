@@ -1,5 +1,4 @@
-#ifndef THROWINGDESTINATION_H
-#define THROWINGDESTINATION_H
+#pragma once
 
 #include "QuilmLogDest.h"
 
@@ -17,5 +16,3 @@ public:
 private:
     QString marker;
 };
-
-#endif // THROWINGDESTINATION_H

@@ -7,7 +7,7 @@
 
 // The entry points run in a copy of a small host program inside a sandbox,
 // so that the server log lands under the sandbox's application folder.
-class tst_OssEntryPoints : public QObject
+class TestOssEntryPoints : public QObject
 {
     Q_OBJECT
 
@@ -91,5 +91,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_OssEntryPoints)
+QTEST_GUILESS_MAIN(TestOssEntryPoints)
 #include "tst_OssEntryPoints.moc"

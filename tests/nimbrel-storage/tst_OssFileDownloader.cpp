@@ -33,7 +33,7 @@ static WorkerSpies spiesOf(OssFileDownloader& worker)
             &OssFileDownloader::sigFileDownloadFailed};
 }
 
-class tst_OssFileDownloader : public QObject
+class TestOssFileDownloader : public QObject
 {
     Q_OBJECT
 
@@ -320,5 +320,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_OssFileDownloader)
+QTEST_GUILESS_MAIN(TestOssFileDownloader)
 #include "tst_OssFileDownloader.moc"

@@ -33,7 +33,7 @@ static WorkerSpies spiesOf(OssFileUploader& worker)
             &OssFileUploader::sigFileUploadFailed};
 }
 
-class tst_OssFileUploader : public QObject
+class TestOssFileUploader : public QObject
 {
     Q_OBJECT
 
@@ -383,5 +383,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_OssFileUploader)
+QTEST_GUILESS_MAIN(TestOssFileUploader)
 #include "tst_OssFileUploader.moc"

@@ -31,7 +31,7 @@ static QStringList namesOf(const std::vector<OssFileWork::OssFileInfo>& infos)
     return names;
 }
 
-class tst_OssFileWork : public QObject
+class TestOssFileWork : public QObject
 {
     Q_OBJECT
 
@@ -416,5 +416,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_OssFileWork)
+QTEST_GUILESS_MAIN(TestOssFileWork)
 #include "tst_OssFileWork.moc"

@@ -24,7 +24,7 @@ exit 1
 
 static const QByteArray linuxReply = "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.040 ms\n";
 
-class tst_OssServerStatus : public QObject
+class TestOssServerStatus : public QObject
 {
     Q_OBJECT
 
@@ -292,5 +292,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_OssServerStatus)
+QTEST_GUILESS_MAIN(TestOssServerStatus)
 #include "tst_OssServerStatus.moc"

@@ -113,7 +113,7 @@ const char silentPing[] = "#!/bin/sh\nexit 1\n";
 
 }
 
-class tst_StopFromReceiver : public QObject
+class TestStopFromReceiver : public QObject
 {
     Q_OBJECT
 
@@ -263,5 +263,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_StopFromReceiver)
+QTEST_GUILESS_MAIN(TestStopFromReceiver)
 #include "tst_StopFromReceiver.moc"

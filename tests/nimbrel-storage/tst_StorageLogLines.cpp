@@ -31,7 +31,7 @@ static bool logged(const QString& levelText, const QString& message)
     return false;
 }
 
-class tst_StorageLogLines : public QObject
+class TestStorageLogLines : public QObject
 {
     Q_OBJECT
 
@@ -161,5 +161,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_StorageLogLines)
+QTEST_GUILESS_MAIN(TestStorageLogLines)
 #include "tst_StorageLogLines.moc"

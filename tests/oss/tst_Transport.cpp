@@ -23,7 +23,7 @@
 using namespace AlibabaCloud::OSS;
 using OssTest::kBucket;
 
-class OssTransport : public QObject
+class TestTransport : public QObject
 {
     Q_OBJECT
 
@@ -84,7 +84,7 @@ quint16 closedPort()
 
 }
 
-void OssTransport::initTestCase()
+void TestTransport::initTestCase()
 {
     InitializeSdk();
     QVERIFY2(emulator_.start(), qPrintable(emulator_.errorString()));
@@ -92,14 +92,14 @@ void OssTransport::initTestCase()
     QVERIFY(emulator_.putObject("examplebucket", "object.bin", object_));
 }
 
-void OssTransport::init()
+void TestTransport::init()
 {
     QVERIFY(emulator_.clearFaults());
     QVERIFY(emulator_.clearLog());
     client_ = OssTest::client(emulator_, shortTimeouts());
 }
 
-void OssTransport::refusedConnection()
+void TestTransport::refusedConnection()
 {
     OssClient client(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()).toStdString(), "id", "secret",
                      shortTimeouts());
@@ -110,7 +110,7 @@ void OssTransport::refusedConnection()
     QVERIFY(outcome.error().RequestId().empty());
 }
 
-void OssTransport::unresolvableName()
+void TestTransport::unresolvableName()
 {
     // A 64-character label is no valid DNS name: the resolver fails locally,
     // without sending a query, and .invalid could never resolve anyway.
@@ -122,7 +122,7 @@ void OssTransport::unresolvableName()
     QVERIFY2(outcome.error().Message().find("resolve") != std::string::npos, outcome.error().Message().c_str());
 }
 
-void OssTransport::downloadFaults_data()
+void TestTransport::downloadFaults_data()
 {
     QTest::addColumn<QJsonObject>("fault");
     QTest::addColumn<QString>("code");
@@ -140,7 +140,7 @@ void OssTransport::downloadFaults_data()
     QTest::newRow("500 without a body") << QJsonObject {{"status", 500}} << "ServerError:500";
 }
 
-void OssTransport::downloadFaults()
+void TestTransport::downloadFaults()
 {
     QFETCH(QJsonObject, fault);
     QFETCH(QString, code);
@@ -162,7 +162,7 @@ void OssTransport::downloadFaults()
     QCOMPARE(OssTest::content(next.result().Content()), object_);
 }
 
-void OssTransport::uploadFaults_data()
+void TestTransport::uploadFaults_data()
 {
     QTest::addColumn<QJsonObject>("fault");
     QTest::addColumn<QStringList>("codes");
@@ -178,7 +178,7 @@ void OssTransport::uploadFaults_data()
                                                 << false;
 }
 
-void OssTransport::uploadFaults()
+void TestTransport::uploadFaults()
 {
     QFETCH(QJsonObject, fault);
     QFETCH(QStringList, codes);
@@ -195,7 +195,7 @@ void OssTransport::uploadFaults()
     QVERIFY(emulator_.clearFaults());
 }
 
-void OssTransport::damagedDownloadStaysShort_data()
+void TestTransport::damagedDownloadStaysShort_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<QJsonObject>("fault");
@@ -212,7 +212,7 @@ void OssTransport::damagedDownloadStaysShort_data()
                                                    << QJsonObject {{"trickle", 3000}, {"interval", 0.002}};
 }
 
-void OssTransport::damagedDownloadStaysShort()
+void TestTransport::damagedDownloadStaysShort()
 {
     QFETCH(int, size);
     QFETCH(QJsonObject, fault);
@@ -253,7 +253,7 @@ void OssTransport::damagedDownloadStaysShort()
     QCOMPARE(reported, int64_t(size));
 }
 
-void OssTransport::stallEndsAtTheLimit_data()
+void TestTransport::stallEndsAtTheLimit_data()
 {
     QTest::addColumn<QString>("method");
     QTest::addColumn<QJsonObject>("fault");
@@ -268,7 +268,7 @@ void OssTransport::stallEndsAtTheLimit_data()
         << "PUT" << QJsonObject {{"stall_upload_after", 65536}} << 1000;
 }
 
-void OssTransport::stallEndsAtTheLimit()
+void TestTransport::stallEndsAtTheLimit()
 {
     QFETCH(QString, method);
     QFETCH(QJsonObject, fault);
@@ -294,7 +294,7 @@ void OssTransport::stallEndsAtTheLimit()
     QVERIFY2(elapsed < limitMs + 2000, qPrintable(QString::number(elapsed)));
 }
 
-void OssTransport::slowTransferOutlastsTheLimit()
+void TestTransport::slowTransferOutlastsTheLimit()
 {
     // The limit is on silence, not on the whole request: ten pieces, 0.3 s apart.
     ClientConfiguration configuration = shortTimeouts();
@@ -308,14 +308,14 @@ void OssTransport::slowTransferOutlastsTheLimit()
     QCOMPARE(OssTest::content(outcome.result().Content()), data);
 }
 
-void OssTransport::malformedSuccessBodies_data()
+void TestTransport::malformedSuccessBodies_data()
 {
     QTest::addColumn<QString>("operation");
     QTest::newRow("ListObjects") << "list";
     QTest::newRow("InitiateMultipartUpload") << "initiate";
 }
 
-void OssTransport::malformedSuccessBodies()
+void TestTransport::malformedSuccessBodies()
 {
     QFETCH(QString, operation);
     QVERIFY(emulator_.addFault({{"bad_xml", true}}));
@@ -326,7 +326,7 @@ void OssTransport::malformedSuccessBodies()
     QVERIFY(!error.RequestId().empty());
 }
 
-void OssTransport::missingPartETag()
+void TestTransport::missingPartETag()
 {
     const auto initiated = client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "m.bin"));
     QVERIFY(emulator_.addFault({{"query", "partNumber"}, {"no_etag", true}}));
@@ -336,7 +336,7 @@ void OssTransport::missingPartETag()
     QCOMPARE(outcome.error().Code(), std::string("ResponseError"));
 }
 
-void OssTransport::connectionsAreReused()
+void TestTransport::connectionsAreReused()
 {
     for (int i = 0; i < 3; ++i)
         QVERIFY(client_->GetObject(kBucket, "object.bin").isSuccess());
@@ -347,7 +347,7 @@ void OssTransport::connectionsAreReused()
         QCOMPARE(entry.toObject()["peerPort"].toInt(), log.at(0).toObject()["peerPort"].toInt());
 }
 
-void OssTransport::crcCheckCanBeSwitchedOff()
+void TestTransport::crcCheckCanBeSwitchedOff()
 {
     ClientConfiguration configuration = shortTimeouts();
     configuration.enableCrc64 = false;
@@ -356,7 +356,7 @@ void OssTransport::crcCheckCanBeSwitchedOff()
     QVERIFY(client->GetObject(kBucket, "object.bin").isSuccess());
 }
 
-void OssTransport::tlsPeerIsVerified()
+void TestTransport::tlsPeerIsVerified()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -386,7 +386,7 @@ void OssTransport::tlsPeerIsVerified()
     QVERIFY2(trusted.isSuccess(), trusted.error().Message().c_str());
 }
 
-void OssTransport::cancelRunningDownload()
+void TestTransport::cancelRunningDownload()
 {
     ClientConfiguration configuration;
     configuration.requestTimeoutMs = 60000;
@@ -416,7 +416,7 @@ void OssTransport::cancelRunningDownload()
     QVERIFY(client->ListObjects(kBucket).isSuccess());
 }
 
-void OssTransport::cancelRunningUpload()
+void TestTransport::cancelRunningUpload()
 {
     ClientConfiguration configuration;
     configuration.requestTimeoutMs = 60000;
@@ -435,5 +435,5 @@ void OssTransport::cancelRunningUpload()
     QCOMPARE(running.get().error().Code(), std::string("ClientError:200042"));
 }
 
-QTEST_GUILESS_MAIN(OssTransport)
-#include "oss_transport.moc"
+QTEST_GUILESS_MAIN(TestTransport)
+#include "tst_Transport.moc"

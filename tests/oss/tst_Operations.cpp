@@ -17,7 +17,7 @@
 using namespace AlibabaCloud::OSS;
 using OssTest::kBucket;
 
-class OssOperations : public QObject
+class TestOperations : public QObject
 {
     Q_OBJECT
 
@@ -141,13 +141,13 @@ PartList uploadParts(const OssClient& client, const std::string& key, const std:
 
 }
 
-void OssOperations::initTestCase()
+void TestOperations::initTestCase()
 {
     InitializeSdk();
     QVERIFY2(emulator_.start(), qPrintable(emulator_.errorString()));
 }
 
-void OssOperations::init()
+void TestOperations::init()
 {
     QVERIFY(emulator_.clearFaults());
     QVERIFY(emulator_.clearLog());
@@ -155,7 +155,7 @@ void OssOperations::init()
     client_ = OssTest::client(emulator_);
 }
 
-void OssOperations::putGetRoundTrip_data()
+void TestOperations::putGetRoundTrip_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<int>("size");
@@ -171,7 +171,7 @@ void OssOperations::putGetRoundTrip_data()
     QTest::newRow("dot segments are names") << "a/./b/../c" << 10;
 }
 
-void OssOperations::putGetRoundTrip()
+void TestOperations::putGetRoundTrip()
 {
     QFETCH(QString, key);
     QFETCH(int, size);
@@ -201,7 +201,7 @@ void OssOperations::putGetRoundTrip()
              "/examplebucket/" + QString::fromLatin1(QUrl::toPercentEncoding(key, "/~")));
 }
 
-void OssOperations::getMissingKeyLeavesStreamUntouched()
+void TestOperations::getMissingKeyLeavesStreamUntouched()
 {
     int factoryCalls = 0;
     GetObjectRequest request(kBucket, "missing/key.txt");
@@ -217,7 +217,7 @@ void OssOperations::getMissingKeyLeavesStreamUntouched()
     QCOMPARE(factoryCalls, 0);
 }
 
-void OssOperations::getIntoFileStream()
+void TestOperations::getIntoFileStream()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -243,7 +243,7 @@ void OssOperations::getIntoFileStream()
     QCOMPARE(file.readAll(), data);
 }
 
-void OssOperations::getIntoUnwritableStreamFails()
+void TestOperations::getIntoUnwritableStreamFails()
 {
     QVERIFY(emulator_.putObject("examplebucket", "file.bin", "data"));
     GetObjectRequest request(kBucket, "file.bin");
@@ -256,7 +256,7 @@ void OssOperations::getIntoUnwritableStreamFails()
     QCOMPARE(outcome.error().Code(), std::string("ResponseStreamError"));
 }
 
-void OssOperations::getRange()
+void TestOperations::getRange()
 {
     const QByteArray data = OssTest::pattern(1000, 5);
     QVERIFY(emulator_.putObject("examplebucket", "range.bin", data));
@@ -275,7 +275,7 @@ void OssOperations::getRange()
     QCOMPARE(emulator_.requestLog().at(0).toObject()["headers"].toObject()["Range"].toString(), QStringLiteral("bytes=10-19"));
 }
 
-void OssOperations::putKeepsContentTypeAndMetadata()
+void TestOperations::putKeepsContentTypeAndMetadata()
 {
     ObjectMetaData meta;
     meta.addUserHeader("author", "alice");
@@ -287,7 +287,7 @@ void OssOperations::putKeepsContentTypeAndMetadata()
     QCOMPARE(get.result().Metadata().UserMetaData().at("author"), std::string("alice"));
 }
 
-void OssOperations::callersOssDateIsTheSignedDate()
+void TestOperations::callersOssDateIsTheSignedDate()
 {
     // The service times, and checks the signature of, a request by its x-oss-date,
     // here a minute before the Date the client adds.
@@ -298,7 +298,7 @@ void OssOperations::callersOssDateIsTheSignedDate()
     QVERIFY2(outcome.isSuccess(), outcome.error().Message().c_str());
 }
 
-void OssOperations::authErrors_data()
+void TestOperations::authErrors_data()
 {
     QTest::addColumn<QString>("keyId");
     QTest::addColumn<QString>("secret");
@@ -308,7 +308,7 @@ void OssOperations::authErrors_data()
     QTest::newRow("unknown key id") << "UNKNOWNKEYID" << "whatever" << "InvalidAccessKeyId";
 }
 
-void OssOperations::authErrors()
+void TestOperations::authErrors()
 {
     QFETCH(QString, keyId);
     QFETCH(QString, secret);
@@ -326,7 +326,7 @@ void OssOperations::authErrors()
     QCOMPARE(emulator_.requestLog().size(), 1);
 }
 
-void OssOperations::clockSkewIsLearnt()
+void TestOperations::clockSkewIsLearnt()
 {
     QVERIFY(emulator_.configure({{"clock_offset", 3600}}));
     const auto first = client_->ListObjects(kBucket);
@@ -343,7 +343,7 @@ void OssOperations::clockSkewIsLearnt()
     QCOMPARE(fixed->ListObjects(kBucket).error().Code(), std::string("RequestTimeTooSkewed"));
 }
 
-void OssOperations::invalidNamesAreRefusedLocally_data()
+void TestOperations::invalidNamesAreRefusedLocally_data()
 {
     QTest::addColumn<QString>("bucket");
     QTest::addColumn<QString>("key");
@@ -355,7 +355,7 @@ void OssOperations::invalidNamesAreRefusedLocally_data()
     QTest::newRow("key over 1023 bytes") << "examplebucket" << QString(1024, 'k');
 }
 
-void OssOperations::invalidNamesAreRefusedLocally()
+void TestOperations::invalidNamesAreRefusedLocally()
 {
     QFETCH(QString, bucket);
     QFETCH(QString, key);
@@ -367,7 +367,7 @@ void OssOperations::invalidNamesAreRefusedLocally()
     QCOMPARE(emulator_.requestLog().size(), 0);
 }
 
-void OssOperations::headerFieldsAreCheckedBeforeSending_data()
+void TestOperations::headerFieldsAreCheckedBeforeSending_data()
 {
     QTest::addColumn<bool>("userMetadata");
     QTest::addColumn<QByteArray>("name");
@@ -391,7 +391,7 @@ void OssOperations::headerFieldsAreCheckedBeforeSending_data()
     QTest::newRow("tab inside a user value") << true << QByteArray("note") << QByteArray("a\tb") << true;
 }
 
-void OssOperations::headerFieldsAreCheckedBeforeSending()
+void TestOperations::headerFieldsAreCheckedBeforeSending()
 {
     QFETCH(bool, userMetadata);
     QFETCH(QByteArray, name);
@@ -420,7 +420,7 @@ void OssOperations::headerFieldsAreCheckedBeforeSending()
     QCOMPARE(QByteArray::fromStdString(get.result().Metadata().UserMetaData().at(name.toStdString())), value);
 }
 
-void OssOperations::unreadableUploadStreamSendsNothing()
+void TestOperations::unreadableUploadStreamSendsNothing()
 {
     // A local file that failed to open must not become an empty object.
     auto missing = std::make_shared<std::fstream>("/nonexistent/dir/file", std::ios::in | std::ios::binary);
@@ -452,7 +452,7 @@ void OssOperations::unreadableUploadStreamSendsNothing()
     QCOMPARE(emulator_.requestLog().at(0).toObject()["status"].toInt(), 0);
 }
 
-void OssOperations::virtualHostedForNamedEndpoint()
+void TestOperations::virtualHostedForNamedEndpoint()
 {
     // libcurl answers *.localhost itself, so the bucket host stays on loopback.
     OssClient client(QStringLiteral("localhost:%1").arg(emulator_.port()).toStdString(),
@@ -467,7 +467,7 @@ void OssOperations::virtualHostedForNamedEndpoint()
     QCOMPARE(entry["path"].toString(), QStringLiteral("/virtual/hosted%20key.txt"));
 }
 
-void OssOperations::listingPages_data()
+void TestOperations::listingPages_data()
 {
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("delimiter");
@@ -494,7 +494,7 @@ void OssOperations::listingPages_data()
     QTest::newRow("double slash prefix") << "photos//" << "/" << 0 << 1000 << QStringList() << QStringList() << 1;
 }
 
-void OssOperations::listingPages()
+void TestOperations::listingPages()
 {
     QFETCH(QString, prefix);
     QFETCH(QString, delimiter);
@@ -545,7 +545,7 @@ void OssOperations::listingPages()
         QCOMPARE(emulator_.requestLog().at(0).toObject()["query"].toObject()["prefix"].toString(), prefix);
 }
 
-void OssOperations::listingUrlEncoding()
+void TestOperations::listingUrlEncoding()
 {
     QVERIFY(emulator_.createBucket("encoded"));
     const QString key = QString::fromUtf8("enc/ä & <b>.txt");
@@ -560,7 +560,7 @@ void OssOperations::listingUrlEncoding()
     QCOMPARE(outcome.result().Prefix(), std::string("enc/"));
 }
 
-void OssOperations::listingMissingBucket()
+void TestOperations::listingMissingBucket()
 {
     const auto outcome = client_->ListObjects("no-such-bucket", "x");
     QVERIFY(!outcome.isSuccess());
@@ -568,7 +568,7 @@ void OssOperations::listingMissingBucket()
     QCOMPARE(outcome.error().Message(), std::string("The specified bucket does not exist."));
 }
 
-void OssOperations::multipartHappyPath()
+void TestOperations::multipartHappyPath()
 {
     const QList<QByteArray> parts {OssTest::pattern(102400, 1), OssTest::pattern(102400, 2), OssTest::pattern(7, 3)};
     InitiateMultipartUploadRequest initiate(kBucket, "multi/big.bin");
@@ -596,7 +596,7 @@ void OssOperations::multipartHappyPath()
     QCOMPARE(again.error().Code(), std::string("NoSuchUpload"));
 }
 
-void OssOperations::multipartErrors_data()
+void TestOperations::multipartErrors_data()
 {
     QTest::addColumn<QList<int>>("partSizes");
     QTest::addColumn<QList<int>>("listedNumbers");
@@ -614,7 +614,7 @@ void OssOperations::multipartErrors_data()
                                                 << "EntityTooSmall";
 }
 
-void OssOperations::multipartErrors()
+void TestOperations::multipartErrors()
 {
     QFETCH(QList<int>, partSizes);
     QFETCH(QList<int>, listedNumbers);
@@ -642,7 +642,7 @@ void OssOperations::multipartErrors()
     QVERIFY(!emulator_.object("examplebucket", "bad.bin"));
 }
 
-void OssOperations::uploadPartErrors_data()
+void TestOperations::uploadPartErrors_data()
 {
     QTest::addColumn<int>("partNumber");
     QTest::addColumn<bool>("validUploadId");
@@ -653,7 +653,7 @@ void OssOperations::uploadPartErrors_data()
     QTest::newRow("part number above 10000") << 10001 << true << "InvalidArgument";
 }
 
-void OssOperations::uploadPartErrors()
+void TestOperations::uploadPartErrors()
 {
     QFETCH(int, partNumber);
     QFETCH(bool, validUploadId);
@@ -668,7 +668,7 @@ void OssOperations::uploadPartErrors()
     QCOMPARE(QString::fromStdString(outcome.error().Code()), code);
 }
 
-void OssOperations::abortMultipartUpload()
+void TestOperations::abortMultipartUpload()
 {
     const auto initiated = client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "abort.bin"));
     QVERIFY(initiated.isSuccess());
@@ -677,7 +677,7 @@ void OssOperations::abortMultipartUpload()
     QCOMPARE(client_->AbortMultipartUpload(abort).error().Code(), std::string("NoSuchUpload"));
 }
 
-void OssOperations::deleteObjects_data()
+void TestOperations::deleteObjects_data()
 {
     QTest::addColumn<bool>("quiet");
     QTest::addColumn<QStringList>("keys");
@@ -688,7 +688,7 @@ void OssOperations::deleteObjects_data()
     QTest::newRow("quiet lists only failures") << true << keys << QStringList();
 }
 
-void OssOperations::deleteObjects()
+void TestOperations::deleteObjects()
 {
     QFETCH(bool, quiet);
     QFETCH(QStringList, keys);
@@ -722,7 +722,7 @@ void OssOperations::deleteObjects()
     QCOMPARE(client_->DeleteObjects(request).error().Code(), std::string("MalformedXML"));
 }
 
-void OssOperations::uploadProgress()
+void TestOperations::uploadProgress()
 {
     const QByteArray data = OssTest::pattern(1500000, 9);
     ProgressLog whole;
@@ -757,7 +757,7 @@ void OssOperations::uploadProgress()
     completion.verify(completion.totals.front());
 }
 
-void OssOperations::downloadProgress()
+void TestOperations::downloadProgress()
 {
     const QByteArray data = OssTest::pattern(1200000, 4);
     QVERIFY(emulator_.putObject("examplebucket", "down.bin", data));
@@ -776,7 +776,7 @@ void OssOperations::downloadProgress()
     QVERIFY(none.transferred.empty());
 }
 
-void OssOperations::concurrentRequestsShareOneClient()
+void TestOperations::concurrentRequestsShareOneClient()
 {
     std::vector<std::future<bool>> workers;
     for (int t = 0; t < 4; ++t) {
@@ -797,5 +797,5 @@ void OssOperations::concurrentRequestsShareOneClient()
         QVERIFY(worker.get());
 }
 
-QTEST_GUILESS_MAIN(OssOperations)
-#include "oss_operations.moc"
+QTEST_GUILESS_MAIN(TestOperations)
+#include "tst_Operations.moc"

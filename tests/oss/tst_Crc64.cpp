@@ -30,7 +30,7 @@ uint64_t byTable(uint64_t previous, const unsigned char* data, size_t length)
 
 }
 
-class OssCrc64 : public QObject
+class TestCrc64 : public QObject
 {
     Q_OBJECT
 
@@ -42,13 +42,13 @@ private slots:
     void randomCutsMatchOneTablePass();
 };
 
-void OssCrc64::init()
+void TestCrc64::init()
 {
     if (!Crc64::hasFolding())
         QSKIP("this processor has no carry-less multiplication: update() always takes the tables");
 }
 
-void OssCrc64::foldingMatchesTables_data()
+void TestCrc64::foldingMatchesTables_data()
 {
     QTest::addColumn<int>("start");
     QTest::addColumn<int>("shortest");
@@ -67,7 +67,7 @@ void OssCrc64::foldingMatchesTables_data()
         << 0 << 5000 << (1 << 20) << 99991 << quint64(0x995DC9BBDF1939FAULL);
 }
 
-void OssCrc64::foldingMatchesTables()
+void TestCrc64::foldingMatchesTables()
 {
     QFETCH(int, start);
     QFETCH(int, shortest);
@@ -86,7 +86,7 @@ void OssCrc64::foldingMatchesTables()
     }
 }
 
-void OssCrc64::randomCutsMatchOneTablePass_data()
+void TestCrc64::randomCutsMatchOneTablePass_data()
 {
     QTest::addColumn<unsigned>("seed");
     QTest::addColumn<int>("longestCut");
@@ -98,7 +98,7 @@ void OssCrc64::randomCutsMatchOneTablePass_data()
     QTest::newRow("cuts up to 200 KiB") << 4u << 200 * 1024;
 }
 
-void OssCrc64::randomCutsMatchOneTablePass()
+void TestCrc64::randomCutsMatchOneTablePass()
 {
     QFETCH(unsigned, seed);
     QFETCH(int, longestCut);
@@ -122,5 +122,5 @@ void OssCrc64::randomCutsMatchOneTablePass()
     QCOMPARE(crc.value(), expected);
 }
 
-QTEST_APPLESS_MAIN(OssCrc64)
-#include "oss_crc64.moc"
+QTEST_APPLESS_MAIN(TestCrc64)
+#include "tst_Crc64.moc"

@@ -16,7 +16,7 @@ const char* const kDate = "Wed, 28 May 2025 08:00:00 GMT";
 
 }
 
-class OssSigning : public QObject
+class TestSigning : public QObject
 {
     Q_OBJECT
 
@@ -36,7 +36,7 @@ private slots:
     void dateIsRfc1123InGmt();
 };
 
-void OssSigning::signature_data()
+void TestSigning::signature_data()
 {
     QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("contentMd5");
@@ -59,7 +59,7 @@ void OssSigning::signature_data()
                                            << "/examplebucket/?delete" << "hM3ahL/wKwVEWwIjUgz/8uBclVE=";
 }
 
-void OssSigning::signature()
+void TestSigning::signature()
 {
     QFETCH(QString, method);
     QFETCH(QString, contentMd5);
@@ -76,7 +76,7 @@ void OssSigning::signature()
     QCOMPARE(QString::fromStdString(Signer::signature(kSecret, toSign)), expected);
 }
 
-void OssSigning::canonicalizedResource_data()
+void TestSigning::canonicalizedResource_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QStringList>("parameters");
@@ -98,7 +98,7 @@ void OssSigning::canonicalizedResource_data()
         << "/examplebucket/O?acl&response-content-type=T&uploadId=U";
 }
 
-void OssSigning::canonicalizedResource()
+void TestSigning::canonicalizedResource()
 {
     QFETCH(QString, key);
     QFETCH(QStringList, parameters);
@@ -113,7 +113,7 @@ void OssSigning::canonicalizedResource()
              expected);
 }
 
-void OssSigning::ossHeadersAreLoweredTrimmedAndSorted()
+void TestSigning::ossHeadersAreLoweredTrimmedAndSorted()
 {
     // The worked example: PUT with MD5, type, and two x-oss-meta headers.
     const HeaderCollection headers {{"Content-MD5", "EQP2UOssKS0XmgMtKpew9Q=="},
@@ -127,7 +127,7 @@ void OssSigning::ossHeadersAreLoweredTrimmedAndSorted()
     QCOMPARE(Signer::signature(kSecret, toSign), std::string("x2th9S5HU1oebn6znLjaDViBRzs="));
 }
 
-void OssSigning::ossDateIsTheSignedDate()
+void TestSigning::ossDateIsTheSignedDate()
 {
     // With x-oss-date the Date header no longer counts; the value is signed in
     // the date line and again among the x-oss-* headers.
@@ -136,7 +136,7 @@ void OssSigning::ossDateIsTheSignedDate()
              std::string("GET\n\n\n") + kDate + "\nx-oss-date:" + kDate + "\n/examplebucket/docs/hello world.txt");
 }
 
-void OssSigning::keyEncoding_data()
+void TestSigning::keyEncoding_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
@@ -148,7 +148,7 @@ void OssSigning::keyEncoding_data()
     QTest::newRow("UTF-8 bytes, upper-case hex") << QString::fromUtf8("é/ü") << "%C3%A9/%C3%BC";
 }
 
-void OssSigning::keyEncoding()
+void TestSigning::keyEncoding()
 {
     QFETCH(QString, key);
     QFETCH(QString, expected);
@@ -157,7 +157,7 @@ void OssSigning::keyEncoding()
     QCOMPARE(QString::fromStdString(Url::decode(encoded)), key);
 }
 
-void OssSigning::endpoint_data()
+void TestSigning::endpoint_data()
 {
     QTest::addColumn<QString>("endpoint");
     QTest::addColumn<bool>("httpsByDefault");
@@ -178,7 +178,7 @@ void OssSigning::endpoint_data()
     QTest::newRow("IP without scheme") << " 10.0.0.1:80 " << false << "http" << "10.0.0.1" << "80" << true;
 }
 
-void OssSigning::endpoint()
+void TestSigning::endpoint()
 {
     QFETCH(QString, endpoint);
     QFETCH(bool, httpsByDefault);
@@ -194,7 +194,7 @@ void OssSigning::endpoint()
     QCOMPARE(e.isIp, isIp);
 }
 
-void OssSigning::crc64_data()
+void TestSigning::crc64_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<quint64>("expected");
@@ -205,7 +205,7 @@ void OssSigning::crc64_data()
     QTest::newRow("hello world") << QByteArray("hello world") << quint64(5981764153023615706ULL);
 }
 
-void OssSigning::crc64()
+void TestSigning::crc64()
 {
     QFETCH(QByteArray, data);
     QFETCH(quint64, expected);
@@ -223,12 +223,12 @@ void OssSigning::crc64()
     QCOMPARE(quint64(tail.value()), expected);
 }
 
-void OssSigning::dateIsRfc1123InGmt()
+void TestSigning::dateIsRfc1123InGmt()
 {
     QCOMPARE(HttpDate::format(1748419200), std::string(kDate));
     QCOMPARE(HttpDate::parseIso8601("2025-05-28T08:00:00.000Z"), std::time_t(1748419200));
     QCOMPARE(HttpDate::parseIso8601("garbage"), std::time_t(-1));
 }
 
-QTEST_APPLESS_MAIN(OssSigning)
-#include "oss_signing.moc"
+QTEST_APPLESS_MAIN(TestSigning)
+#include "tst_Signing.moc"
