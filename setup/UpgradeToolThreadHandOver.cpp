@@ -52,7 +52,7 @@ void removeRunMarker(const QString& runFile, const QString& runId)
 
 QString launchSourcePath()
 {
-    return getIni(getAppSupportFolder() + QStringLiteral("/smart.ini"), QStringLiteral("Tool/LaunchSourceName"), QString());
+    return getIni(getSettingsFilePath(), QStringLiteral("Tool/LaunchSourceName"), QString());
 }
 
 // An earlier Salvix Setup is replaced by the Salvix Setup of the accepted upgrade, as
@@ -73,23 +73,82 @@ void replaceEarlierSetup(const QString& launchSourcePath, bool upgradeProgramUnp
     copyToUpgradeFileToPatchTool(target, source);
 }
 
+// Logs logText with the launch source and the archive, then takes the replacement step.
+void replaceSetupAtLaunchSource(const char* logText, const QString& launchSource, bool upgradeProgramUnpacked)
+{
+    // The archive's path afresh: toUpgradePath may have been cleared.
+    const QString archive = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
+    QLOG_INFO() << logText << launchSource << ", and toUpgradePath:" << archive;
+    replaceEarlierSetup(launchSource, upgradeProgramUnpacked);
+}
+
+// The folder argument: what stands before the last backslash, else before the last
+// slash, else the whole path. The backslash is looked for first; keep that order.
+QString programFolder(const QString& exeFilePath)
+{
+    qsizetype separator = exeFilePath.lastIndexOf(QLatin1Char('\\'));
+    if (separator < 0)
+        separator = exeFilePath.lastIndexOf(QLatin1Char('/'));
+    return separator >= 0 ? exeFilePath.left(separator) : exeFilePath;
+}
+
 } // namespace
 
 void UpgradeToolThread::handOver(RunState& state)
 {
-    QLOG_INFO() << "*****Quilm Upgrade Tool, isDecodeVideo:" << state.isDecodeVideo;
-    if (!state.isDecodeVideo)
+    finishFramesAndProgress(state.isDecodeVideo);
+    logHandOverState(state);
+
+    const bool upgrading = state.upgradePerformed || state.isToUpgradeTool || gConfig.is_upgrade_tool;
+    const QStringList arguments{programFolder(state.exeFilePath),
+                                upgrading ? QStringLiteral("delete_upgrade_file") : QStringLiteral("launch_salvix")};
+    bool launchSourceKnown = false;
+    if (upgrading) {
+        const QString launchSource = launchSourcePath();
+        launchSourceKnown = !launchSource.isEmpty();
+        replaceSetupAtLaunchSource("[UpgradeToolThread] run ready copy configLaunchToolPath:", launchSource,
+                                   state.upgradeProgramUnpacked);
+    }
+
+    if ((gConfig.possible_patch_tool_to_upgrade && !samePath(state.exeFilePath, state.toUpgradePath))
+        || (gConfig.to_upgrade_reminder && !samePath(state.exeFilePath, state.mainExeFilePath)))
+        emit sendShowProgress();
+
+    const bool isToolLaunched = launchChosenProgram(state, arguments);
+    QLOG_INFO() << "[UpgradeToolThread] run copyToUpgradeFileToPatchTool called, and upgradePerformed = "
+                << state.upgradePerformed << ", isToUpgradeTool = " << state.isToUpgradeTool
+                << ", and isToolLaunched = " << isToolLaunched;
+
+    if ((state.upgradePerformed || state.isToUpgradeTool) && isToolLaunched && !launchSourceKnown) {
+        const QString launchSource = launchSourcePath();
+        if (!launchSource.isEmpty())
+            replaceSetupAtLaunchSource("[UpgradeToolThread] run try copy configLaunchToolPath:", launchSource,
+                                       state.upgradeProgramUnpacked);
+    }
+
+    removeRunMarker(state.runFile, state.runId);
+
+    // The literal total: m_progress stays where the ticks left it.
+    emit sendProgress(1000, 1000);
+    QThread::msleep(50);
+    emit sendFinish(isToolLaunched);
+    QLOG_INFO() << "UpgradeToolThread::run() finished";
+}
+
+void UpgradeToolThread::finishFramesAndProgress(bool framesDecoded)
+{
+    QLOG_INFO() << "*****Quilm Upgrade Tool, isDecodeVideo:" << framesDecoded;
+    if (!framesDecoded)
         decodeAnimate();
 
+    // The ten ticks run past the total, to 1100; the window expects that.
     setProgress(900.0, true);
     for (int tick = 0; tick < 10; ++tick)
         progressTick(20);
+}
 
-    int separator = state.exeFilePath.lastIndexOf(QLatin1Char('\\'));
-    if (separator < 0)
-        separator = state.exeFilePath.lastIndexOf(QLatin1Char('/'));
-    const QString programFolder = separator >= 0 ? state.exeFilePath.left(separator) : state.exeFilePath;
-
+void UpgradeToolThread::logHandOverState(const RunState& state)
+{
     QLOG_INFO() << "[UpgradeToolThread] judge is delete_upgrade_file or launch_salvix";
     QLOG_INFO() << "[UpgradeToolThread] , upgradePerformed:" << state.upgradePerformed;
     QLOG_INFO() << "[UpgradeToolThread] , isToUpgradeTool:" << state.isToUpgradeTool;
@@ -97,77 +156,49 @@ void UpgradeToolThread::handOver(RunState& state)
     QLOG_INFO() << "[UpgradeToolThread] exeFilePath:" << state.exeFilePath;
     QLOG_INFO() << "[UpgradeToolThread] mainExeFilePath:" << state.mainExeFilePath;
     QLOG_INFO() << "[UpgradeToolThread] toUpgradePath:" << state.toUpgradePath;
+}
 
-    QStringList arguments;
-    bool launchSourceKnown = false;
-    if (state.upgradePerformed || state.isToUpgradeTool || gConfig.is_upgrade_tool) {
-        arguments << programFolder << QStringLiteral("delete_upgrade_file");
-        const QString configLaunchToolPath = launchSourcePath();
-        launchSourceKnown = !configLaunchToolPath.isEmpty();
-        const QString source = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
-        QLOG_INFO() << "[UpgradeToolThread] run ready copy configLaunchToolPath:" << configLaunchToolPath
-                    << ", and toUpgradePath:" << source;
-        replaceEarlierSetup(configLaunchToolPath, state.upgradeProgramUnpacked);
-    } else {
-        arguments << programFolder << QStringLiteral("launch_salvix");
-    }
-
-    if ((gConfig.possible_patch_tool_to_upgrade && !samePath(state.exeFilePath, state.toUpgradePath))
-        || (gConfig.to_upgrade_reminder && !samePath(state.exeFilePath, state.mainExeFilePath)))
-        emit sendShowProgress();
-
+bool UpgradeToolThread::launchChosenProgram(const RunState& state, const QStringList& arguments)
+{
     QThread::msleep(300);
     QProcess::startDetached(state.exeFilePath, arguments, QString());
     QThread::msleep(300);
 
     bool isToolLaunched = checkQuilmTolvaneRunning(state.exeFilePath);
     if (!isToolLaunched) {
-        if (state.upgradePerformed || state.isToUpgradeTool) {
-            for (int pass = 1; pass <= 100; ++pass) {
-                progressTick(8);
-                if (checkQuilmTolvaneRunning(state.exeFilePath)) {
-                    isToolLaunched = true;
-                    break;
-                }
-                if (pass <= 98 && !markerNamesArchive(state.runFile, state.runId, state.toUpgradePath))
-                    break;
-            }
-        } else {
-            for (int pass = 0; pass < 20; ++pass) {
-                progressTick(40);
-                if (checkQuilmTolvaneRunning(state.exeFilePath)) {
-                    isToolLaunched = true;
-                    break;
-                }
-            }
-        }
+        isToolLaunched = (state.upgradePerformed || state.isToUpgradeTool) ? waitLongForLaunch(state)
+                                                                           : waitShortForLaunch(state.exeFilePath);
     }
-
     if (!isToolLaunched) {
+        // An archive that was started cannot run: it goes, and the installed Salvix is
+        // started plainly. That start is not tested; the window starts Salvix itself.
         if (samePath(state.toUpgradePath, state.exeFilePath) && QFile::exists(state.toUpgradePath))
             QFile::remove(state.toUpgradePath);
         QLOG_INFO() << "[UpgradeToolThread] run launch failed and retry launch old main tool version";
         QProcess::startDetached(state.mainExeFilePath, {state.mainFolder, QStringLiteral("launch_salvix")}, QString());
     }
+    return isToolLaunched;
+}
 
-    QLOG_INFO() << "[UpgradeToolThread] run copyToUpgradeFileToPatchTool called, and upgradePerformed = "
-                << state.upgradePerformed << ", isToUpgradeTool = " << state.isToUpgradeTool
-                << ", and isToolLaunched = " << isToolLaunched;
-
-    if ((state.upgradePerformed || state.isToUpgradeTool) && isToolLaunched && !launchSourceKnown) {
-        const QString configLaunchToolPath = launchSourcePath();
-        if (!configLaunchToolPath.isEmpty()) {
-            const QString source = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
-            QLOG_INFO() << "[UpgradeToolThread] run try copy configLaunchToolPath:" << configLaunchToolPath
-                        << ", and toUpgradePath:" << source;
-            replaceEarlierSetup(configLaunchToolPath, state.upgradeProgramUnpacked);
-        }
+bool UpgradeToolThread::waitLongForLaunch(const RunState& state)
+{
+    for (int pass = 1; pass <= 100; ++pass) {
+        progressTick(8);
+        if (checkQuilmTolvaneRunning(state.exeFilePath))
+            return true;
+        // Passes 99 and 100 go on without the marker check; keep it so.
+        if (pass <= 98 && !markerNamesArchive(state.runFile, state.runId, state.toUpgradePath))
+            return false;
     }
+    return false;
+}
 
-    removeRunMarker(state.runFile, state.runId);
-
-    emit sendProgress(1000, 1000);
-    QThread::msleep(50);
-    emit sendFinish(isToolLaunched);
-    QLOG_INFO() << "UpgradeToolThread::run() finished";
+bool UpgradeToolThread::waitShortForLaunch(const QString& exeFilePath)
+{
+    for (int pass = 0; pass < 20; ++pass) {
+        progressTick(40);
+        if (checkQuilmTolvaneRunning(exeFilePath))
+            return true;
+    }
+    return false;
 }

@@ -40,6 +40,7 @@ namespace {
 
 const QString kBundleArchive = QStringLiteral(":/release_patch/Salvix.zip");
 const char* const kSpaceText = "*****Quilm Upgrade Tool, Detected Available Size:";
+const char* const kInstallText = "[UpgradeToolThread] run sendToUpgrade and unzip to dest tool while patch tool is newer";
 constexpr qint64 kRequiredSpace = 5368709120LL; // 5 GiB
 
 // Logs the free space of "/Applications"; a count that cannot be determined is negative.
@@ -79,6 +80,16 @@ bool archiveHoldsUpgradeProgram(const QString& archive)
 
 void UpgradeToolThread::run()
 {
+    RunState state = startRun();
+    if (!decideAndInstall(state))
+        return;
+    if (!installMissingOrOlderSalvix(state))
+        return;
+    handOver(state);
+}
+
+UpgradeToolThread::RunState UpgradeToolThread::startRun()
+{
     QLOG_INFO() << "UpgradeToolThread::run() entered";
     m_videoCount = 0;
     m_progressTotal = 1000.0;
@@ -91,6 +102,7 @@ void UpgradeToolThread::run()
 
     state.runFile = getConfigFilePath();
     const QString archive = getToUpgradeFilePath();
+    // A present archive is unpacked again, whether start-up accepted it or not.
     const bool unpacked = extractZipToPath(archive, getUpgradeFolder());
     state.upgradeProgramUnpacked =
         gConfig.possible_patch_tool_to_upgrade && unpacked && archiveHoldsUpgradeProgram(archive);
@@ -100,6 +112,8 @@ void UpgradeToolThread::run()
            QDir::toNativeSeparators(QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath()));
 
     state.toUpgradePath = QDir::toNativeSeparators(archive).trimmed();
+    // No separator after "Upgrade", on purpose: the version comes from a bundle of that
+    // run-together name, not from the one unpacked into the folder.
     getOtherFileVersion(getUpgradeFolder() + QStringLiteral("Salvix Setup.app/Contents/Info.plist"),
                         state.upgradeFileVersion);
 
@@ -109,21 +123,129 @@ void UpgradeToolThread::run()
 
     if (!(gConfig.possible_patch_tool_to_upgrade && !gConfig.upgrade_reminder_declined))
         state.toUpgradePath.clear();
+    return state;
+}
 
-    if (!decideAndInstall(state))
-        return;
+bool UpgradeToolThread::decideAndInstall(RunState& state)
+{
+    const QString appPath = QCoreApplication::applicationFilePath();
+    const bool archivePresent = !state.toUpgradePath.isEmpty() && QFile::exists(state.toUpgradePath);
+    const bool archiveUsable = archivePresent && !state.upgradeFileVersion.trimmed().isEmpty();
+    if (archiveUsable)
+        state.exeFilePath = state.toUpgradePath;
 
+    // The running program is compared with the archive by absolute paths, with the
+    // installed Salvix by the paths as they are.
+    Outcome outcome = Outcome::NothingToInstall;
+    if (archiveUsable && samePath(QFileInfo(appPath).absoluteFilePath(), QFileInfo(state.toUpgradePath).absoluteFilePath()))
+        outcome = Outcome::RunningAsArchive;
+    else if (archiveUsable && samePath(appPath, state.mainExeFilePath))
+        keepInstalledSalvix(state);
+    else if (archiveUsable)
+        outcome = installOverOutdatedArchive(state);
+    else if (gConfig.possible_patch_tool_to_upgrade && archivePresent)
+        outcome = installBesideUnversionedArchive(state);
+    else if (!samePath(appPath, state.mainExeFilePath))
+        outcome = installWithoutArchive();
+
+    if (outcome == Outcome::SpaceStop)
+        return false;
+    if (outcome != Outcome::NothingToInstall) {
+        waitWhileMainToolRuns(state.mainExeFilePath);
+        state.isToUpgradeTool = true;
+    }
+    if (outcome == Outcome::Installed) {
+        state.upgradePerformed = true;
+        state.isDecodeVideo = true;
+    }
+    return true;
+}
+
+void UpgradeToolThread::keepInstalledSalvix(RunState& state)
+{
+    QString mainToolVersion;
+    QString patchToolVersion;
+    readVersions(mainToolVersion, patchToolVersion);
+    QLOG_INFO() << "[UpgradeToolThread] run upgradeFileVersion:" << state.upgradeFileVersion
+                << "upgradeToolVersion:" << patchToolVersion << "mainToolVersion:" << mainToolVersion;
+    // The installed Salvix is started either way; the versions choose only the log line.
+    state.exeFilePath = state.mainExeFilePath;
+    if (isNewer(state.upgradeFileVersion, mainToolVersion) || isNewer(patchToolVersion, mainToolVersion))
+        QLOG_INFO() << "[UpgradeToolThread] macOS: reset exeFilePath to mainExeFilePath (patch tool == main tool)";
+    else
+        QLOG_INFO() << "[UpgradeToolThread] run mainTool while main tool is latest version";
+    setProgress(100.0, true);
+}
+
+UpgradeToolThread::Outcome UpgradeToolThread::installOverOutdatedArchive(RunState& state)
+{
+    QString mainToolVersion;
+    QString patchToolVersion;
+    readVersions(mainToolVersion, patchToolVersion);
+    setProgress(100.0, true);
+    QLOG_INFO() << "[UpgradeToolThread] run mainToolVersion:" << mainToolVersion
+                << "upgradeFileVersion:" << state.upgradeFileVersion << "patchToolVersion:" << patchToolVersion;
+    // Without an installation the archive stays the program to start: that start fails
+    // and the hand-over falls back to the installed Salvix.
+    if (!isNewer(mainToolVersion, patchToolVersion) || !isNewer(state.upgradeFileVersion, patchToolVersion))
+        return Outcome::NothingToInstall;
+
+    QLOG_INFO() << kInstallText;
+    emit sendToUpgrade();
+    // The archive goes before the space test: a space stop leaves none either.
+    QFile::remove(state.toUpgradePath);
+    return installAfterSpaceTest(InstallPlace::OutdatedArchive,
+                                 "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH 2");
+}
+
+UpgradeToolThread::Outcome UpgradeToolThread::installBesideUnversionedArchive(RunState& state)
+{
+    QString mainToolVersion;
+    QString patchToolVersion;
+    readVersions(mainToolVersion, patchToolVersion);
+    QLOG_INFO() << "[UpgradeToolThread] macOS same-binary upgrade check: mainToolVersion:" << mainToolVersion
+                << "patchToolVersion:" << patchToolVersion << "upgradeFileVersion:" << state.upgradeFileVersion;
+    if (!isNewer(mainToolVersion, patchToolVersion))
+        return Outcome::NothingToInstall;
+
+    state.exeFilePath = state.mainExeFilePath;
+    // Here alone the window is told before the space test, and a stop logs nothing more.
+    emit sendToUpgrade();
+    emit sendShowProgress();
+    if (!enoughSpaceOrStop("[UpgradeToolThread] macOS same-binary upgrade, Available Space:", nullptr))
+        return Outcome::SpaceStop;
+    installBundle(InstallPlace::UnversionedArchive);
+    return Outcome::Installed;
+}
+
+UpgradeToolThread::Outcome UpgradeToolThread::installWithoutArchive()
+{
+    QString mainToolVersion;
+    QString patchToolVersion;
+    readVersions(mainToolVersion, patchToolVersion);
+    setProgress(100.0, true);
+    QLOG_INFO() << "[UpgradeToolThread] run mainToolVersion:" << mainToolVersion
+                << "patchToolVersion:" << patchToolVersion;
+    if (gConfig.upgrade_reminder_declined || !isNewer(mainToolVersion, patchToolVersion))
+        return Outcome::NothingToInstall;
+
+    QLOG_INFO() << kInstallText;
+    emit sendToUpgrade();
+    return installAfterSpaceTest(InstallPlace::NoArchive,
+                                 "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH 1");
+}
+
+bool UpgradeToolThread::installMissingOrOlderSalvix(RunState& state)
+{
     const bool archiveExists = !state.toUpgradePath.isEmpty() && QFile::exists(state.toUpgradePath);
     QLOG_INFO() << "[UpgradeToolThread] run check updatefile or running file toUpgradePath:" << state.toUpgradePath
                 << ", isToUpgradeTool:" << state.isToUpgradeTool
                 << ", gConfig.to_upgrade_reminder:" << gConfig.to_upgrade_reminder
                 << ", QFile::exists(toUpgradePath):" << QFile::exists(state.toUpgradePath);
+    if (archiveExists && !state.isToUpgradeTool)
+        return true;
 
-    if (archiveExists && !state.isToUpgradeTool) {
-        handOver(state);
-        return;
-    }
-
+    // The version test below takes the value that the decision left, not this one.
     const bool decidedToUpgradeTool = state.isToUpgradeTool;
     state.isToUpgradeTool = state.isToUpgradeTool && archiveExists;
     state.exeFilePath = QDir::toNativeSeparators(state.mainExeFilePath);
@@ -138,20 +260,15 @@ void UpgradeToolThread::run()
         QDir().mkdir(state.mainFolder);
 
     if (!QFile::exists(state.exeFilePath)) {
-        if (!isEnoughSpace(availableSpace(kSpaceText))) {
-            emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
-            QLOG_INFO() << "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH";
-            return;
-        }
-        emit sendShowProgress();
-        installBundle(InstallPlace::FirstInstall);
+        if (installAfterSpaceTest(InstallPlace::FirstInstall, "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH")
+            == Outcome::SpaceStop)
+            return false;
         state.isDecodeVideo = true;
     } else if (mainParts.size() == patchParts.size() && decidedToUpgradeTool
                && checkCompareFileNewVersion(mainParts, patchParts)) {
-        if (!isEnoughSpace(availableSpace(kSpaceText))) {
-            emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
-            return;
-        }
+        if (!enoughSpaceOrStop(kSpaceText, nullptr))
+            return false;
+        // Asked a second time only for its log line, which stays.
         availableSpace(kSpaceText);
         emit sendToUpgrade();
         emit sendShowProgress();
@@ -160,101 +277,27 @@ void UpgradeToolThread::run()
         state.upgradePerformed = true;
         state.isToUpgradeTool = true;
     }
-    handOver(state);
+    return true;
 }
 
-bool UpgradeToolThread::decideAndInstall(RunState& state)
+bool UpgradeToolThread::enoughSpaceOrStop(const char* spaceText, const char* stopText)
 {
-    enum class Outcome { NothingToInstall, Installed, RunningAsUpgradeFile };
-
-    const QString appPath = QCoreApplication::applicationFilePath();
-    const bool archivePresent = !state.toUpgradePath.isEmpty() && QFile::exists(state.toUpgradePath);
-    const bool archiveUsable = archivePresent && !state.upgradeFileVersion.trimmed().isEmpty();
-    if (archiveUsable)
-        state.exeFilePath = state.toUpgradePath;
-
-    QString mainToolVersion;
-    QString patchToolVersion;
-    Outcome outcome = Outcome::NothingToInstall;
-
-    if (archiveUsable && samePath(QFileInfo(appPath).absoluteFilePath(), QFileInfo(state.toUpgradePath).absoluteFilePath())) {
-        // Case B: running as the upgrade file.
-        outcome = Outcome::RunningAsUpgradeFile;
-    } else if (archiveUsable && samePath(appPath, state.mainExeFilePath)) {
-        // Case C.
-        readVersions(mainToolVersion, patchToolVersion);
-        QLOG_INFO() << "[UpgradeToolThread] run upgradeFileVersion:" << state.upgradeFileVersion
-                    << "upgradeToolVersion:" << patchToolVersion << "mainToolVersion:" << mainToolVersion;
-        state.exeFilePath = state.mainExeFilePath;
-        if (isNewer(state.upgradeFileVersion, mainToolVersion) || isNewer(patchToolVersion, mainToolVersion))
-            QLOG_INFO() << "[UpgradeToolThread] macOS: reset exeFilePath to mainExeFilePath (patch tool == main tool)";
-        else
-            QLOG_INFO() << "[UpgradeToolThread] run mainTool while main tool is latest version";
-        setProgress(100.0, true);
-    } else if (archiveUsable) {
-        // Case A.
-        readVersions(mainToolVersion, patchToolVersion);
-        setProgress(100.0, true);
-        QLOG_INFO() << "[UpgradeToolThread] run mainToolVersion:" << mainToolVersion
-                    << "upgradeFileVersion:" << state.upgradeFileVersion << "patchToolVersion:" << patchToolVersion;
-        if (isNewer(mainToolVersion, patchToolVersion) && isNewer(state.upgradeFileVersion, patchToolVersion)) {
-            QLOG_INFO() << "[UpgradeToolThread] run sendToUpgrade and unzip to dest tool while patch tool is newer";
-            emit sendToUpgrade();
-            QFile::remove(state.toUpgradePath);
-            if (!isEnoughSpace(availableSpace(kSpaceText))) {
-                emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
-                QLOG_INFO() << "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH 2";
-                return false;
-            }
-            emit sendShowProgress();
-            installBundle(InstallPlace::CaseA);
-            outcome = Outcome::Installed;
-        }
-    } else if (gConfig.possible_patch_tool_to_upgrade && archivePresent) {
-        // Case D1: the accepted archive stays where it is.
-        readVersions(mainToolVersion, patchToolVersion);
-        QLOG_INFO() << "[UpgradeToolThread] macOS same-binary upgrade check: mainToolVersion:" << mainToolVersion
-                    << "patchToolVersion:" << patchToolVersion << "upgradeFileVersion:" << state.upgradeFileVersion;
-        if (isNewer(mainToolVersion, patchToolVersion)) {
-            state.exeFilePath = state.mainExeFilePath;
-            emit sendToUpgrade();
-            emit sendShowProgress();
-            if (!isEnoughSpace(availableSpace("[UpgradeToolThread] macOS same-binary upgrade, Available Space:"))) {
-                emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
-                return false;
-            }
-            installBundle(InstallPlace::CaseD1);
-            outcome = Outcome::Installed;
-        }
-    } else if (!samePath(appPath, state.mainExeFilePath)) {
-        // Case D2.
-        readVersions(mainToolVersion, patchToolVersion);
-        setProgress(100.0, true);
-        QLOG_INFO() << "[UpgradeToolThread] run mainToolVersion:" << mainToolVersion
-                    << "patchToolVersion:" << patchToolVersion;
-        if (!gConfig.upgrade_reminder_declined && isNewer(mainToolVersion, patchToolVersion)) {
-            QLOG_INFO() << "[UpgradeToolThread] run sendToUpgrade and unzip to dest tool while patch tool is newer";
-            emit sendToUpgrade();
-            if (!isEnoughSpace(availableSpace(kSpaceText))) {
-                emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
-                QLOG_INFO() << "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH 1";
-                return false;
-            }
-            emit sendShowProgress();
-            installBundle(InstallPlace::CaseD2);
-            outcome = Outcome::Installed;
-        }
+    if (isEnoughSpace(availableSpace(spaceText)))
+        return true;
+    emit sendToUpgradeStatus(UPGRADE_SPACE_NOT_ENOUCH);
+    if (stopText) {
+        QLOG_INFO() << stopText;
     }
+    return false;
+}
 
-    if (outcome != Outcome::NothingToInstall) {
-        waitWhileMainToolRuns(state.mainExeFilePath);
-        state.isToUpgradeTool = true;
-    }
-    if (outcome == Outcome::Installed) {
-        state.upgradePerformed = true;
-        state.isDecodeVideo = true;
-    }
-    return true;
+UpgradeToolThread::Outcome UpgradeToolThread::installAfterSpaceTest(InstallPlace place, const char* stopText)
+{
+    if (!enoughSpaceOrStop(kSpaceText, stopText))
+        return Outcome::SpaceStop;
+    emit sendShowProgress();
+    installBundle(place);
+    return Outcome::Installed;
 }
 
 void UpgradeToolThread::installBundle(InstallPlace place)
@@ -265,9 +308,9 @@ void UpgradeToolThread::installBundle(InstallPlace place)
 
     // Each place has its own marks in the log, and some places none.
     QString marks;
-    if (place == InstallPlace::CaseA)
+    if (place == InstallPlace::OutdatedArchive)
         marks = QStringLiteral("****");
-    else if (place == InstallPlace::CaseD2)
+    else if (place == InstallPlace::NoArchive)
         marks = QStringLiteral("***");
     else if (place == InstallPlace::FirstInstall)
         marks = QStringLiteral("*");
@@ -278,7 +321,7 @@ void UpgradeToolThread::installBundle(InstallPlace place)
         QLOG_INFO() << deleteText.constData() << img;
     }
     forceRemoveDir(img);
-    if (place == InstallPlace::CaseD2 || place == InstallPlace::FirstInstall) {
+    if (place == InstallPlace::NoArchive || place == InstallPlace::FirstInstall) {
         QLOG_INFO() << unzipText.constData() << zip << ", to" << dest;
     }
 
@@ -287,7 +330,7 @@ void UpgradeToolThread::installBundle(InstallPlace place)
     decodeAnimate();
     setProgress(700.0, false);
 
-    if (place == InstallPlace::CaseA || place == InstallPlace::CaseD1 || place == InstallPlace::UpgradeByVersion)
+    if (place == InstallPlace::OutdatedArchive || place == InstallPlace::UnversionedArchive || place == InstallPlace::UpgradeByVersion)
         unZipResourceMainTool();
 }
 
