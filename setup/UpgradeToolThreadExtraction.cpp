@@ -94,7 +94,7 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
             || (entry.info.isFile && entry.path.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
             selected.append(entry);
     }
-    const int count = selected.size();
+    const qsizetype count = selected.size();
     QLOG_INFO() << QStringLiteral("[UpgradeToolThread] start unZipResourceFiles, and fileCount = %1").arg(count);
 
     // Links are never created here, but one already under the destination could still lead out.
