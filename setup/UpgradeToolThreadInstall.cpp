@@ -138,7 +138,7 @@ bool UpgradeToolThread::decideAndInstall(RunState& state)
     // installed Salvix by the paths as they are.
     Outcome outcome = Outcome::NothingToInstall;
     if (archiveUsable && samePath(QFileInfo(appPath).absoluteFilePath(), QFileInfo(state.toUpgradePath).absoluteFilePath()))
-        outcome = Outcome::RunningAsArchive;
+        outcome = Outcome::RunningAsArchive; // nothing read, nothing logged: only the wait
     else if (archiveUsable && samePath(appPath, state.mainExeFilePath))
         keepInstalledSalvix(state);
     else if (archiveUsable)
