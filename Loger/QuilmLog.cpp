@@ -9,6 +9,8 @@
 #include <QList>
 #include <QMutex>
 
+#include <utility>
+
 namespace QuilmLogging {
 
 static const char TraceString[6] = "TRACE";
@@ -162,7 +164,7 @@ void Logger::write(const QString& message, Level level)
 {
     QMutexLocker lock(&d->logMutex);
     try {
-        for (const DestinationPtr& destination : qAsConst(d->destinations))
+        for (const DestinationPtr& destination : std::as_const(d->destinations))
             destination->write(message, level);
     } catch (...) {
         // A failing destination costs only this line.

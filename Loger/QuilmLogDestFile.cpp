@@ -22,7 +22,7 @@ struct NameParts
 {
     explicit NameParts(const QString& path)
     {
-        const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
+        const qsizetype nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
         dot = path.lastIndexOf(QLatin1Char('.'));
         if (dot < nameStart)
             dot = path.size();
@@ -32,8 +32,8 @@ struct NameParts
         ext = path.mid(dot);
     }
 
-    int dot;
-    int underscore;
+    qsizetype dot;
+    qsizetype underscore;
     QString ext;
 };
 

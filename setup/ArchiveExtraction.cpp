@@ -143,9 +143,9 @@ QStringList entriesOutsideDestination(const QList<ArchiveEntry>& entries, const 
         // A link entry itself may point anywhere; only what is written through a link
         // (its parent folders, or the entry's own path for folders and files) matters.
         const QStringList parts = entryParts(entry.storedName);
-        const int checked = entry.info.isSymLink ? parts.size() - 1 : parts.size();
+        const qsizetype checked = entry.info.isSymLink ? parts.size() - 1 : parts.size();
         QString prefix;
-        for (int i = 0; !unsafe && i < checked; ++i) {
+        for (qsizetype i = 0; !unsafe && i < checked; ++i) {
             prefix = i == 0 ? parts.at(0) : prefix + QLatin1Char('/') + parts.at(i);
             unsafe = archiveLinks.contains(prefix)
                 || QFileInfo(destPath + QLatin1Char('/') + prefix).isSymLink();

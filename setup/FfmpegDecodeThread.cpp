@@ -40,7 +40,8 @@ void FfmpegDecodeThread::addVideoInfo(const VideoDecodeInfo& info)
 
 void FfmpegDecodeThread::run()
 {
-    const int total = videoList.size();
+    // The progress signal counts in int; a theme holds a handful of videos.
+    const int total = static_cast<int>(videoList.size());
     for (int i = 0; i < total && !stopDecoding; ++i) {
         const VideoDecodeInfo video = videoList.at(i);
         emit decodeStarted(video.videoPath);

@@ -64,6 +64,16 @@ QString getConfigFilePath()
     return QStringLiteral("%1/release_version.ini").arg(getAppSupportFolder());
 }
 
+QString getSettingsFilePath()
+{
+    return QStringLiteral("%1/smart.ini").arg(getAppSupportFolder());
+}
+
+QString getLaunchLogPath()
+{
+    return QStringLiteral("%1/quilm_lanuch_log.txt").arg(getAppSupportFolder());
+}
+
 QString getMacInstallAppPath()
 {
     return getSystemFolder() + QStringLiteral("/quilm.app");

@@ -17,6 +17,11 @@ QString getMainInfoPList();
 QString getMainToolPath();
 QString getToUpgradeFilePath();
 QString getConfigFilePath();
+// "smart.ini": theme, language and the launch source.
+QString getSettingsFilePath();
+// The launch log: recreated at every start, its first line names the program that was
+// started.
+QString getLaunchLogPath();
 QString getMacInstallAppPath();
 QString getMacInstallExePath();
 QString getFallbackInstallAppPath();

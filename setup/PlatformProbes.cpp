@@ -62,7 +62,7 @@ bool checkQuilmTolvaneRepeatRunning(QString executablePath)
 
 QString checkFilePathFor(const QString& archivePath)
 {
-    const int dot = archivePath.lastIndexOf(QLatin1Char('.'));
+    const qsizetype dot = archivePath.lastIndexOf(QLatin1Char('.'));
     return (dot < 0 ? archivePath : archivePath.left(dot)) + QStringLiteral(".dat");
 }
 
@@ -80,7 +80,7 @@ bool checkFileSHASumLegacy(const QString& archivePath)
         expected = QString::fromLocal8Bit(checkFile.readAll()).trimmed();
 
     QString actual;
-    const int blank = output.indexOf(QLatin1Char(' '));
+    const qsizetype blank = output.indexOf(QLatin1Char(' '));
     if (blank >= 1)
         actual = output.left(blank).trimmed();
 
@@ -91,14 +91,14 @@ bool checkFileSHASumLegacy(const QString& archivePath)
 QString getLaunchToolPath()
 {
     QString result;
-    QFile file(getAppSupportFolder() + QStringLiteral("/quilm_lanuch_log.txt"));
+    QFile file(getLaunchLogPath());
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text) || file.size() == 0)
         return result;
 
     QTextStream stream(&file);
     const QString line = stream.readLine().trimmed();
     const QString marker = QStringLiteral("[main] run from path:");
-    const int at = line.indexOf(marker);
+    const qsizetype at = line.indexOf(marker);
     if (at < 0)
         return result;
 

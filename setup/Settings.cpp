@@ -22,7 +22,7 @@ QString getIni(QString path, QString key, QString defaultValue)
 
 void ReadConfig()
 {
-    const QString path = getAppSupportFolder() + QStringLiteral("/smart.ini");
+    const QString path = getSettingsFilePath();
 
     const int theme = getIni(path, QStringLiteral("Tool/ThemeType"), QStringLiteral("1")).toInt();
     gConfig.theme_type = (theme == 0 || theme == 1) ? theme : 0;

@@ -11,11 +11,6 @@
 #include <QStringList>
 #include <QTextStream>
 
-QString launchLogPath()
-{
-    return getAppSupportFolder() + QStringLiteral("/quilm_lanuch_log.txt");
-}
-
 void recordLaunchSource(const QString& settingsFile)
 {
     const QString launchToolPath = getLaunchToolPath();

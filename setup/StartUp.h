@@ -6,10 +6,6 @@
 
 // Steps of Salvix Setup's start-up that main() runs in order, on the GUI thread.
 
-// The launch log in the per-user folder: recreated at every start, its first line names
-// the program that was started.
-QString launchLogPath();
-
 // Stores under "Tool/LaunchSourceName" where the previous Salvix Setup was started from,
 // unless that was the installed Salvix or the downloaded upgrade archive.
 void recordLaunchSource(const QString& settingsFile);

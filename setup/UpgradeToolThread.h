@@ -65,12 +65,53 @@ private:
 
     // One run's values, from the decision to the hand-over.
     struct RunState;
-    enum class InstallPlace { CaseA, CaseD1, CaseD2, FirstInstall, UpgradeByVersion };
+    // Where the compiled-in bundle is installed; each place has its own log lines.
+    enum class InstallPlace {
+        // An upgrade archive with a readable version, older than this Salvix Setup, which
+        // is newer than the installed Salvix too; the archive is deleted.
+        OutdatedArchive,
+        // The archive start-up accepted, its version not read; this Salvix Setup is newer
+        // than the installed Salvix; the archive stays.
+        UnversionedArchive,
+        // No archive to use; this Salvix Setup is newer than the installed Salvix.
+        NoArchive,
+        // No Salvix installed.
+        FirstInstall,
+        // After a decision to upgrade: the installed Salvix is older than this Salvix Setup,
+        // both versions of as many parts.
+        UpgradeByVersion,
+    };
+    enum class Outcome { NothingToInstall, Installed, RunningAsArchive, SpaceStop };
+
+    // Resets the progress, marks the run and reads what the decision needs.
+    RunState startRun();
     // False when the run ended by a space stop.
     bool decideAndInstall(RunState& state);
+    // This program is the installed Salvix: nothing to install.
+    void keepInstalledSalvix(RunState& state);
+    Outcome installOverOutdatedArchive(RunState& state);
+    Outcome installBesideUnversionedArchive(RunState& state);
+    Outcome installWithoutArchive();
+    // After the decision: a missing Salvix is installed, an older one of the same form
+    // upgraded. False when the run ended by a space stop.
+    bool installMissingOrOlderSalvix(RunState& state);
+    // Too little free space in "/Applications" sends status 1000 and logs stopText, when
+    // given; the run then ends.
+    bool enoughSpaceOrStop(const char* spaceText, const char* stopText);
+    Outcome installAfterSpaceTest(InstallPlace place, const char* stopText);
     void installBundle(InstallPlace place);
     void waitWhileMainToolRuns(const QString& mainExeFilePath);
+
+    // Starts Salvix with its command word and ends the run with sendFinish.
     void handOver(RunState& state);
+    void finishFramesAndProgress(bool framesDecoded);
+    static void logHandOverState(const RunState& state);
+    // True when the program was seen running; otherwise the installed Salvix was started
+    // without a test.
+    bool launchChosenProgram(const RunState& state, const QStringList& arguments);
+    // After an upgrade: up to 100 ticks, while the run marker names the archive.
+    bool waitLongForLaunch(const RunState& state);
+    bool waitShortForLaunch(const QString& exeFilePath);
 
     double m_progress;
     double m_progressTotal;

@@ -11,12 +11,12 @@ constexpr int directoryHeaderSize = 46;
 constexpr int maxCommentSize = 0xffff;
 constexpr quint16 utf8NamesFlag = 0x0800;
 
-quint16 read16(const QByteArray& bytes, int at)
+quint16 read16(const QByteArray& bytes, qsizetype at)
 {
     return qFromLittleEndian<quint16>(bytes.constData() + at);
 }
 
-quint32 read32(const QByteArray& bytes, int at)
+quint32 read32(const QByteArray& bytes, qsizetype at)
 {
     return qFromLittleEndian<quint32>(bytes.constData() + at);
 }
@@ -33,7 +33,7 @@ std::optional<QStringList> storedZipEntryNames(QIODevice& archive)
     const QByteArray tail = archive.read(tailSize);
     if (tail.size() != tailSize)
         return std::nullopt;
-    int end = tail.size() - endRecordSize;
+    qsizetype end = tail.size() - endRecordSize;
     while (end >= 0 && read32(tail, end) != endRecordSignature)
         --end;
     if (end < 0)

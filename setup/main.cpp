@@ -25,12 +25,10 @@
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    // Qt takes the version from the bundle's property list on macOS only.
-    applyBundleApplicationVersion(QStringLiteral(SALVIX_SETUP_VERSION));
+namespace {
 
+void destroyLoggerAfterWorkers(QApplication& app)
+{
     QObject::connect(
         &app, &QCoreApplication::aboutToQuit, &app,
         [] {
@@ -41,52 +39,41 @@ int main(int argc, char** argv)
             QuilmLogging::Logger::destroyInstance();
         },
         Qt::DirectConnection);
+}
 
-    const QString mainToolPath = getMainToolPath();
-    QString toUpgradePath = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
-    const QFileInfo fileInfo1(QCoreApplication::applicationFilePath());
-
-    gConfig = GlobalConfig();
-
-    const QString appSupportFolder = getAppSupportFolder();
-    if (!QDir(appSupportFolder).exists())
-        QDir().mkpath(appSupportFolder);
-    const QString settingsFile = appSupportFolder + QStringLiteral("/smart.ini");
-
+// Records the previous launch source (from the launch log that is still there) and resets
+// the upgrade question. Returns the settings file.
+QString prepareSettings()
+{
+    const QString settingsFile = getSettingsFilePath();
     recordLaunchSource(settingsFile);
 
     gConfig.upgrade_reminder_declined = false;
     setIni(settingsFile, QStringLiteral("Tool/AlreadyUpgradeReminder"), QStringLiteral("0"));
+    return settingsFile;
+}
 
-    QFile::remove(launchLogPath());
+void openLaunchLog()
+{
+    QFile::remove(getLaunchLogPath());
     logger.addDestination(QuilmLogging::DestinationFactory::MakeFileDestination(
-        launchLogPath(), QuilmLogging::SizeBasedRotation, QuilmLogging::MaxSizeBytes(524288),
+        getLaunchLogPath(), QuilmLogging::SizeBasedRotation, QuilmLogging::MaxSizeBytes(524288),
         QuilmLogging::MaxOldLogCount(10)));
     QLOG_INFO() << "[main] run from path:" << QCoreApplication::applicationFilePath();
+}
 
-    if (checkQuilmTolvaneRepeatRunning(QCoreApplication::applicationFilePath())) {
-        activateWindowToFront(QStringLiteral("Salvix Engine"), QStringLiteral("Qt5QWindowIcon"));
-        QLOG_INFO() << "[main] checkQuilmTolvaneRepeatRunning true from path:" << QCoreApplication::applicationFilePath();
-        // No event loop ran, so nothing else writes the queued lines to the launch log.
-        QuilmLogging::Logger::destroyInstance();
-        return 1;
-    }
+// Brings the window of the program that runs already to the front and ends this run.
+int giveWayTo(const QString& windowTitle, const char* logText, const QString& runningPath)
+{
+    activateWindowToFront(windowTitle, QStringLiteral("Qt5QWindowIcon"));
+    QLOG_INFO() << logText << runningPath;
+    // No event loop ran, so nothing else writes the queued lines to the launch log.
+    QuilmLogging::Logger::destroyInstance();
+    return 1;
+}
 
-    const bool isToUpgradeTool = decideUpgradeFlags(toUpgradePath, fileInfo1, mainToolPath, argc, argv);
-
-    if (!gConfig.force_upgrade_tool && checkQuilmTolvaneRunning(getMainToolPath())) {
-        activateWindowToFront(QStringLiteral("Salvix"), QStringLiteral("Qt5QWindowIcon"));
-        QLOG_INFO() << "[main] checkQuilmTolvaneRepeatRunning main tool true from path:" << getMainToolPath();
-        QuilmLogging::Logger::destroyInstance();
-        return 1;
-    }
-
-    QLOG_INFO() << "[main] init window, to_upgrade_reminder" << gConfig.to_upgrade_reminder
-                << ", force_upgrade_tool:" << gConfig.force_upgrade_tool
-                << ", is_upgrade_tool:" << gConfig.is_upgrade_tool
-                << ", possible_patch_tool_to_upgrade:" << gConfig.possible_patch_tool_to_upgrade
-                << ", isToUpgradeTool:" << isToUpgradeTool;
-
+void useApplicationFont()
+{
     const int fontId = QFontDatabase::addApplicationFont(QStringLiteral(":/resources/fonts/HarmonyOS_Sans_SC_Regular.ttf"));
     const QStringList fontFamilies = QFontDatabase::applicationFontFamilies(fontId);
     if (!fontFamilies.isEmpty()) {
@@ -94,7 +81,10 @@ int main(int argc, char** argv)
         font.setFamily(fontFamilies.first());
         QApplication::setFont(font);
     }
+}
 
+void applyThemeAndLanguage(const QString& settingsFile)
+{
     ReadConfig();
     detectLanguage(settingsFile);
     gConfig.is_4k_screen = Check4KResolutionScreen() ? 1 : 0;
@@ -103,6 +93,43 @@ int main(int argc, char** argv)
     // "macos" exists only on macOS; elsewhere the toolkit's default style stays.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("macos")))
         QApplication::setStyle(style);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // Qt takes the version from the bundle's property list on macOS only.
+    applyBundleApplicationVersion(QStringLiteral(SALVIX_SETUP_VERSION));
+    destroyLoggerAfterWorkers(app);
+
+    const QString mainToolPath = getMainToolPath();
+    QString toUpgradePath = QDir::toNativeSeparators(getToUpgradeFilePath()).trimmed();
+    const QFileInfo fileInfo1(QCoreApplication::applicationFilePath());
+
+    gConfig = GlobalConfig();
+    const QString settingsFile = prepareSettings();
+    openLaunchLog();
+
+    if (checkQuilmTolvaneRepeatRunning(QCoreApplication::applicationFilePath()))
+        return giveWayTo(QStringLiteral("Salvix Engine"), "[main] checkQuilmTolvaneRepeatRunning true from path:",
+                         QCoreApplication::applicationFilePath());
+
+    const bool isToUpgradeTool = decideUpgradeFlags(toUpgradePath, fileInfo1, mainToolPath, argc, argv);
+
+    if (!gConfig.force_upgrade_tool && checkQuilmTolvaneRunning(getMainToolPath()))
+        return giveWayTo(QStringLiteral("Salvix"), "[main] checkQuilmTolvaneRepeatRunning main tool true from path:",
+                         getMainToolPath());
+
+    QLOG_INFO() << "[main] init window, to_upgrade_reminder" << gConfig.to_upgrade_reminder
+                << ", force_upgrade_tool:" << gConfig.force_upgrade_tool
+                << ", is_upgrade_tool:" << gConfig.is_upgrade_tool
+                << ", possible_patch_tool_to_upgrade:" << gConfig.possible_patch_tool_to_upgrade
+                << ", isToUpgradeTool:" << isToUpgradeTool;
+
+    useApplicationFont();
+    applyThemeAndLanguage(settingsFile);
 
     QLOG_INFO() << "[main] show window, to_upgrade_reminder:" << gConfig.to_upgrade_reminder;
 

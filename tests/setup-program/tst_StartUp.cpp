@@ -81,7 +81,7 @@ void TestStartUp::launchSource()
         .replace("@MAIN_UPPER@", getMainToolPath().toUpper());
     if (!logged.isEmpty()) {
         // The first line as the logger writes it, then a later line.
-        QVERIFY(Sandbox::write(launchLogPath(), "INFO  2024-01-31T09:05:07.123 [main] run from path: \"" + logged.toUtf8()
+        QVERIFY(Sandbox::write(getLaunchLogPath(), "INFO  2024-01-31T09:05:07.123 [main] run from path: \"" + logged.toUtf8()
                                                     + "\" \nINFO  2024-01-31T09:05:07.200 [main] other \n"));
     }
 

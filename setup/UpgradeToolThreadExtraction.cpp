@@ -1,0 +1,138 @@
+// Extraction of archives by the worker: the whole bundle through "ditto", or only its
+// folders and videos.
+
+#include "UpgradeToolThread.h"
+
+#include "ArchiveExtraction.h"
+#include "QuilmLog.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryFile>
+#include <QtGui/private/qzipreader_p.h>
+
+#include <cerrno>
+#include <memory>
+
+static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+void UpgradeToolThread::unZipResourceMainTool()
+{
+    QLOG_INFO() << "[UpgradeToolThread] unZipResourceMainTool: skipped on macOS (ZIP contains full app bundle)";
+}
+
+void UpgradeToolThread::unZipResourceFiles(QString& zipPath, QString& destPath, bool unzipVideoFileOnly)
+{
+    if (zipPath.isEmpty())
+        return;
+    QLOG_INFO() << QStringLiteral("[UpgradeToolThread] start unZipResourceFiles from %1 to %2, unzipVideoFileOnly=%3")
+                       .arg(zipPath, destPath, unzipVideoFileOnly ? QStringLiteral("1") : QStringLiteral("0"));
+    if (!QFileInfo(zipPath).exists()) {
+        QLOG_INFO() << "[UpgradeToolThread] unZipResourceFiles file not exists:" << zipPath;
+        return;
+    }
+    if (unzipVideoFileOnly) {
+        extractSelectedEntries(zipPath, destPath);
+        return;
+    }
+
+    QDir dest(destPath);
+    if (!dest.exists())
+        dest.mkpath(QStringLiteral("."));
+
+    // "ditto" cannot read Qt resources: a compiled-in archive goes through a temporary copy.
+    QString source = zipPath;
+    std::unique_ptr<QTemporaryFile> copy;
+    if (zipPath.startsWith(QStringLiteral(":/"))) {
+        QFile resource(zipPath);
+        if (!resource.open(QIODevice::ReadOnly)) {
+            QLOG_ERROR() << "[UpgradeToolThread] failed to open Qt resource:" << zipPath;
+            return;
+        }
+        copy = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/quilm_zip_XXXXXX.zip"));
+        if (!copy->open()) {
+            QLOG_ERROR() << "[UpgradeToolThread] failed to create temp file for ditto";
+            return;
+        }
+        copy->write(resource.readAll());
+        copy->flush();
+        resource.close();
+        source = copy->fileName();
+        QLOG_INFO() << "[UpgradeToolThread] copied Qt resource to temp file:" << source;
+    }
+
+    const int status = QProcess::execute(QStringLiteral("ditto"), {QStringLiteral("-x"), QStringLiteral("-k"), source, destPath});
+    copy.reset();
+
+    if (status == 0)
+        QLOG_INFO() << "[UpgradeToolThread] ditto unzip succeeded:" << source;
+    else
+        QLOG_ERROR() << "[UpgradeToolThread] ditto unzip failed, ret=" << status << ", src=" << source;
+}
+
+void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QString& destPath)
+{
+    QLOG_INFO() << "[UpgradeToolThread] unzipVideoFileOnly=true, falling back to QZipReader for selective extract";
+    auto reader = std::make_unique<QZipReader>(zipPath, QIODevice::ReadOnly);
+    // One absolute destination for the targets and the checks: folders are created one
+    // level at a time, which a relative path would place under themselves.
+    const QString dest = QFileInfo(destPath).absoluteFilePath();
+
+    // Entries whose stored names cannot be read cannot be judged: none is taken.
+    const std::optional<QList<ArchiveEntry>> read = readArchiveEntries(*reader);
+    if (!read) {
+        QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles cannot read the entry names of" << zipPath;
+    }
+    const QList<ArchiveEntry> entries = read.value_or(QList<ArchiveEntry>());
+    QList<ArchiveEntry> selected;
+    for (const ArchiveEntry& entry : entries) {
+        if (entry.info.isDir
+            || (entry.info.isFile && entry.path.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
+            selected.append(entry);
+    }
+    const qsizetype count = selected.size();
+    QLOG_INFO() << QStringLiteral("[UpgradeToolThread] start unZipResourceFiles, and fileCount = %1").arg(count);
+
+    // Links are never created here, but one already under the destination could still lead out.
+    const QStringList outsideList = entriesOutsideDestination(entries, dest);
+    const QSet<QString> outside(outsideList.cbegin(), outsideList.cend());
+
+    for (const ArchiveEntry& entry : selected) {
+        if (entry.path.startsWith(QStringLiteral("__MACOSX")))
+            continue;
+        if (outside.contains(entry.storedName)) {
+            QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles skipped entry outside destination:"
+                         << entry.storedName;
+            continue;
+        }
+        // The zip reader lists names with leading "." and "/" dropped but finds data only
+        // by the stored name: write each entry under its own path with its own data.
+        const QString target = QDir::cleanPath(dest + QStringLiteral("/") + entry.path);
+        if (entry.info.isFile && !entry.info.isDir) {
+            QFile file(target);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                QLOG_INFO() << QStringLiteral("[UpgradeToolThread] unZipResourceFiles create dest file %1 failed with %2")
+                                   .arg(target)
+                                   .arg(errno);
+                continue;
+            }
+            file.write(reader->fileData(entry.storedName));
+            file.close();
+            if (!QFile::setPermissions(target, entry.info.permissions))
+                qWarning() << "设置权限失败:" << target << ", 权限值:" << entry.info.permissions;
+        } else if (entry.info.isDir) {
+            QDir dir(target);
+            if (!dir.exists())
+                dir.mkdir(target);
+        }
+        addProgress(300.0 / count);
+    }
+
+    reader->close();
+    reader.reset();
+    QLOG_INFO() << QStringLiteral("[UpgradeToolThread] unZipResourceFiles from %1 to %2 finished").arg(zipPath, destPath);
+}
