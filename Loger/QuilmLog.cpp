@@ -105,7 +105,7 @@ Level Logger::levelFromLogMessage(const QString& logMessage, bool* conversionSuc
     if (conversionSucceeded)
         *conversionSucceeded = true;
 
-    static const Level levels[] = { Trace, Debug, Info, Warn, Error, Fatal };
+    static const Level levels[] = {Trace, Debug, Info, Warn, Error, Fatal};
     for (Level level : levels) {
         if (logMessage.startsWith(QLatin1String(LevelToText(level))))
             return level;

@@ -7,15 +7,7 @@
 
 namespace QuilmLogging {
 
-enum Level : int {
-    Trace = 0,
-    Debug,
-    Info,
-    Warn,
-    Error,
-    Fatal,
-    Off
-};
+enum Level : int { Trace = 0, Debug, Info, Warn, Error, Fatal, Off };
 
 class Destination;
 class LoggerImpl;

@@ -5,8 +5,7 @@
 
 namespace QuilmLogging {
 
-DestinationPtr DestinationFactory::MakeFileDestination(const QString& filePath,
-                                                       LogRotationOption rotation,
+DestinationPtr DestinationFactory::MakeFileDestination(const QString& filePath, LogRotationOption rotation,
                                                        const MaxSizeBytes& sizeInBytesToRotateAfter,
                                                        const MaxOldLogCount& oldLogsToKeep)
 {

@@ -20,22 +20,31 @@ public:
 
 typedef QSharedPointer<Destination> DestinationPtr;
 
-enum LogRotationOption {
-    NoRotation = 0,
-    SizeBasedRotation = 1
-};
+enum LogRotationOption { NoRotation = 0, SizeBasedRotation = 1 };
 
 struct MaxSizeBytes
 {
-    MaxSizeBytes() : size(0) {}
-    explicit MaxSizeBytes(qint64 size_) : size(size_) {}
+    MaxSizeBytes()
+        : size(0)
+    {
+    }
+    explicit MaxSizeBytes(qint64 size_)
+        : size(size_)
+    {
+    }
     qint64 size;
 };
 
 struct MaxOldLogCount
 {
-    MaxOldLogCount() : count(0) {}
-    explicit MaxOldLogCount(int count_) : count(count_) {}
+    MaxOldLogCount()
+        : count(0)
+    {
+    }
+    explicit MaxOldLogCount(int count_)
+        : count(count_)
+    {
+    }
     int count;
 };
 
@@ -44,8 +53,7 @@ typedef void (*LogFunction)(const QString& message, Level level);
 class DestinationFactory
 {
 public:
-    static DestinationPtr MakeFileDestination(const QString& filePath,
-                                              LogRotationOption rotation = NoRotation,
+    static DestinationPtr MakeFileDestination(const QString& filePath, LogRotationOption rotation = NoRotation,
                                               const MaxSizeBytes& sizeInBytesToRotateAfter = MaxSizeBytes(),
                                               const MaxOldLogCount& oldLogsToKeep = MaxOldLogCount());
     static DestinationPtr MakeDebugOutputDestination();

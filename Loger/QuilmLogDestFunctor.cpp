@@ -12,7 +12,7 @@ FunctorDestination::FunctorDestination(QObject* receiver, const char* member)
     : QObject(nullptr)
     , logFunction(nullptr)
 {
-    connect(this, SIGNAL(logMessageReady(QString,int)), receiver, member, Qt::QueuedConnection);
+    connect(this, SIGNAL(logMessageReady(QString, int)), receiver, member, Qt::QueuedConnection);
 }
 
 void FunctorDestination::write(const QString& message, Level level)

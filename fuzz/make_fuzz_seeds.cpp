@@ -28,7 +28,7 @@ QByteArray blockFile(const QByteArray& plain)
     return records;
 }
 
-}
+} // namespace
 
 int main(int argc, char* argv[])
 {

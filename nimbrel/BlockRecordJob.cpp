@@ -27,8 +27,8 @@ bool openDestination(const QFile& source, QFile& dest)
     struct stat sourceStatus;
     struct stat destStatus;
     const bool opened = fstat(source.handle(), &sourceStatus) == 0 && fstat(fd, &destStatus) == 0
-        && !(sourceStatus.st_dev == destStatus.st_dev && sourceStatus.st_ino == destStatus.st_ino)
-        && ftruncate(fd, 0) == 0 && dest.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+                        && !(sourceStatus.st_dev == destStatus.st_dev && sourceStatus.st_ino == destStatus.st_ino)
+                        && ftruncate(fd, 0) == 0 && dest.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
     if (!opened)
         ::close(fd);
     return opened;
@@ -39,7 +39,7 @@ QString latin1(const std::string& name)
     return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
 }
 
-}
+} // namespace
 
 BlockRecordJob::Step::~Step() = default;
 
@@ -152,8 +152,7 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
 
 void BlockRecordJob::emitFailed(const Emitters& emitters, Failure failure)
 {
-    stopRequest.emitUnlessRequested(
-        [&] { emitters.failed(latin1(sourceFileName), latin1(destFileName), failure); });
+    stopRequest.emitUnlessRequested([&] { emitters.failed(latin1(sourceFileName), latin1(destFileName), failure); });
 }
 
 void BlockRecordJob::failRecord(QFile& source, QFile& dest, const char* logLine, const Emitters& emitters)
@@ -172,4 +171,4 @@ void BlockRecordJob::endStopped(QFile& source, QFile& dest)
     QLOG_INFO() << lines.stopped;
 }
 
-}
+} // namespace Nimbrel

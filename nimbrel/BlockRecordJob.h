@@ -25,7 +25,8 @@ public:
     enum Failure { RecordFailed = 4, OpenSourceFailed = 6, OpenDestFailed = 7, InvalidParameter = 8 };
 
     // The worker's log lines; the file names follow the four "...Name" lines.
-    struct LogLines {
+    struct LogLines
+    {
         const char* startSourceName;
         const char* startDestName;
         const char* startWhileRunning;
@@ -40,10 +41,11 @@ public:
     };
 
     // What one pass of the job's loop moved.
-    struct Records {
+    struct Records
+    {
         const char* failureLine; // null when every record went through
-        int count;               // the records written, also before a failure
-        const int* consumed;     // the source bytes each of them stands for
+        int count; // the records written, also before a failure
+        const int* consumed; // the source bytes each of them stands for
     };
 
     // Moves the source into the destination, one pass at a time.
@@ -57,7 +59,8 @@ public:
     };
 
     // Called on the job's thread, never after a stop request has returned.
-    struct Emitters {
+    struct Emitters
+    {
         std::function<void(const QString& source, const QString& dest, qint64 consumed, qint64 total)> progress;
         std::function<void(const QString& source, const QString& dest)> finished;
         std::function<void(const QString& source, const QString& dest, Failure failure)> failed;
@@ -90,4 +93,4 @@ private:
     StopRequest stopRequest;
 };
 
-}
+} // namespace Nimbrel

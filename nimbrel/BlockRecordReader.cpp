@@ -24,7 +24,7 @@ int headerValue(const unsigned char* header, int headerBytes)
     return value;
 }
 
-}
+} // namespace
 
 BlockRecordReader::BlockRecordReader()
     : keys(QuilmAes::standardRoundKeys(NIMBREL_CONFIG_KEY))
@@ -98,4 +98,4 @@ BlockRecordReader::Result BlockRecordReader::decodeRecords(bool sourceEnded, boo
     return RecordsRead;
 }
 
-}
+} // namespace Nimbrel

@@ -57,4 +57,4 @@ private:
     int count = 0;
 };
 
-}
+} // namespace Nimbrel

@@ -21,7 +21,7 @@ void writeHeader(unsigned char* header, bool padded, int cipherLength)
         header[i] = static_cast<unsigned char>('0' + cipherLength % 10);
 }
 
-}
+} // namespace
 
 BlockRecordWriter::BlockRecordWriter()
     : keys(QuilmAes::standardRoundKeys(NIMBREL_CONFIG_KEY))
@@ -59,4 +59,4 @@ BlockRecordWriter::Result BlockRecordWriter::writeRecords(QIODevice& source, QIO
     return RecordsWritten;
 }
 
-}
+} // namespace Nimbrel

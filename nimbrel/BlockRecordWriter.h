@@ -38,4 +38,4 @@ private:
     int count = 0;
 };
 
-}
+} // namespace Nimbrel

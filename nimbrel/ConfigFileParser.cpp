@@ -14,7 +14,7 @@ bool valueAfterKey(const std::string& line, const char* key, std::string& value)
     return true;
 }
 
-}
+} // namespace
 
 ConfigFileParser::ConfigFileParser() = default;
 

@@ -9,8 +9,8 @@
 
 // The one AES-128 key of the library: it enciphers the configuration file and
 // the block-record files.
-inline constexpr unsigned char NIMBREL_CONFIG_KEY[16] = {
-    'Q', 'e', '7', 'T', 'o', 'v', 'r', 'i', 'n', '2', 'W', 'y', '8', 'K', 'a', 's'};
+inline constexpr unsigned char NIMBREL_CONFIG_KEY[16] = {'Q', 'e', '7', 'T', 'o', 'v', 'r', 'i',
+                                                         'n', '2', 'W', 'y', '8', 'K', 'a', 's'};
 inline constexpr int NIMBREL_CONFIG_KEY_LENGTH = 16;
 
 // Reads the deciphered configuration text: four lines host=, bucket=,

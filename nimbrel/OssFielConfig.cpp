@@ -7,4 +7,4 @@ OssFielConfig::OssFielConfig()
 {
 }
 
-}
+} // namespace Nimbrel

@@ -14,4 +14,4 @@ public:
     OssFielConfig();
 };
 
-}
+} // namespace Nimbrel

@@ -44,20 +44,13 @@ private:
     static const char* failureLine(BlockRecordReader::Result result)
     {
         switch (result) {
-        case BlockRecordReader::RecordsRead:
-            return nullptr;
-        case BlockRecordReader::HeaderReadFailed:
-            return "[ OssFileDecryption ] run read source file failed";
-        case BlockRecordReader::HeaderInvalid:
-            return "[ OssFileDecryption ] run read source file header failed";
-        case BlockRecordReader::ContentReadFailed:
-            return "[ OssFileDecryption ] run read source file content failed";
-        case BlockRecordReader::DecodeFailed:
-            return "[ OssFileDecryption ] run AesDecode source file failed";
-        case BlockRecordReader::PadOutOfRange:
-            return "[ OssFileDecryption ] run source file pad count failed";
-        case BlockRecordReader::WriteFailed:
-            break;
+        case BlockRecordReader::RecordsRead: return nullptr;
+        case BlockRecordReader::HeaderReadFailed: return "[ OssFileDecryption ] run read source file failed";
+        case BlockRecordReader::HeaderInvalid: return "[ OssFileDecryption ] run read source file header failed";
+        case BlockRecordReader::ContentReadFailed: return "[ OssFileDecryption ] run read source file content failed";
+        case BlockRecordReader::DecodeFailed: return "[ OssFileDecryption ] run AesDecode source file failed";
+        case BlockRecordReader::PadOutOfRange: return "[ OssFileDecryption ] run source file pad count failed";
+        case BlockRecordReader::WriteFailed: break;
         }
         return logLines.flushFailed;
     }
@@ -65,7 +58,7 @@ private:
     BlockRecordReader reader;
 };
 
-}
+} // namespace
 
 OssFileDecryption::OssFileDecryption()
     : QThread(nullptr)
@@ -98,14 +91,13 @@ bool OssFileDecryption::isSuccessful() const
 void OssFileDecryption::run()
 {
     DecryptionStep step;
-    job.run(step,
-            {[this](const QString& source, const QString& dest, qint64 consumed, qint64 total) {
-                 emit sigDecryptionProgress(source, dest, consumed, total);
-             },
-             [this](const QString& source, const QString& dest) { emit sigDecryptionFinished(source, dest); },
-             [this](const QString& source, const QString& dest, BlockRecordJob::Failure failure) {
-                 emit sigDecryptionFailed(source, dest, static_cast<OssErrorCode>(failure));
-             }});
+    job.run(step, {[this](const QString& source, const QString& dest, qint64 consumed, qint64 total) {
+                       emit sigDecryptionProgress(source, dest, consumed, total);
+                   },
+                   [this](const QString& source, const QString& dest) { emit sigDecryptionFinished(source, dest); },
+                   [this](const QString& source, const QString& dest, BlockRecordJob::Failure failure) {
+                       emit sigDecryptionFailed(source, dest, static_cast<OssErrorCode>(failure));
+                   }});
 }
 
-}
+} // namespace Nimbrel

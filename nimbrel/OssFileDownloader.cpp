@@ -94,14 +94,15 @@ void OssFileDownloader::fail(const std::string& message, OssErrorCode status)
 {
     stopControl.emitUnlessStopped([&] {
         emit sigFileDownloadFailed(QString::fromLatin1(remoteFileName.c_str()),
-                                   QString::fromLatin1(localFileName.c_str()),
-                                   QString::fromLatin1(message.c_str()), status);
+                                   QString::fromLatin1(localFileName.c_str()), QString::fromLatin1(message.c_str()),
+                                   status);
     });
 }
 
 void OssFileDownloader::run()
 {
-    QLOG_INFO() << "[ OssFileDownloader ] start to download to local file" << QString::fromLatin1(localFileName.c_str());
+    QLOG_INFO() << "[ OssFileDownloader ] start to download to local file"
+                << QString::fromLatin1(localFileName.c_str());
 
     StorageSession session;
     const auto report = [this](StorageSession::ConfigResult, const std::string& message) {
@@ -124,10 +125,12 @@ void OssFileDownloader::run()
         auto listOutcome = client->ListObjects(listRequest);
         if (!listOutcome.isSuccess()) {
             const OssError& error = listOutcome.error();
-            qDebug() << "ListObjects fail" << ",code:" << error.Code().c_str() << ",message:"
-                     << error.Message().c_str() << ",requestId:" << error.RequestId().c_str();
-            QLOG_ERROR() << "ListObjects fail" << ",code:" << error.Code().c_str() << ",message:"
-                         << error.Message().c_str() << ",requestId:" << error.RequestId().c_str();
+            qDebug() << "ListObjects fail"
+                     << ",code:" << error.Code().c_str() << ",message:" << error.Message().c_str()
+                     << ",requestId:" << error.RequestId().c_str();
+            QLOG_ERROR() << "ListObjects fail"
+                         << ",code:" << error.Code().c_str() << ",message:" << error.Message().c_str()
+                         << ",requestId:" << error.RequestId().c_str();
             fail(error.Message(), OssServiceError);
             return;
         }
@@ -135,13 +138,14 @@ void OssFileDownloader::run()
         if (!summaries.empty())
             remoteFileSize = static_cast<quint64>(summaries.front().Size());
         const OssError& none = listOutcome.error();
-        qDebug() << "ListObjects success" << ",code:" << none.Code().c_str() << ",message:" << none.Message().c_str()
+        qDebug() << "ListObjects success"
+                 << ",code:" << none.Code().c_str() << ",message:" << none.Message().c_str()
                  << ",requestId:" << none.RequestId().c_str();
 
         GetObjectRequest getRequest(bucket, remoteFileName);
         getRequest.setResponseStreamFactory([this]() {
-            return std::make_shared<std::fstream>(
-                localFileName, std::ios_base::in | std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+            return std::make_shared<std::fstream>(localFileName, std::ios_base::in | std::ios_base::out
+                                                                     | std::ios_base::trunc | std::ios_base::binary);
         });
         getRequest.setTransferProgress({DownloadProgressCallback, this});
         auto getOutcome = client->GetObject(getRequest);
@@ -153,13 +157,12 @@ void OssFileDownloader::run()
 
     if (fetched) {
         QLOG_INFO() << "[ OssFileDownloader ] Run GetObject success......";
-        stopControl.emitUnlessStopped([&] {
-            emit sigFileDownloadFinished(QString(remoteFileName.c_str()), QString(localFileName.c_str()));
-        });
+        stopControl.emitUnlessStopped(
+            [&] { emit sigFileDownloadFinished(QString(remoteFileName.c_str()), QString(localFileName.c_str())); });
     } else {
         QLOG_INFO() << "[ OssFileDownloader ] Run GetObject fail......";
         fail(fetchMessage, OssServiceError);
     }
 }
 
-}
+} // namespace Nimbrel

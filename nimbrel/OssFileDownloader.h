@@ -59,6 +59,6 @@ private:
     StopControl stopControl;
 };
 
-}
+} // namespace Nimbrel
 
 Q_DECLARE_METATYPE(Nimbrel::OssFileDownloader::OssErrorCode)

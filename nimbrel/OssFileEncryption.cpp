@@ -44,12 +44,9 @@ private:
     static const char* failureLine(BlockRecordWriter::Result result)
     {
         switch (result) {
-        case BlockRecordWriter::RecordsWritten:
-            return nullptr;
-        case BlockRecordWriter::ReadFailed:
-            return "[ OssFileEncryption ] Run read sourceFile fail......";
-        case BlockRecordWriter::WriteFailed:
-            break;
+        case BlockRecordWriter::RecordsWritten: return nullptr;
+        case BlockRecordWriter::ReadFailed: return "[ OssFileEncryption ] Run read sourceFile fail......";
+        case BlockRecordWriter::WriteFailed: break;
         }
         return logLines.flushFailed;
     }
@@ -57,7 +54,7 @@ private:
     BlockRecordWriter writer;
 };
 
-}
+} // namespace
 
 OssFileEncryption::OssFileEncryption()
     : QThread(nullptr)
@@ -90,14 +87,13 @@ bool OssFileEncryption::isSuccessful() const
 void OssFileEncryption::run()
 {
     EncryptionStep step;
-    job.run(step,
-            {[this](const QString& source, const QString& dest, qint64 consumed, qint64 total) {
-                 emit sigEncryptionProgress(source, dest, consumed, total);
-             },
-             [this](const QString& source, const QString& dest) { emit sigEncryptionFinished(source, dest); },
-             [this](const QString& source, const QString& dest, BlockRecordJob::Failure failure) {
-                 emit sigEncryptionFailed(source, dest, static_cast<OssErrorCode>(failure));
-             }});
+    job.run(step, {[this](const QString& source, const QString& dest, qint64 consumed, qint64 total) {
+                       emit sigEncryptionProgress(source, dest, consumed, total);
+                   },
+                   [this](const QString& source, const QString& dest) { emit sigEncryptionFinished(source, dest); },
+                   [this](const QString& source, const QString& dest, BlockRecordJob::Failure failure) {
+                       emit sigEncryptionFailed(source, dest, static_cast<OssErrorCode>(failure));
+                   }});
 }
 
-}
+} // namespace Nimbrel

@@ -48,6 +48,6 @@ private:
     BlockRecordJob job;
 };
 
-}
+} // namespace Nimbrel
 
 Q_DECLARE_METATYPE(Nimbrel::OssFileEncryption::OssErrorCode)

@@ -140,8 +140,8 @@ void OssFileUploader::fail(const std::string& message, OssErrorCode status)
 {
     stopControl.emitUnlessStopped([&] {
         emit sigFileUploadFailed(QString::fromLatin1(localFileName.c_str()),
-                                 QString::fromLatin1(remoteFileName.c_str()),
-                                 QString::fromLatin1(message.c_str()), status);
+                                 QString::fromLatin1(remoteFileName.c_str()), QString::fromLatin1(message.c_str()),
+                                 status);
     });
 }
 
@@ -242,4 +242,4 @@ bool OssFileUploader::UploadMultiPartFile()
     return true;
 }
 
-}
+} // namespace Nimbrel

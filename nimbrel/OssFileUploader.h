@@ -14,7 +14,7 @@ namespace AlibabaCloud {
 namespace OSS {
 class OssClient;
 }
-}
+} // namespace AlibabaCloud
 
 namespace Nimbrel {
 
@@ -77,6 +77,6 @@ private:
     StopControl stopControl;
 };
 
-}
+} // namespace Nimbrel
 
 Q_DECLARE_METATYPE(Nimbrel::OssFileUploader::OssErrorCode)

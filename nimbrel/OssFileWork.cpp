@@ -99,9 +99,8 @@ void OssFileWork::run()
     const auto report = [this](StorageSession::ConfigResult failure, const std::string& message) {
         // An empty name is reported without a file.
         const QString file = failure == StorageSession::ConfigPathEmpty ? QString() : QString(configFileName.c_str());
-        stopControl.emitUnlessStopped([&] {
-            emit sigFileWorkFailed(workType, file, -1, -1, QString::fromStdString(message), ConfigFileError);
-        });
+        stopControl.emitUnlessStopped(
+            [&] { emit sigFileWorkFailed(workType, file, -1, -1, QString::fromStdString(message), ConfigFileError); });
     };
     if (!session.readConfig(configFileName, configFailureTexts, report))
         return;
@@ -109,15 +108,9 @@ void OssFileWork::run()
         return;
 
     switch (workType) {
-    case ListFiles:
-        listFiles(session);
-        break;
-    case ListFileInfo:
-        listFileInfo(session);
-        break;
-    case RemoveFiles:
-        removeFiles(session);
-        break;
+    case ListFiles: listFiles(session); break;
+    case ListFileInfo: listFileInfo(session); break;
+    case RemoveFiles: removeFiles(session); break;
     default:
         stopControl.emitUnlessStopped([&] {
             emit sigFileWorkFailed(workType, QString(), -1, -1, QStringLiteral("oss work type is invalid..."),
@@ -129,8 +122,9 @@ void OssFileWork::run()
 
 static void logListFailure(const OssError& error)
 {
-    QLOG_ERROR() << "[ OssFileWork ] run() ListObjects fail:" << ",code:" << error.Code().c_str() << ",message:"
-                 << error.Message().c_str() << ",requestId:" << error.RequestId().c_str();
+    QLOG_ERROR() << "[ OssFileWork ] run() ListObjects fail:"
+                 << ",code:" << error.Code().c_str() << ",message:" << error.Message().c_str()
+                 << ",requestId:" << error.RequestId().c_str();
 }
 
 void OssFileWork::listFiles(StorageSession& session)
@@ -217,8 +211,9 @@ void OssFileWork::removeFiles(StorageSession& session)
         }
         allDeleted = false;
         const OssError& error = outcome.error();
-        QLOG_ERROR() << "[ OssFileWork ] run() DeleteObjects fail:" << ",code:" << error.Code().c_str()
-                     << ",message:" << error.Message().c_str() << ",requestId:" << error.RequestId().c_str();
+        QLOG_ERROR() << "[ OssFileWork ] run() DeleteObjects fail:"
+                     << ",code:" << error.Code().c_str() << ",message:" << error.Message().c_str()
+                     << ",requestId:" << error.RequestId().c_str();
         stopControl.emitUnlessStopped([&] {
             emit sigFileWorkFailed(RemoveFiles, name, index, count, QStringLiteral("delete object failed..."),
                                    OssServiceError);
@@ -230,4 +225,4 @@ void OssFileWork::removeFiles(StorageSession& session)
     stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(RemoveFiles, QString(rootDirName.c_str()), 0, 0); });
 }
 
-}
+} // namespace Nimbrel

@@ -77,6 +77,6 @@ private:
     std::vector<OssFileInfo> filesInfo;
 };
 
-}
+} // namespace Nimbrel
 
 Q_DECLARE_METATYPE(Nimbrel::OssFileWork::OssErrorCode)

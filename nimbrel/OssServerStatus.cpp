@@ -33,7 +33,7 @@ quint64 nowMilliseconds()
     return static_cast<quint64>(QDateTime::currentDateTime().toMSecsSinceEpoch());
 }
 
-}
+} // namespace
 
 OssServerStatus::OssServerStatus()
     : QThread(nullptr)
@@ -147,4 +147,4 @@ void OssServerStatus::run()
     }
 }
 
-}
+} // namespace Nimbrel

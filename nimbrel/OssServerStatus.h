@@ -51,6 +51,6 @@ private:
     QProcess* pingProcess = nullptr;
 };
 
-}
+} // namespace Nimbrel
 
 Q_DECLARE_METATYPE(Nimbrel::OssServerStatus::OssErrorCode)

@@ -60,4 +60,4 @@ void StopControl::detach()
     client = nullptr;
 }
 
-}
+} // namespace Nimbrel

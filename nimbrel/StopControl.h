@@ -8,7 +8,7 @@ namespace AlibabaCloud {
 namespace OSS {
 class OssClient;
 }
-}
+} // namespace AlibabaCloud
 
 class QThread;
 
@@ -49,4 +49,4 @@ private:
     AlibabaCloud::OSS::OssClient* client = nullptr;
 };
 
-}
+} // namespace Nimbrel

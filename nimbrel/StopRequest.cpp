@@ -13,7 +13,7 @@ namespace {
 const int signalPatienceMilliseconds = 100;
 const int pollMilliseconds = 5;
 
-}
+} // namespace
 
 void StopRequest::reset()
 {
@@ -96,4 +96,4 @@ void StopRequest::leaveSignal()
     signalLeft.wakeAll();
 }
 
-}
+} // namespace Nimbrel

@@ -71,4 +71,4 @@ private:
     bool inSignal = false;
 };
 
-}
+} // namespace Nimbrel

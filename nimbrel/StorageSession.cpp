@@ -27,17 +27,10 @@ bool StorageSession::readConfig(const std::string& configFileName, const ConfigF
 
     const ConfigFailureTexts::Text* failure = nullptr;
     switch (result) {
-    case ConfigRead:
-        return true;
-    case ConfigPathEmpty:
-        failure = &texts.pathEmpty;
-        break;
-    case ConfigDecodeFailed:
-        failure = &texts.decodeFailed;
-        break;
-    case ConfigParseFailed:
-        failure = &texts.parseFailed;
-        break;
+    case ConfigRead: return true;
+    case ConfigPathEmpty: failure = &texts.pathEmpty; break;
+    case ConfigDecodeFailed: failure = &texts.decodeFailed; break;
+    case ConfigParseFailed: failure = &texts.parseFailed; break;
     }
     QLOG_ERROR() << failure->logLine.c_str();
     report(result, failure->message);
@@ -71,4 +64,4 @@ AlibabaCloud::OSS::OssClient* StorageSession::connect(StopControl& stopControl)
     return stopControl.attach(ossClient.get()) ? ossClient.get() : nullptr;
 }
 
-}
+} // namespace Nimbrel

@@ -11,8 +11,8 @@ namespace AlibabaCloud {
 namespace OSS {
 class CredentialsProvider;
 class OssClient;
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud
 
 namespace Nimbrel {
 
@@ -20,8 +20,10 @@ class StopControl;
 
 // What one worker writes to the log and reports for each way its
 // configuration read fails.
-struct ConfigFailureTexts {
-    struct Text {
+struct ConfigFailureTexts
+{
+    struct Text
+    {
         std::string logLine;
         std::string message;
     };
@@ -67,4 +69,4 @@ private:
     StopControl* control = nullptr;
 };
 
-}
+} // namespace Nimbrel

@@ -84,9 +84,7 @@ void writeDict(QXmlStreamWriter& xml, const QVariantMap& dict)
 void writeValue(QXmlStreamWriter& xml, const QVariant& value)
 {
     switch (value.typeId()) {
-    case QMetaType::QVariantMap:
-        writeDict(xml, value.toMap());
-        break;
+    case QMetaType::QVariantMap: writeDict(xml, value.toMap()); break;
     case QMetaType::QVariantList:
         xml.writeStartElement(QStringLiteral("array"));
         for (const QVariant& item : value.toList())
@@ -99,18 +97,12 @@ void writeValue(QXmlStreamWriter& xml, const QVariant& value)
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
-    case QMetaType::ULongLong:
-        xml.writeTextElement(QStringLiteral("integer"), value.toString());
-        break;
-    case QMetaType::Double:
-        xml.writeTextElement(QStringLiteral("real"), value.toString());
-        break;
+    case QMetaType::ULongLong: xml.writeTextElement(QStringLiteral("integer"), value.toString()); break;
+    case QMetaType::Double: xml.writeTextElement(QStringLiteral("real"), value.toString()); break;
     case QMetaType::QByteArray:
         xml.writeTextElement(QStringLiteral("data"), QString::fromLatin1(value.toByteArray().toBase64()));
         break;
-    default:
-        xml.writeTextElement(QStringLiteral("string"), value.toString());
-        break;
+    default: xml.writeTextElement(QStringLiteral("string"), value.toString()); break;
     }
 }
 

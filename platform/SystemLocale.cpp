@@ -11,7 +11,8 @@ QStringList systemUiLanguages()
         const QLocale locale(tag);
         if (locale.language() == QLocale::Chinese && (parts.size() < 2 || parts.at(1).size() != 4)) {
             const QString script = QLocale::scriptToCode(locale.script());
-            full = parts.size() > 1 ? parts.at(0) + QLatin1Char('-') + script + QLatin1Char('-') + parts.mid(1).join(QLatin1Char('-'))
+            full = parts.size() > 1 ? parts.at(0) + QLatin1Char('-') + script + QLatin1Char('-')
+                                          + parts.mid(1).join(QLatin1Char('-'))
                                     : parts.at(0) + QLatin1Char('-') + script;
         }
         if (!languages.contains(full))

@@ -19,7 +19,7 @@ namespace {
 bool isAbsoluteEntry(const QString& path)
 {
     return path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1Char('\\'))
-        || (path.size() >= 2 && path.at(1) == QLatin1Char(':'));
+           || (path.size() >= 2 && path.at(1) == QLatin1Char(':'));
 }
 
 // Other unpackers take "\" for a separator too.
@@ -147,8 +147,7 @@ QStringList entriesOutsideDestination(const QList<ArchiveEntry>& entries, const 
         QString prefix;
         for (qsizetype i = 0; !unsafe && i < checked; ++i) {
             prefix = i == 0 ? parts.at(0) : prefix + QLatin1Char('/') + parts.at(i);
-            unsafe = archiveLinks.contains(prefix)
-                || QFileInfo(destPath + QLatin1Char('/') + prefix).isSymLink();
+            unsafe = archiveLinks.contains(prefix) || QFileInfo(destPath + QLatin1Char('/') + prefix).isSymLink();
         }
         if (unsafe)
             outside.append(entry.storedName);

@@ -88,8 +88,8 @@ bool FfmpegDecodeThread::decodeVideo(const VideoDecodeInfo& video)
     if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
 
-    QLOG_ERROR() << "FFmpeg process failed, exitCode:" << process.exitCode()
-                 << "exitStatus:" << process.exitStatus() << "error:" << errorOutput;
+    QLOG_ERROR() << "FFmpeg process failed, exitCode:" << process.exitCode() << "exitStatus:" << process.exitStatus()
+                 << "error:" << errorOutput;
     return false;
 }
 
@@ -111,20 +111,17 @@ QString FfmpegDecodeThread::buildFfmpegCommand(const VideoDecodeInfo& video, QLi
     if (QFile::exists(bundledFfmpeg)) {
         program = bundledFfmpeg;
         QLOG_INFO() << "[FfmpegDecodeThread] ensuring ffmpeg is executable:" << bundledFfmpeg;
-        QFile::setPermissions(bundledFfmpeg, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                  | QFileDevice::ExeOwner | QFileDevice::ReadGroup
-                                  | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                                  | QFileDevice::ExeOther);
+        QFile::setPermissions(bundledFfmpeg, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                 | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+                                                 | QFileDevice::ReadOther | QFileDevice::ExeOther);
     } else {
         QLOG_INFO() << "Bundled ffmpeg not found at" << bundledFfmpeg << ", falling back to system PATH";
         program = QStringLiteral("ffmpeg");
     }
 
-    arguments << QStringLiteral("-i") << video.videoPath
-              << QStringLiteral("-vf") << QString("fps=%1").arg(video.fps)
-              << QStringLiteral("-vframes") << QString("%1").arg(video.frameCount)
-              << QStringLiteral("-start_number") << QStringLiteral("0")
-              << outputPath;
+    arguments << QStringLiteral("-i") << video.videoPath << QStringLiteral("-vf") << QString("fps=%1").arg(video.fps)
+              << QStringLiteral("-vframes") << QString("%1").arg(video.frameCount) << QStringLiteral("-start_number")
+              << QStringLiteral("0") << outputPath;
 
     QString commandText = program;
     for (const QString& argument : arguments)

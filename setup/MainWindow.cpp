@@ -44,12 +44,10 @@ QString installingText()
 QString spaceErrorText()
 {
     switch (gConfig.language_type) {
-    case 1:
-        return QStringLiteral("軟體所安裝的硬碟分割區剩餘空間不足，工具無法正常安裝!");
+    case 1: return QStringLiteral("軟體所安裝的硬碟分割區剩餘空間不足，工具無法正常安裝!");
     case 2:
         return QStringLiteral("Insufficient space available on the volume, The tool\ncannot be installed properly.");
-    default:
-        return QStringLiteral("软件所安装的硬盘分区剩余空间不足，工具无法正常安装!");
+    default: return QStringLiteral("软件所安装的硬盘分区剩余空间不足，工具无法正常安装!");
     }
 }
 
@@ -164,7 +162,7 @@ bool isStartedFromBundle()
     const QStringList parts = startedPath().split(QLatin1Char('/'));
     const qsizetype n = parts.size();
     return n >= 4 && parts.at(n - 2) == QLatin1String("MacOS") && parts.at(n - 3) == QLatin1String("Contents")
-        && parts.at(n - 4).size() > 4 && parts.at(n - 4).endsWith(QStringLiteral(".app"));
+           && parts.at(n - 4).size() > 4 && parts.at(n - 4).endsWith(QStringLiteral(".app"));
 }
 
 } // namespace
@@ -193,9 +191,9 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle(tr("Salvix Engine"));
 
     ui->m_progress_status->setAlignment(Qt::AlignBottom);
-    ui->m_progress_status->setText(gConfig.is_upgrade_tool
-                                       ? installingText()
-                                       : byLanguage(QStringLiteral("Initializing..."), QStringLiteral("工具初始化中...")));
+    ui->m_progress_status->setText(
+        gConfig.is_upgrade_tool ? installingText()
+                                : byLanguage(QStringLiteral("Initializing..."), QStringLiteral("工具初始化中...")));
 
     upgradeThread = new UpgradeToolThread();
     connect(upgradeThread, &UpgradeToolThread::sendFinish, this, &MainWindow::onSendFinish);

@@ -84,8 +84,7 @@ bool checkFileSHASumLegacy(const QString& archivePath)
     if (blank >= 1)
         actual = output.left(blank).trimmed();
 
-    return !expected.isEmpty() && !actual.isEmpty()
-        && expected.compare(actual, Qt::CaseInsensitive) == 0;
+    return !expected.isEmpty() && !actual.isEmpty() && expected.compare(actual, Qt::CaseInsensitive) == 0;
 }
 
 QString getLaunchToolPath()
@@ -142,8 +141,7 @@ bool Check4KResolutionScreen(size_t pixelsWide, size_t pixelsHigh, double widthM
                        .arg(widthMm, 0, 'g', -1)
                        .arg(heightMm, 0, 'g', -1)
                        .arg(inches, 0, 'g', -1);
-    return (inches < 14.1 && pixelsWide >= 2100 && pixelsHigh >= 1600)
-        || (pixelsWide >= 3840 && pixelsHigh >= 2160);
+    return (inches < 14.1 && pixelsWide >= 2100 && pixelsHigh >= 1600) || (pixelsWide >= 3840 && pixelsHigh >= 2160);
 }
 
 QString getPrimaryLanguage()

@@ -33,8 +33,7 @@ QString readPipe(FILE* pipe)
 
 } // namespace
 
-bool PrivilegeHelper::runWithAuthorization(const QString& programPath, const QList<QString>& arguments,
-                                           QString& output)
+bool PrivilegeHelper::runWithAuthorization(const QString& programPath, const QList<QString>& arguments, QString& output)
 {
     AuthorizationRef authorization = nullptr;
     if (AuthorizationCreate(nullptr, kAuthorizationEmptyEnvironment, kAuthorizationFlagDefaults, &authorization)

@@ -14,8 +14,7 @@
 void recordLaunchSource(const QString& settingsFile)
 {
     const QString launchToolPath = getLaunchToolPath();
-    if (!launchToolPath.isEmpty()
-        && QString::compare(launchToolPath, getMainToolPath(), Qt::CaseSensitive) != 0
+    if (!launchToolPath.isEmpty() && QString::compare(launchToolPath, getMainToolPath(), Qt::CaseSensitive) != 0
         && QString::compare(launchToolPath, getToUpgradeFilePath(), Qt::CaseSensitive) != 0)
         setIni(settingsFile, QStringLiteral("Tool/LaunchSourceName"), launchToolPath);
 }
@@ -42,9 +41,9 @@ void detectLanguage(const QString& settingsFile)
 
 QString styleSheetResource(int themeType, int is4kScreen)
 {
-    const QString theme = themeType == 0 ? QStringLiteral("light")
-                        : themeType == 2 ? QStringLiteral("dark")
-                                         : QStringLiteral("golden");
+    const QString theme = themeType == 0   ? QStringLiteral("light")
+                          : themeType == 2 ? QStringLiteral("dark")
+                                           : QStringLiteral("golden");
     const QString layout = is4kScreen == 0 ? QString() : QStringLiteral("4K");
     return QStringLiteral(":/resources/qss/%1Style%2.qss").arg(theme, layout);
 }

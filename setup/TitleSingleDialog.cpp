@@ -144,11 +144,8 @@ void TitleSingleDialog::keyPressEvent(QKeyEvent* event)
     switch (event->key()) {
     case Qt::Key_Escape:
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->ignore();
-        return;
-    default:
-        QDialog::keyPressEvent(event);
+    case Qt::Key_Enter: event->ignore(); return;
+    default: QDialog::keyPressEvent(event);
     }
 }
 

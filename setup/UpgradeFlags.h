@@ -9,5 +9,5 @@
 // toUpgradePath: the archive path in native separators, trimmed; a rejected archive is
 // deleted and toUpgradePath emptied. fileInfo1: the running executable. mainToolPath:
 // the installed Salvix's executable. Returns isToUpgradeTool, which start-up logs later.
-bool decideUpgradeFlags(QString& toUpgradePath, const QFileInfo& fileInfo1, const QString& mainToolPath,
-                        int argc, char** argv);
+bool decideUpgradeFlags(QString& toUpgradePath, const QFileInfo& fileInfo1, const QString& mainToolPath, int argc,
+                        char** argv);

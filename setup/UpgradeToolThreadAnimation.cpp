@@ -41,7 +41,8 @@ void UpgradeToolThread::decodeAnimate()
     const QFileInfoList themes = QDir(sourceFolder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QFileInfo& theme : themes) {
         QList<VideoDecodeInfo> list;
-        if (parseSubFolderVideoInfo(theme.absoluteFilePath(), frameFolder + QStringLiteral("/") + theme.fileName(), list)) {
+        if (parseSubFolderVideoInfo(theme.absoluteFilePath(), frameFolder + QStringLiteral("/") + theme.fileName(),
+                                    list)) {
             themeLists.append(list);
             listedCount += list.size();
         }

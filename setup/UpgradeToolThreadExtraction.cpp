@@ -65,7 +65,8 @@ void UpgradeToolThread::unZipResourceFiles(QString& zipPath, QString& destPath, 
         QLOG_INFO() << "[UpgradeToolThread] copied Qt resource to temp file:" << source;
     }
 
-    const int status = QProcess::execute(QStringLiteral("ditto"), {QStringLiteral("-x"), QStringLiteral("-k"), source, destPath});
+    const int status =
+        QProcess::execute(QStringLiteral("ditto"), {QStringLiteral("-x"), QStringLiteral("-k"), source, destPath});
     copy.reset();
 
     if (status == 0)
@@ -90,8 +91,7 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
     const QList<ArchiveEntry> entries = read.value_or(QList<ArchiveEntry>());
     QList<ArchiveEntry> selected;
     for (const ArchiveEntry& entry : entries) {
-        if (entry.info.isDir
-            || (entry.info.isFile && entry.path.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
+        if (entry.info.isDir || (entry.info.isFile && entry.path.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
             selected.append(entry);
     }
     const qsizetype count = selected.size();
@@ -115,7 +115,8 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
         if (entry.info.isFile && !entry.info.isDir) {
             QFile file(target);
             if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                QLOG_INFO() << QStringLiteral("[UpgradeToolThread] unZipResourceFiles create dest file %1 failed with %2")
+                QLOG_INFO() << QStringLiteral(
+                                   "[UpgradeToolThread] unZipResourceFiles create dest file %1 failed with %2")
                                    .arg(target)
                                    .arg(errno);
                 continue;
@@ -134,5 +135,6 @@ void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QSt
 
     reader->close();
     reader.reset();
-    QLOG_INFO() << QStringLiteral("[UpgradeToolThread] unZipResourceFiles from %1 to %2 finished").arg(zipPath, destPath);
+    QLOG_INFO()
+        << QStringLiteral("[UpgradeToolThread] unZipResourceFiles from %1 to %2 finished").arg(zipPath, destPath);
 }

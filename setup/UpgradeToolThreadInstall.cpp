@@ -40,7 +40,8 @@ namespace {
 
 const QString kBundleArchive = QStringLiteral(":/release_patch/Salvix.zip");
 const char* const kSpaceText = "*****Quilm Upgrade Tool, Detected Available Size:";
-const char* const kInstallText = "[UpgradeToolThread] run sendToUpgrade and unzip to dest tool while patch tool is newer";
+const char* const kInstallText =
+    "[UpgradeToolThread] run sendToUpgrade and unzip to dest tool while patch tool is newer";
 constexpr qint64 kRequiredSpace = 5368709120LL; // 5 GiB
 
 // Logs the free space of "/Applications"; a count that cannot be determined is negative.
@@ -118,8 +119,8 @@ UpgradeToolThread::RunState UpgradeToolThread::startRun()
                         state.upgradeFileVersion);
 
     QLOG_INFO() << "[UpgradeToolThread] run path:" << QCoreApplication::applicationFilePath()
-                << "version:" << QCoreApplication::applicationVersion()
-                << "gConfig.possible_patch_tool_to_upgrade" << gConfig.possible_patch_tool_to_upgrade;
+                << "version:" << QCoreApplication::applicationVersion() << "gConfig.possible_patch_tool_to_upgrade"
+                << gConfig.possible_patch_tool_to_upgrade;
 
     if (!(gConfig.possible_patch_tool_to_upgrade && !gConfig.upgrade_reminder_declined))
         state.toUpgradePath.clear();
@@ -137,7 +138,8 @@ bool UpgradeToolThread::decideAndInstall(RunState& state)
     // The running program is compared with the archive by absolute paths, with the
     // installed Salvix by the paths as they are.
     Outcome outcome = Outcome::NothingToInstall;
-    if (archiveUsable && samePath(QFileInfo(appPath).absoluteFilePath(), QFileInfo(state.toUpgradePath).absoluteFilePath()))
+    if (archiveUsable
+        && samePath(QFileInfo(appPath).absoluteFilePath(), QFileInfo(state.toUpgradePath).absoluteFilePath()))
         outcome = Outcome::RunningAsArchive; // nothing read, nothing logged: only the wait
     else if (archiveUsable && samePath(appPath, state.mainExeFilePath))
         keepInstalledSalvix(state);
@@ -260,7 +262,8 @@ bool UpgradeToolThread::installMissingOrOlderSalvix(RunState& state)
         QDir().mkdir(state.mainFolder);
 
     if (!QFile::exists(state.exeFilePath)) {
-        if (installAfterSpaceTest(InstallPlace::FirstInstall, "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH")
+        if (installAfterSpaceTest(InstallPlace::FirstInstall,
+                                  "UpgradeToolThread::run() finished for UPGRADE_SPACE_NOT_ENOUCH")
             == Outcome::SpaceStop)
             return false;
         state.isDecodeVideo = true;
@@ -314,7 +317,8 @@ void UpgradeToolThread::installBundle(InstallPlace place)
         marks = QStringLiteral("***");
     else if (place == InstallPlace::FirstInstall)
         marks = QStringLiteral("*");
-    const QByteArray deleteText = (marks + QStringLiteral("Quilm Upgrade Tool, start delete dir getImageFolder():")).toUtf8();
+    const QByteArray deleteText =
+        (marks + QStringLiteral("Quilm Upgrade Tool, start delete dir getImageFolder():")).toUtf8();
     const QByteArray unzipText = (marks + QStringLiteral("Quilm Upgrade Tool, start unZipResourceFiles:")).toUtf8();
 
     if (!marks.isEmpty()) {
@@ -330,7 +334,8 @@ void UpgradeToolThread::installBundle(InstallPlace place)
     decodeAnimate();
     setProgress(700.0, false);
 
-    if (place == InstallPlace::OutdatedArchive || place == InstallPlace::UnversionedArchive || place == InstallPlace::UpgradeByVersion)
+    if (place == InstallPlace::OutdatedArchive || place == InstallPlace::UnversionedArchive
+        || place == InstallPlace::UpgradeByVersion)
         unZipResourceMainTool();
 }
 

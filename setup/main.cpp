@@ -74,7 +74,8 @@ int giveWayTo(const QString& windowTitle, const char* logText, const QString& ru
 
 void useApplicationFont()
 {
-    const int fontId = QFontDatabase::addApplicationFont(QStringLiteral(":/resources/fonts/HarmonyOS_Sans_SC_Regular.ttf"));
+    const int fontId =
+        QFontDatabase::addApplicationFont(QStringLiteral(":/resources/fonts/HarmonyOS_Sans_SC_Regular.ttf"));
     const QStringList fontFamilies = QFontDatabase::applicationFontFamilies(fontId);
     if (!fontFamilies.isEmpty()) {
         QFont font = QApplication::font();
@@ -119,8 +120,8 @@ int main(int argc, char** argv)
     const bool isToUpgradeTool = decideUpgradeFlags(toUpgradePath, fileInfo1, mainToolPath, argc, argv);
 
     if (!gConfig.force_upgrade_tool && checkQuilmTolvaneRunning(getMainToolPath()))
-        return giveWayTo(QStringLiteral("Salvix"), "[main] checkQuilmTolvaneRepeatRunning main tool true from path:",
-                         getMainToolPath());
+        return giveWayTo(QStringLiteral("Salvix"),
+                         "[main] checkQuilmTolvaneRepeatRunning main tool true from path:", getMainToolPath());
 
     QLOG_INFO() << "[main] init window, to_upgrade_reminder" << gConfig.to_upgrade_reminder
                 << ", force_upgrade_tool:" << gConfig.force_upgrade_tool

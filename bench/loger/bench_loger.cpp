@@ -19,11 +19,11 @@
 #include <QThread>
 
 #include <algorithm>
-#include <numeric>
 #include <atomic>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 #include <sys/resource.h>
@@ -68,12 +68,12 @@ Figures figures(Costs& costs, qint64 elapsedNs)
     auto middle = ns.begin() + ns.size() / 2;
     std::nth_element(ns.begin(), middle, ns.end());
     const double total = std::accumulate(ns.begin(), ns.end(), 0.0);
-    return { ns.size() * 1e9 / elapsedNs, double(*middle), total / ns.size(), costs.faults * 1000.0 / ns.size() };
+    return {ns.size() * 1e9 / elapsedNs, double(*middle), total / ns.size(), costs.faults * 1000.0 / ns.size()};
 }
 
 long threadFaults()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_THREAD, &usage);
     return usage.ru_minflt + usage.ru_majflt;
 }
@@ -91,8 +91,8 @@ Costs timeOnThreads(int threadCount, const std::function<void(int, int)>& statem
                     qint64 intervalNs = 0)
 {
     std::vector<std::vector<qint64>> costs(threadCount, std::vector<qint64>(lines));
-    std::atomic<long> faults { 0 };
-    std::atomic<bool> go { false };
+    std::atomic<long> faults{0};
+    std::atomic<bool> go{false};
     std::vector<std::unique_ptr<QThread>> threads;
     for (int t = 0; t < threadCount; ++t) {
         threads.emplace_back(QThread::create([=, &go, &costs, &faults, &statement] {
@@ -102,8 +102,7 @@ Costs timeOnThreads(int threadCount, const std::function<void(int, int)>& statem
             QElapsedTimer clock;
             clock.start();
             for (int i = 0; i < lines; ++i) {
-                while (clock.nsecsElapsed() < i * intervalNs) {
-                }
+                while (clock.nsecsElapsed() < i * intervalNs) {}
                 const qint64 start = clock.nsecsElapsed();
                 statement(t, i);
                 costs[t][i] = clock.nsecsElapsed() - start;
@@ -134,8 +133,9 @@ void logLine(int t, int i)
 Figures runLogger(const QString& folder, int threadCount, int lines = kLinesPerThread, qint64 intervalNs = 0)
 {
     Logger::destroyInstance();
-    Logger::instance().addDestination(DestinationFactory::MakeFileDestination(
-        folder + QStringLiteral("/quilm_lanuch_log.txt"), SizeBasedRotation, MaxSizeBytes(kRotateAfter), MaxOldLogCount(kRing)));
+    Logger::instance().addDestination(
+        DestinationFactory::MakeFileDestination(folder + QStringLiteral("/quilm_lanuch_log.txt"), SizeBasedRotation,
+                                                MaxSizeBytes(kRotateAfter), MaxOldLogCount(kRing)));
     QElapsedTimer wall;
     wall.start();
     Costs costs = timeOnThreads(threadCount, logLine, lines, intervalNs);
@@ -182,8 +182,7 @@ Figures runWakeAlone()
     clock.start();
     for (int i = 0; i < kSparseLines; ++i) {
         const qint64 due = clock.nsecsElapsed() + kSparseIntervalNs;
-        while (clock.nsecsElapsed() < due) {
-        }
+        while (clock.nsecsElapsed() < due) {}
         const qint64 start = clock.nsecsElapsed();
         wakeUps.release();
         costs.ns.push_back(clock.nsecsElapsed() - start);
@@ -210,8 +209,8 @@ Figures runBaseline(const QString& folder)
         QString message;
         QDebug(&message) << "[ Bench ] worker" << n % kThreads << "wrote line" << n / kThreads
                          << QStringLiteral("of the benchmark run");
-        const QString line = QStringLiteral("INFO  ") + QDateTime::currentDateTime().toString(format)
-            + QLatin1Char(' ') + message;
+        const QString line =
+            QStringLiteral("INFO  ") + QDateTime::currentDateTime().toString(format) + QLatin1Char(' ') + message;
         file.write(line.toLocal8Bit());
         file.write("\n", 1);
         file.flush();
@@ -283,6 +282,7 @@ int main(int argc, char** argv)
                 medianOf(wake, &Figures::medianNs), medianOf(wake, &Figures::meanNs));
     costs("its items alone into a QDebug per thread, 4 threads, no logger", stream);
     costs("its items alone into a QDebug, 1 thread, no logger", streamOne);
-    costs("its items alone into a QDebug per thread, 4 threads, the two numbers as character strings", streamTextNumbers);
+    costs("its items alone into a QDebug per thread, 4 threads, the two numbers as character strings",
+          streamTextNumbers);
     return 0;
 }

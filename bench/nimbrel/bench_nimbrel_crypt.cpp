@@ -113,7 +113,7 @@ void printRatio(const QString& what, double ours, double baseline, double goal)
             << "\n";
 }
 
-}
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -145,14 +145,23 @@ int main(int argc, char* argv[])
     std::vector<Contender> contenders{
         {"encrypt worker", [&] { return encryptWithWorker(plain, blocks); }},
         {"decrypt worker", [&] { return decryptWithWorker(blocks, restored); }},
-        {"openssl enc", [&] { return runTool("openssl", {"enc", "-aes-128-ecb", "-K", hexKey, "-in", plain, "-out", ecb}); }},
+        {"openssl enc",
+         [&] {
+             return runTool("openssl", {"enc", "-aes-128-ecb", "-K", hexKey, "-in", plain, "-out", ecb});
+         }},
         {"openssl enc -d",
          [&] {
-             return runTool("openssl",
-                            {"enc", "-d", "-aes-128-ecb", "-K", hexKey, "-in", ecb, "-out", dir.filePath("restored.ecb")});
+             return runTool("openssl", {"enc", "-d", "-aes-128-ecb", "-K", hexKey, "-in", ecb, "-out",
+                                        dir.filePath("restored.ecb")});
          }},
-        {"cp", [&] { return runTool("cp", {plain, copy}); }},
-        {"dd bs=1M", [&] { return runTool("dd", {"if=" + plain, "of=" + copy, "bs=1M", "status=none"}); }},
+        {"cp",
+         [&] {
+             return runTool("cp", {plain, copy});
+         }},
+        {"dd bs=1M",
+         [&] {
+             return runTool("dd", {"if=" + plain, "of=" + copy, "bs=1M", "status=none"});
+         }},
     };
     for (int round = 0; round < runs; ++round) {
         for (Contender& contender : contenders) {
@@ -193,7 +202,9 @@ int main(int argc, char* argv[])
     // cp copies inside the kernel (copy_file_range); dd reads into its own
     // memory and writes back, the least any worker has to do.
     if (rates[4] > 0 && rates[5] > 0)
-        out << QString("%1 %2 (a copy through user space, no cipher)").arg("ratio dd / cp:", -40).arg(rates[5] / rates[4], 0, 'f', 3)
+        out << QString("%1 %2 (a copy through user space, no cipher)")
+                   .arg("ratio dd / cp:", -40)
+                   .arg(rates[5] / rates[4], 0, 'f', 3)
             << "\n";
 
     const double aesEncode = megabytesPerSecond(fileSize, aesSeconds(true, data));

@@ -67,9 +67,8 @@ void crc64Bench(int rounds)
             crc.updateByFolding(data.data(), size);
             sink = sink + crc.value();
         });
-        std::printf("  %-26s %9.1f %9.1f %9.1f %15.2f\n",
-                    qPrintable(QStringLiteral("%1 MiB buffer").arg(size >> 20)), 1e-9 / memcpyTime,
-                    1e-9 / tableTime, 1e-9 / foldingTime, memcpyTime / foldingTime);
+        std::printf("  %-26s %9.1f %9.1f %9.1f %15.2f\n", qPrintable(QStringLiteral("%1 MiB buffer").arg(size >> 20)),
+                    1e-9 / memcpyTime, 1e-9 / tableTime, 1e-9 / foldingTime, memcpyTime / foldingTime);
     }
 }
 
@@ -124,7 +123,7 @@ bool layerUploadInParts(const TransferFixture& fixture, const std::string& key)
     return client.CompleteMultipartUpload(complete).isSuccess();
 }
 
-}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -136,12 +135,11 @@ int main(int argc, char** argv)
     if (!bench.setUp())
         return 1;
     const TransferFixture& fixture = bench.fixture();
-    const int status = bench.run({"client layer", "client layer", "client layer",
-                                  [&](const std::string& key) { return layerUpload(fixture, key); },
-                                  [&](const std::string& key, const QString& target) {
-                                      return layerDownload(fixture, key, target);
-                                  },
-                                  [&](const std::string& key) { return layerUploadInParts(fixture, key); }});
+    const int status =
+        bench.run({"client layer", "client layer", "client layer",
+                   [&](const std::string& key) { return layerUpload(fixture, key); },
+                   [&](const std::string& key, const QString& target) { return layerDownload(fixture, key, target); },
+                   [&](const std::string& key) { return layerUploadInParts(fixture, key); }});
     ShutdownSdk();
     return status;
 }

@@ -38,7 +38,7 @@ const char* reason(int status)
 
 std::string newRequestId()
 {
-    static std::atomic<unsigned long long> next {1};
+    static std::atomic<unsigned long long> next{1};
     char id[32];
     std::snprintf(id, sizeof id, "%024llX", next++);
     return id;
@@ -106,7 +106,7 @@ std::string eTagOf(uint64_t crc64)
 
 std::string isoTime(std::time_t time)
 {
-    std::tm parts {};
+    std::tm parts{};
     gmtime_r(&time, &parts);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000Z", &parts);
@@ -115,7 +115,7 @@ std::string isoTime(std::time_t time)
 
 const char* const kXmlPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
-}
+} // namespace
 
 Connection::Connection(int socket, ObjectStore& store)
     : socket_(socket)
@@ -264,8 +264,8 @@ bool Connection::respond(int status, const std::string& headers, const std::stri
 {
     std::string message = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) + "\r\n";
     if (status >= 200)
-        message += "Content-Length: " + std::to_string(body.size()) + "\r\nx-oss-request-id: " + newRequestId()
-            + "\r\n" + headers;
+        message += "Content-Length: " + std::to_string(body.size()) + "\r\nx-oss-request-id: " + newRequestId() + "\r\n"
+                   + headers;
     message += "\r\n";
     message += body;
     return sendAll(message.data(), message.size(), flags);
@@ -274,15 +274,16 @@ bool Connection::respond(int status, const std::string& headers, const std::stri
 bool Connection::respondError(const Request& request, int status, const char* code, const std::string& message)
 {
     const std::string body = std::string(kXmlPrologue) + "<Error><Code>" + code + "</Code><Message>"
-        + xmlEscaped(message) + "</Message><RequestId>" + newRequestId() + "</RequestId><HostId>127.0.0.1</HostId><Key>"
-        + xmlEscaped(request.key) + "</Key></Error>";
+                             + xmlEscaped(message) + "</Message><RequestId>" + newRequestId()
+                             + "</RequestId><HostId>127.0.0.1</HostId><Key>" + xmlEscaped(request.key)
+                             + "</Key></Error>";
     return respond(status, "Content-Type: application/xml\r\n", body);
 }
 
 bool Connection::respondStored(int status, uint64_t crc64, const std::string& headers, const std::string& body)
 {
-    return respond(status, "ETag: " + eTagOf(crc64) + "\r\nx-oss-hash-crc64ecma: " + std::to_string(crc64) + "\r\n"
-                       + headers,
+    return respond(status,
+                   "ETag: " + eTagOf(crc64) + "\r\nx-oss-hash-crc64ecma: " + std::to_string(crc64) + "\r\n" + headers,
                    body);
 }
 
@@ -301,7 +302,8 @@ bool Connection::dispatch(const Request& request)
     if (request.method == "POST" && !request.key.empty() && request.query.count("uploadId"))
         return completeUpload(request);
     return readBody(request, [](const char*, size_t) {})
-        && respondError(request, 501, "NotImplemented", "This server answers only what the storage benchmarks send.");
+           && respondError(request, 501, "NotImplemented",
+                           "This server answers only what the storage benchmarks send.");
 }
 
 bool Connection::listObjects(const Request& request)
@@ -310,15 +312,15 @@ bool Connection::listObjects(const Request& request)
     const std::string wanted = prefix == request.query.end() ? std::string() : prefix->second;
     const auto maxKeys = request.query.find("max-keys");
     const size_t limit = maxKeys == request.query.end()
-        ? 100
-        : std::clamp<size_t>(std::strtoul(maxKeys->second.c_str(), nullptr, 10), 1, kMaxKeys);
+                             ? 100
+                             : std::clamp<size_t>(std::strtoul(maxKeys->second.c_str(), nullptr, 10), 1, kMaxKeys);
     std::string body = std::string(kXmlPrologue) + "<ListBucketResult><Name>" + xmlEscaped(request.bucket)
-        + "</Name><Prefix>" + xmlEscaped(wanted) + "</Prefix><Marker></Marker><MaxKeys>" + std::to_string(limit)
-        + "</MaxKeys><Delimiter></Delimiter><IsTruncated>false</IsTruncated>";
+                       + "</Name><Prefix>" + xmlEscaped(wanted) + "</Prefix><Marker></Marker><MaxKeys>"
+                       + std::to_string(limit) + "</MaxKeys><Delimiter></Delimiter><IsTruncated>false</IsTruncated>";
     for (const auto& [key, object] : store_.list(wanted, limit)) {
         body += "<Contents><Key>" + xmlEscaped(key) + "</Key><LastModified>" + isoTime(object.stored)
-            + "</LastModified><ETag>" + xmlEscaped(eTagOf(object.crc64)) + "</ETag><Type>Normal</Type><Size>"
-            + std::to_string(object.size) + "</Size><StorageClass>Standard</StorageClass></Contents>";
+                + "</LastModified><ETag>" + xmlEscaped(eTagOf(object.crc64)) + "</ETag><Type>Normal</Type><Size>"
+                + std::to_string(object.size) + "</Size><StorageClass>Standard</StorageClass></Contents>";
     }
     body += "</ListBucketResult>";
     return respond(200, "Content-Type: application/xml\r\n", body);
@@ -334,9 +336,9 @@ bool Connection::getObject(const Request& request)
                             "This server sends only the content it was started with, and this object differs.");
     const ObjectStore::ContentFile& content = store_.content();
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content.size)
-        + "\r\nContent-Type: application/octet-stream\r\nETag: " + eTagOf(content.crc64)
-        + "\r\nx-oss-hash-crc64ecma: " + std::to_string(content.crc64) + "\r\nx-oss-request-id: " + newRequestId()
-        + "\r\n\r\n";
+                             + "\r\nContent-Type: application/octet-stream\r\nETag: " + eTagOf(content.crc64)
+                             + "\r\nx-oss-hash-crc64ecma: " + std::to_string(content.crc64)
+                             + "\r\nx-oss-request-id: " + newRequestId() + "\r\n\r\n";
     if (!sendAll(head.data(), head.size(), MSG_MORE))
         return false;
     // Straight from the page cache into the socket.
@@ -395,8 +397,7 @@ bool Connection::uploadPart(const Request& request)
     case ObjectStore::PartCheck::OutOfOrder:
         return respondError(request, 400, "InvalidPartOrder",
                             "This server takes the parts of an upload in order, each once.");
-    case ObjectStore::PartCheck::Accepted:
-        break;
+    case ObjectStore::PartCheck::Accepted: break;
     }
     return respondStored(200, part.value(), std::string(), std::string());
 }
@@ -413,8 +414,7 @@ bool Connection::completeUpload(const Request& request)
     case ObjectStore::Completion::InvalidPart:
         return respondError(request, 400, "InvalidPart",
                             "The listed parts are not exactly the parts received, in order, with their ETags.");
-    case ObjectStore::Completion::Completed:
-        break;
+    case ObjectStore::Completion::Completed: break;
     }
     return respondStored(200, object.crc64, "Content-Type: application/xml\r\n",
                          std::string(kXmlPrologue) + "<CompleteMultipartUploadResult><Location>http://127.0.0.1/"

@@ -5,7 +5,7 @@
 void ObjectStore::put(const std::string& key, int64_t size, uint64_t crc64)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    objects_[key] = Object {size, crc64, std::time(nullptr)};
+    objects_[key] = Object{size, crc64, std::time(nullptr)};
 }
 
 std::optional<ObjectStore::Object> ObjectStore::find(const std::string& key) const
@@ -81,7 +81,7 @@ ObjectStore::Completion ObjectStore::complete(const std::string& uploadId, const
         if (parts[i].first != static_cast<int>(i) + 1 || parts[i].second != upload.eTags[i])
             return Completion::InvalidPart;
     }
-    *object = Object {upload.size, upload.crc64, std::time(nullptr)};
+    *object = Object{upload.size, upload.crc64, std::time(nullptr)};
     objects_[key] = *object;
     uploads_.erase(it);
     return Completion::Completed;

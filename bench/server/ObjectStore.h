@@ -29,7 +29,10 @@ public:
         uint64_t crc64 = 0;
     };
 
-    explicit ObjectStore(const ContentFile& content) : content_(content) {}
+    explicit ObjectStore(const ContentFile& content)
+        : content_(content)
+    {
+    }
 
     const ContentFile& content() const { return content_; }
     bool holdsContent(const Object& object) const

@@ -55,7 +55,7 @@ bool openContent(const char* path, ObjectStore::ContentFile& content)
 int listenOnLoopback(unsigned* port)
 {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
@@ -85,12 +85,12 @@ void acceptConnections(int listener, ObjectStore& store)
 
 double cpuSeconds()
 {
-    rusage usage {};
+    rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-}
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -44,7 +44,8 @@ bool makeArchive(const QString& stage, const QString& archive)
     if (!program.open(QIODevice::WriteOnly) || program.write("#!/bin/sh\n") < 0)
         return false;
     program.close();
-    program.setPermissions(program.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    program.setPermissions(program.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup
+                           | QFileDevice::ExeOther);
     QFile::link("Salvix", contents + "/MacOS/Salvix.link");
 
     QProcess zip;

@@ -56,7 +56,7 @@ bool download(Nimbrel::OssFileDownloader& downloader, const std::string& key, co
                      [&] { return downloader.startDownloadFile(key, target.toStdString()); });
 }
 
-}
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -68,10 +68,10 @@ int main(int argc, char* argv[])
     if (!bench.setUp())
         return 1;
     const TransferFixture& fixture = bench.fixture();
-    const std::string config = TestConfig::writeConfig(fixture.filePath("account.cfg"), fixture.endpoint(),
-                                                       TransferFixture::bucket(), TransferFixture::accessId(),
-                                                       TransferFixture::accessSecret())
-                                   .toStdString();
+    const std::string config =
+        TestConfig::writeConfig(fixture.filePath("account.cfg"), fixture.endpoint(), TransferFixture::bucket(),
+                                TransferFixture::accessId(), TransferFixture::accessSecret())
+            .toStdString();
     if (config.empty())
         return 1;
     // The workers' lines go to a real file, as the server log would take them.

@@ -17,7 +17,7 @@ QByteArray quoted(const QString& value)
     return '"' + text + '"';
 }
 
-}
+} // namespace
 
 CurlSequence::CurlSequence(const QString& endpoint, const QString& bucket, const QString& accessId,
                            const QString& accessSecret)
@@ -37,8 +37,8 @@ void CurlSequence::list(const QString& prefix, const QString& outputFile)
 {
     // The prefix is no signed subresource: it goes into the URL only.
     add(QStringLiteral("GET"), QString(), QString(), QString(),
-        "url-query = " + quoted("prefix=" + QString::fromLatin1(QUrl::toPercentEncoding(prefix))) + "\noutput = "
-            + quoted(outputFile) + "\n");
+        "url-query = " + quoted("prefix=" + QString::fromLatin1(QUrl::toPercentEncoding(prefix)))
+            + "\noutput = " + quoted(outputFile) + "\n");
 }
 
 void CurlSequence::put(const QString& key, const QString& subresource, const QString& file)
@@ -54,8 +54,8 @@ void CurlSequence::post(const QString& key, const QString& subresource, const QS
         "data-binary = " + quoted("@" + bodyFile) + "\noutput = " + quoted(outputFile) + "\n");
 }
 
-void CurlSequence::add(const QString& verb, const QString& key, const QString& subresource,
-                       const QString& contentType, const QByteArray& options)
+void CurlSequence::add(const QString& verb, const QString& key, const QString& subresource, const QString& contentType,
+                       const QByteArray& options)
 {
     const QString date = QLocale::c().toString(QDateTime::currentDateTimeUtc(), "ddd, dd MMM yyyy hh:mm:ss 'GMT'");
     const QString query = subresource.isEmpty() ? QString() : "?" + subresource;
@@ -63,8 +63,8 @@ void CurlSequence::add(const QString& verb, const QString& key, const QString& s
     const QByteArray toSign = (verb + "\n\n" + contentType + "\n" + date + "\n" + resource).toUtf8();
     const QByteArray signature =
         QMessageAuthenticationCode::hash(toSign, accessSecret_, QCryptographicHash::Sha1).toBase64();
-    const QString url = endpoint_ + "/" + bucket_ + "/" + QString::fromLatin1(QUrl::toPercentEncoding(key, "/"))
-        + query;
+    const QString url =
+        endpoint_ + "/" + bucket_ + "/" + QString::fromLatin1(QUrl::toPercentEncoding(key, "/")) + query;
 
     if (!config_.isEmpty())
         config_ += "next\n";
@@ -73,7 +73,7 @@ void CurlSequence::add(const QString& verb, const QString& key, const QString& s
     config_ += "header = " + quoted("Authorization: OSS " + accessId_ + ":" + QString::fromLatin1(signature)) + "\n";
     // An empty value keeps curl from adding a header of its own.
     config_ += "header = " + quoted("Content-Type:" + (contentType.isEmpty() ? QString() : " " + contentType))
-        + "\nheader = \"Expect:\"\n";
+               + "\nheader = \"Expect:\"\n";
     config_ += "silent\nshow-error\nfail\n" + options;
 }
 

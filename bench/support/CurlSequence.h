@@ -9,8 +9,7 @@
 class CurlSequence
 {
 public:
-    CurlSequence(const QString& endpoint, const QString& bucket, const QString& accessId,
-                 const QString& accessSecret);
+    CurlSequence(const QString& endpoint, const QString& bucket, const QString& accessId, const QString& accessSecret);
 
     // `subresource` is the signed query ("uploads", "partNumber=3&uploadId=…"), or empty.
     void get(const QString& key, const QString& outputFile);

@@ -47,21 +47,21 @@ int TransferBench::run(const Client& client)
     for (int round = 0; ok && round < rounds_; ++round) {
         const QString whole = fixture_.curlUpload("bench/curl-whole.bin");
         ok = curlUp.run(server, [&] { return CurlSequence::run(whole); })
-            && clientUp.run(server, [&] { return client.uploadWhole("bench/client-whole.bin"); });
+             && clientUp.run(server, [&] { return client.uploadWhole("bench/client-whole.bin"); });
         // Both into new files.
         const QString download = fixture_.curlDownload("bench/client-whole.bin", curlTarget);
         QFile::remove(clientTarget);
         ok = ok && curlDown.run(server, [&] { return CurlSequence::run(download); })
-            && clientDown.run(server, [&] { return client.download("bench/client-whole.bin", clientTarget); });
+             && clientDown.run(server, [&] { return client.download("bench/client-whole.bin", clientTarget); });
         const QString inParts = fixture_.curlUploadInParts("bench/curl-parts.bin");
         ok = ok && curlParts.run(server, [&] { return CurlSequence::run(inParts); })
-            && clientParts.run(server, [&] { return client.uploadInParts("bench/client-parts.bin"); });
+             && clientParts.run(server, [&] { return client.uploadInParts("bench/client-parts.bin"); });
         const QString listing = fixture_.curlListing("bench/client-whole.bin");
         ok = ok && curlStart.run(server, [&] { return CurlSequence::run(listing); });
     }
     ok = ok && fixture_.holdsSource("bench/curl-whole.bin") && fixture_.holdsSource("bench/client-whole.bin")
-        && fixture_.holdsSource("bench/curl-parts.bin") && fixture_.holdsSource("bench/client-parts.bin")
-        && fixture_.isSourceCopy(curlTarget) && fixture_.isSourceCopy(clientTarget);
+         && fixture_.holdsSource("bench/curl-parts.bin") && fixture_.holdsSource("bench/client-parts.bin")
+         && fixture_.isSourceCopy(curlTarget) && fixture_.isSourceCopy(clientTarget);
     if (!ok) {
         std::fprintf(stderr, "a transfer failed or stored other content\n");
         return 1;

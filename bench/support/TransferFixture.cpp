@@ -28,7 +28,7 @@ std::string eTagOf(uint64_t crc64)
     return QStringLiteral("\"%1\"").arg(crc64, 16, 16, QLatin1Char('0')).toUpper().toStdString();
 }
 
-}
+} // namespace
 
 bool TransferFixture::setUp(qint64 size)
 {
@@ -116,7 +116,7 @@ QString TransferFixture::curlUploadInParts(const QString& key)
     for (int number = 1; number <= partCount(); ++number) {
         parts.put(key, QStringLiteral("partNumber=%1&uploadId=%2").arg(number).arg(uploadId), partPath(*this, number));
         completion += "<Part><PartNumber>" + QByteArray::number(number) + "</PartNumber><ETag>"
-            + QByteArray::fromStdString(eTagOf(partCrcs_[size_t(number - 1)])) + "</ETag></Part>";
+                      + QByteArray::fromStdString(eTagOf(partCrcs_[size_t(number - 1)])) + "</ETag></Part>";
     }
     completion += "</CompleteMultipartUpload>";
     const QString completionBody = filePath(QStringLiteral("completion.xml"));

@@ -45,10 +45,11 @@ void printRow(const TransferRounds& rounds, qint64 bytes, const TransferRounds* 
     std::printf("  %-28s %8.1f %10.3f", rounds.name(), bytes / 1e6 / rounds.seconds(), rounds.cpuSeconds() / gib);
     if (curl)
         std::printf(" %9.2f %15.2f %11.2f", rounds.cpuSeconds() / curl->cpuSeconds(),
-                    rounds.cpuSeconds() / (curl->cpuSeconds() - curlStartCpuSeconds), curl->seconds() / rounds.seconds());
+                    rounds.cpuSeconds() / (curl->cpuSeconds() - curlStartCpuSeconds),
+                    curl->seconds() / rounds.seconds());
     else
         std::printf(" %9s %15s %11s", "", "", "");
     std::printf(" %17.3f\n", rounds.serverCpuSeconds() / gib);
 }
 
-}
+} // namespace TransferReport

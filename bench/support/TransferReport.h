@@ -21,4 +21,4 @@ void printHeading(const char* transfer, qint64 bytes, int rounds);
 // curl costs, for the ratio to curl's transfer alone.
 void printRow(const TransferRounds& rounds, qint64 bytes, const TransferRounds* curl, double curlStartCpuSeconds);
 
-}
+} // namespace TransferReport

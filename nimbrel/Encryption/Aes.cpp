@@ -73,8 +73,7 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // The whole file into a zeroed buffer of length + 1 bytes. The decoder wants
 // the size as it is; the encoder rounds it up past the next block boundary.
-bool readWholeFile(const std::string& fileName, bool padToBlock, std::unique_ptr<unsigned char[]>& bytes,
-                   int& length)
+bool readWholeFile(const std::string& fileName, bool padToBlock, std::unique_ptr<unsigned char[]>& bytes, int& length)
 {
     if (fileName.empty())
         return false;
@@ -97,7 +96,7 @@ bool readWholeFile(const std::string& fileName, bool padToBlock, std::unique_ptr
     return true;
 }
 
-}
+} // namespace
 
 Aes::Aes()
 {
@@ -262,4 +261,4 @@ unsigned char Aes::Gmul(unsigned char a, unsigned char b)
     return product;
 }
 
-}
+} // namespace QuilmAes

@@ -61,4 +61,4 @@ private:
     AesRoundKeys preparedKeys;
 };
 
-}
+} // namespace QuilmAes

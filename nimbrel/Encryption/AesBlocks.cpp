@@ -15,8 +15,7 @@ namespace {
 std::atomic<bool> hardwareEnabled{true};
 
 // `keys` holds the 22 round keys as rows: the schedule's 11, then the reversed copy's.
-void encodeBlock(const unsigned char* sbox, const unsigned char* in, unsigned char* out,
-                 const std::uint32_t (*keys)[4])
+void encodeBlock(const unsigned char* sbox, const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4])
 {
     Rows rows = fromBuffer(in);
     addRoundKey(rows, {keys[0][0], keys[0][1], keys[0][2], keys[0][3]});
@@ -49,15 +48,15 @@ void decodeBlock(const unsigned char* reverseSbox, const unsigned char* in, unsi
     toBuffer(rows, out);
 }
 
-}
+} // namespace
 
 void expandKey(const unsigned char* key, const unsigned char* sbox, unsigned int* schedule)
 {
     static const unsigned int rcon[10] = {0x01000000, 0x02000000, 0x04000000, 0x08000000, 0x10000000,
                                           0x20000000, 0x40000000, 0x80000000, 0x1b000000, 0x36000000};
     for (int i = 0; i < 4; ++i)
-        schedule[i] = (static_cast<unsigned int>(key[4 * i]) << 24) | (key[4 * i + 1] << 16)
-                      | (key[4 * i + 2] << 8) | key[4 * i + 3];
+        schedule[i] = (static_cast<unsigned int>(key[4 * i]) << 24) | (key[4 * i + 1] << 16) | (key[4 * i + 2] << 8)
+                      | key[4 * i + 3];
     for (int i = 0; i < 10; ++i) {
         const unsigned int last = schedule[4 * i + 3];
         // SubWord(RotWord(last))
@@ -127,4 +126,4 @@ bool hardwareAesEnabled()
     return hardwareEnabled && AesHardware::supported();
 }
 
-}
+} // namespace QuilmAes

@@ -40,4 +40,4 @@ void decodeBlocks(const AesRoundKeys& keys, const unsigned char* reverseSbox, co
 void setHardwareAesEnabled(bool enabled);
 bool hardwareAesEnabled();
 
-}
+} // namespace QuilmAes

@@ -76,7 +76,7 @@ void run(const Schedule& s, const unsigned char* in, unsigned char* out, std::si
     }
 }
 
-}
+} // namespace
 
 bool supported()
 {
@@ -111,8 +111,8 @@ void decode(const RoundKeys& keys, const unsigned char* in, unsigned char* out, 
     run<false>(Schedule(keys + 11), in, out, blocks);
 }
 
-}
-}
+} // namespace AesHardware
+} // namespace QuilmAes
 
 #else
 
@@ -125,11 +125,17 @@ bool supported()
     return false;
 }
 
-void prepareKeys(const unsigned int*, RoundKeys&) {}
-void encode(const RoundKeys&, const unsigned char*, unsigned char*, std::size_t) {}
-void decode(const RoundKeys&, const unsigned char*, unsigned char*, std::size_t) {}
+void prepareKeys(const unsigned int*, RoundKeys&)
+{
+}
+void encode(const RoundKeys&, const unsigned char*, unsigned char*, std::size_t)
+{
+}
+void decode(const RoundKeys&, const unsigned char*, unsigned char*, std::size_t)
+{
+}
 
-}
-}
+} // namespace AesHardware
+} // namespace QuilmAes
 
 #endif

@@ -22,5 +22,5 @@ void prepareKeys(const unsigned int* schedule, RoundKeys& keys);
 void encode(const RoundKeys& keys, const unsigned char* in, unsigned char* out, std::size_t blocks);
 void decode(const RoundKeys& keys, const unsigned char* in, unsigned char* out, std::size_t blocks);
 
-}
-}
+} // namespace AesHardware
+} // namespace QuilmAes

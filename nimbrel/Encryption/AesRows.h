@@ -51,7 +51,8 @@ inline std::uint32_t byteAt(std::uint32_t word, int index)
 // Buffer byte k is row k mod 4, column k div 4.
 inline std::uint32_t bufferRow(const unsigned char* buffer, int r)
 {
-    return buffer[r] | (buffer[4 + r] << 8) | (buffer[8 + r] << 16) | (static_cast<std::uint32_t>(buffer[12 + r]) << 24);
+    return buffer[r] | (buffer[4 + r] << 8) | (buffer[8 + r] << 16)
+           | (static_cast<std::uint32_t>(buffer[12 + r]) << 24);
 }
 
 inline Rows fromBuffer(const unsigned char* buffer)
@@ -71,8 +72,8 @@ inline void toBuffer(const Rows& rows, unsigned char* buffer)
 inline Rows keyRows(const unsigned int* words)
 {
     auto row = [words](int shift) {
-        return ((words[0] >> shift) & 0xff) | (((words[1] >> shift) & 0xff) << 8)
-               | (((words[2] >> shift) & 0xff) << 16) | (((words[3] >> shift) & 0xff) << 24);
+        return ((words[0] >> shift) & 0xff) | (((words[1] >> shift) & 0xff) << 8) | (((words[2] >> shift) & 0xff) << 16)
+               | (((words[3] >> shift) & 0xff) << 24);
     };
     return {row(24), row(16), row(8), row(0)};
 }
@@ -149,5 +150,5 @@ inline void invMixColumns(Rows& rows)
     mixColumns(rows);
 }
 
-}
-}
+} // namespace AesRows
+} // namespace QuilmAes

@@ -18,5 +18,5 @@ ClientConfiguration::ClientConfiguration()
 {
 }
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

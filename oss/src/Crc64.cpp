@@ -62,8 +62,8 @@ uint64_t tableUpdate(uint64_t crc, const unsigned char* p, size_t length)
     while (length >= 8) {
         crc ^= littleEndianWord(p);
         crc = tb.t[7][crc & 0xFF] ^ tb.t[6][(crc >> 8) & 0xFF] ^ tb.t[5][(crc >> 16) & 0xFF]
-            ^ tb.t[4][(crc >> 24) & 0xFF] ^ tb.t[3][(crc >> 32) & 0xFF] ^ tb.t[2][(crc >> 40) & 0xFF]
-            ^ tb.t[1][(crc >> 48) & 0xFF] ^ tb.t[0][crc >> 56];
+              ^ tb.t[4][(crc >> 24) & 0xFF] ^ tb.t[3][(crc >> 32) & 0xFF] ^ tb.t[2][(crc >> 40) & 0xFF]
+              ^ tb.t[1][(crc >> 48) & 0xFF] ^ tb.t[0][crc >> 56];
         p += 8;
         length -= 8;
     }
@@ -94,7 +94,7 @@ static_assert(xPowerModP(64) == kPolynomial, "x^64 mod P is P without its top te
 struct FoldConstants
 {
     // Index n moves a piece ahead by n pieces of 16 bytes.
-    uint64_t first[9];  // x^(128n+63) mod P, the factor of H
+    uint64_t first[9]; // x^(128n+63) mod P, the factor of H
     uint64_t second[9]; // x^(128n-1) mod P, the factor of L
 
     constexpr FoldConstants()
@@ -126,8 +126,7 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i load(const unsigned char
 }
 
 // At least 128 bytes. Eight lanes 128 bytes apart keep the multiplier busy.
-__attribute__((target("pclmul,sse4.1"))) uint64_t foldingUpdate(uint64_t crc, const unsigned char* p,
-                                                               size_t length)
+__attribute__((target("pclmul,sse4.1"))) uint64_t foldingUpdate(uint64_t crc, const unsigned char* p, size_t length)
 {
     __m128i lane[8];
 #pragma GCC unroll 8
@@ -167,7 +166,7 @@ __attribute__((target("pclmul,sse4.1"))) uint64_t foldingUpdate(uint64_t crc, co
 
 #endif
 
-}
+} // namespace
 
 bool Crc64::hasFolding()
 {
@@ -206,5 +205,5 @@ void Crc64::updateByFolding(const void* data, size_t length)
     updateByTable(data, length);
 }
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

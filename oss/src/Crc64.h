@@ -13,7 +13,10 @@ class Crc64
 public:
     Crc64() = default;
     // Continues from the CRC of the data before.
-    explicit Crc64(uint64_t previous) : state_(~previous) {}
+    explicit Crc64(uint64_t previous)
+        : state_(~previous)
+    {
+    }
 
     // Folds with carry-less multiplication where the processor has it and the
     // piece is long enough to repay it, else goes by the tables.
@@ -31,5 +34,5 @@ private:
     uint64_t state_ = ~uint64_t(0);
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -45,6 +45,6 @@ std::string toHex(const std::string& data)
     return out;
 }
 
-}
-}
-}
+} // namespace Crypto
+} // namespace OSS
+} // namespace AlibabaCloud

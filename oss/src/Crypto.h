@@ -11,6 +11,6 @@ std::string md5(const std::string& data);
 std::string hmacSha1(const std::string& key, const std::string& data);
 std::string toHex(const std::string& data);
 
-}
-}
-}
+} // namespace Crypto
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -91,9 +91,8 @@ size_t readBody(char* buffer, size_t size, size_t count, void* userData)
         stream.read(buffer, static_cast<std::streamsize>(wanted));
         got = static_cast<size_t>(stream.gcount());
         if (got == 0) {
-            t->fail("RequestBodyError",
-                    "The content stream ended before the " + std::to_string(t->request->bodyLength)
-                        + " bytes of the request body.");
+            t->fail("RequestBodyError", "The content stream ended before the " + std::to_string(t->request->bodyLength)
+                                            + " bytes of the request body.");
             return CURL_READFUNC_ABORT;
         }
     } else {
@@ -222,7 +221,7 @@ int connectionReady(void* userData, char*, char*, int, int)
 std::string proxyUrl(const ClientConfiguration& c)
 {
     return std::string(c.proxyScheme == Http::HTTPS ? "https://" : "http://") + c.proxyHost
-        + (c.proxyPort ? ":" + std::to_string(c.proxyPort) : std::string());
+           + (c.proxyPort ? ":" + std::to_string(c.proxyPort) : std::string());
 }
 
 curl_slist* requestHeaderList(const HttpRequest& request)
@@ -310,12 +309,9 @@ Ending runTransfer(CURLM* multi, const Transfer& transfer, long stallLimitMs)
 CURLcode resultOf(CURLM* multi, Ending ending)
 {
     switch (ending) {
-    case Ending::Cancelled:
-        return CURLE_ABORTED_BY_CALLBACK;
-    case Ending::Stalled:
-        return CURLE_OPERATION_TIMEDOUT;
-    case Ending::Finished:
-        break;
+    case Ending::Cancelled: return CURLE_ABORTED_BY_CALLBACK;
+    case Ending::Stalled: return CURLE_OPERATION_TIMEDOUT;
+    case Ending::Finished: break;
     }
     // Stays so when curl_multi_perform failed before the transfer was done.
     CURLcode result = CURLE_FAILED_INIT;
@@ -327,8 +323,7 @@ CURLcode resultOf(CURLM* multi, Ending ending)
     return result;
 }
 
-void setOutcome(const Transfer& transfer, CURLcode result, Ending ending, long stallLimitMs,
-                const char* errorBuffer)
+void setOutcome(const Transfer& transfer, CURLcode result, Ending ending, long stallLimitMs, const char* errorBuffer)
 {
     HttpResponse& response = *transfer.response;
     response.curlCode = result;
@@ -346,7 +341,7 @@ void setOutcome(const Transfer& transfer, CURLcode result, Ending ending, long s
     response.receivedCrc64 = transfer.receivedCrc.value();
 }
 
-}
+} // namespace
 
 CurlTransport::CurlTransport(const ClientConfiguration& configuration)
     : configuration_(configuration)
@@ -443,5 +438,5 @@ bool CurlTransport::releaseHeldBack(HttpResponse& response)
     return false;
 }
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -39,5 +39,5 @@ private:
     std::vector<Handle*> idle_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -11,7 +11,7 @@ std::string format(std::time_t time)
     static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::tm tm {};
+    std::tm tm{};
     gmtime_r(&time, &tm);
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[tm.tm_wday], tm.tm_mday,
@@ -21,7 +21,7 @@ std::string format(std::time_t time)
 
 std::time_t parseIso8601(const std::string& text)
 {
-    std::tm tm {};
+    std::tm tm{};
     if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
                     &tm.tm_min, &tm.tm_sec)
         != 6)
@@ -31,6 +31,6 @@ std::time_t parseIso8601(const std::string& text)
     return timegm(&tm);
 }
 
-}
-}
-}
+} // namespace HttpDate
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -61,5 +61,5 @@ struct HttpResponse
     }
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -9,12 +9,24 @@ namespace OSS {
 
 std::string mimeTypeForKey(const std::string& key)
 {
-    static const std::map<std::string, std::string> types = {
-        {"bin", "application/octet-stream"}, {"css", "text/css"}, {"gif", "image/gif"},
-        {"gz", "application/gzip"}, {"htm", "text/html"}, {"html", "text/html"}, {"jpeg", "image/jpeg"},
-        {"jpg", "image/jpeg"}, {"js", "application/javascript"}, {"json", "application/json"},
-        {"mp3", "audio/mpeg"}, {"mp4", "video/mp4"}, {"pdf", "application/pdf"}, {"png", "image/png"},
-        {"svg", "image/svg+xml"}, {"txt", "text/plain"}, {"xml", "text/xml"}, {"zip", "application/zip"}};
+    static const std::map<std::string, std::string> types = {{"bin", "application/octet-stream"},
+                                                             {"css", "text/css"},
+                                                             {"gif", "image/gif"},
+                                                             {"gz", "application/gzip"},
+                                                             {"htm", "text/html"},
+                                                             {"html", "text/html"},
+                                                             {"jpeg", "image/jpeg"},
+                                                             {"jpg", "image/jpeg"},
+                                                             {"js", "application/javascript"},
+                                                             {"json", "application/json"},
+                                                             {"mp3", "audio/mpeg"},
+                                                             {"mp4", "video/mp4"},
+                                                             {"pdf", "application/pdf"},
+                                                             {"png", "image/png"},
+                                                             {"svg", "image/svg+xml"},
+                                                             {"txt", "text/plain"},
+                                                             {"xml", "text/xml"},
+                                                             {"zip", "application/zip"}};
     const auto slash = key.find_last_of('/');
     const auto dot = key.find_last_of('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
@@ -28,5 +40,5 @@ std::string mimeTypeForKey(const std::string& key)
     return "application/octet-stream";
 }
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

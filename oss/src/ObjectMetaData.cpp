@@ -35,22 +35,52 @@ int64_t ObjectMetaData::ContentLength() const
     return value.empty() ? -1 : std::strtoll(value.c_str(), nullptr, 10);
 }
 
-std::string ObjectMetaData::ContentType() const { return header("Content-Type"); }
-std::string ObjectMetaData::ContentMd5() const { return header("Content-MD5"); }
-std::string ObjectMetaData::ETag() const { return header("ETag"); }
-std::string ObjectMetaData::LastModified() const { return header("Last-Modified"); }
-std::string ObjectMetaData::ObjectType() const { return header("x-oss-object-type"); }
+std::string ObjectMetaData::ContentType() const
+{
+    return header("Content-Type");
+}
+std::string ObjectMetaData::ContentMd5() const
+{
+    return header("Content-MD5");
+}
+std::string ObjectMetaData::ETag() const
+{
+    return header("ETag");
+}
+std::string ObjectMetaData::LastModified() const
+{
+    return header("Last-Modified");
+}
+std::string ObjectMetaData::ObjectType() const
+{
+    return header("x-oss-object-type");
+}
 
 uint64_t ObjectMetaData::CRC64() const
 {
     return std::strtoull(header("x-oss-hash-crc64ecma").c_str(), nullptr, 10);
 }
 
-void ObjectMetaData::setContentLength(int64_t length) { headers_["Content-Length"] = std::to_string(length); }
-void ObjectMetaData::setContentType(const std::string& value) { headers_["Content-Type"] = value; }
-void ObjectMetaData::setContentMd5(const std::string& value) { headers_["Content-MD5"] = value; }
-void ObjectMetaData::addHeader(const std::string& name, const std::string& value) { headers_[name] = value; }
-void ObjectMetaData::addUserHeader(const std::string& name, const std::string& value) { userMetaData_[name] = value; }
+void ObjectMetaData::setContentLength(int64_t length)
+{
+    headers_["Content-Length"] = std::to_string(length);
+}
+void ObjectMetaData::setContentType(const std::string& value)
+{
+    headers_["Content-Type"] = value;
+}
+void ObjectMetaData::setContentMd5(const std::string& value)
+{
+    headers_["Content-MD5"] = value;
+}
+void ObjectMetaData::addHeader(const std::string& name, const std::string& value)
+{
+    headers_[name] = value;
+}
+void ObjectMetaData::addUserHeader(const std::string& name, const std::string& value)
+{
+    userMetaData_[name] = value;
+}
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

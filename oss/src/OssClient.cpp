@@ -24,7 +24,7 @@ O guarded(F&& call)
     }
 }
 
-}
+} // namespace
 
 void InitializeSdk()
 {
@@ -136,5 +136,5 @@ void OssClient::EnableRequest()
     impl_->setDisabled(false);
 }
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -47,7 +47,7 @@ bool isFieldName(const std::string& name)
 {
     return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
         return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')
-            || (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+               || (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
     });
 }
 
@@ -98,7 +98,7 @@ void setXmlBody(HttpRequest& http, const std::string& text)
     http.headers["Content-Type"] = "application/xml";
 }
 
-}
+} // namespace
 
 OssClientImpl::OssClientImpl(const std::string& endpoint,
                              const std::shared_ptr<CredentialsProvider>& credentialsProvider,
@@ -156,8 +156,8 @@ OssClientImpl::ResponseOutcome OssClientImpl::send(HttpRequest& request, const s
     if (!credentials.SessionToken().empty())
         request.headers["x-oss-security-token"] = credentials.SessionToken();
     request.headers["Date"] = HttpDate::format(std::time(nullptr) + static_cast<std::time_t>(clockOffsetSeconds_));
-    const std::string toSign = Signer::stringToSign(
-        request.method, request.headers, Signer::canonicalizedResource(bucket, key, parameters));
+    const std::string toSign =
+        Signer::stringToSign(request.method, request.headers, Signer::canonicalizedResource(bucket, key, parameters));
     request.headers["Authorization"] =
         "OSS " + credentials.AccessKeyId() + ":" + Signer::signature(credentials.AccessKeySecret(), toSign);
     const OssError invalidHeader = headerError(request.headers);
@@ -168,8 +168,8 @@ OssClientImpl::ResponseOutcome OssClientImpl::send(HttpRequest& request, const s
     if (!response.localErrorCode.empty())
         return ResponseOutcome(OssError(response.localErrorCode, response.localErrorMessage));
     if (response.curlCode != CURLE_OK)
-        return ResponseOutcome(OssError("ClientError:" + std::to_string(200000 + response.curlCode),
-                                        response.curlMessage));
+        return ResponseOutcome(
+            OssError("ClientError:" + std::to_string(200000 + response.curlCode), response.curlMessage));
     if (response.status / 100 != 2)
         return ResponseOutcome(serviceError(response));
     return ResponseOutcome(std::move(response));
@@ -180,10 +180,10 @@ OssError OssClientImpl::serviceError(const HttpResponse& response)
     OssError error;
     if (!XmlBodies::parseError(response.body, error)) {
         const std::string status = std::to_string(response.status);
-        error = OssError("ServerError:" + status,
-                         "The service answered HTTP " + status
-                             + (response.body.empty() ? " without an error document."
-                                                      : " with a body that is no error document."));
+        error = OssError(
+            "ServerError:" + status,
+            "The service answered HTTP " + status
+                + (response.body.empty() ? " without an error document." : " with a body that is no error document."));
     }
     if (error.RequestId().empty())
         error.setRequestId(response.header("x-oss-request-id"));
@@ -208,8 +208,8 @@ OssError OssClientImpl::checkUploadCrc(const HttpResponse& response) const
                          response);
 }
 
-bool OssClientImpl::setStreamBody(HttpRequest& request, const std::shared_ptr<std::iostream>& content,
-                                  bool hasLength, int64_t length, OssError& error)
+bool OssClientImpl::setStreamBody(HttpRequest& request, const std::shared_ptr<std::iostream>& content, bool hasLength,
+                                  int64_t length, OssError& error)
 {
     if (!content || !*content) {
         error = OssError(kValidateError, "The request body stream is missing or not readable.");
@@ -293,7 +293,7 @@ GetObjectOutcome OssClientImpl::getObject(const GetObjectRequest& request)
     http.progress = request.transferProgress();
     if (request.hasRange()) {
         http.headers["Range"] = "bytes=" + std::to_string(request.RangeStart()) + "-"
-            + (request.RangeEnd() >= 0 ? std::to_string(request.RangeEnd()) : std::string());
+                                + (request.RangeEnd() >= 0 ? std::to_string(request.RangeEnd()) : std::string());
     }
     http.responseStreamFactory = request.ResponseStreamFactory();
     if (!http.responseStreamFactory) {
@@ -306,23 +306,24 @@ GetObjectOutcome OssClientImpl::getObject(const GetObjectRequest& request)
         return GetObjectOutcome(outcome.error());
     HttpResponse& response = outcome.result();
     if (!response.stream)
-        return GetObjectOutcome(withRequestId(OssError(kResponseError, "The service sent no response body."), response));
+        return GetObjectOutcome(
+            withRequestId(OssError(kResponseError, "The service sent no response body."), response));
     const ObjectMetaData metaData(response.headers);
     if (metaData.ContentLength() >= 0 && metaData.ContentLength() != response.bytesReceived) {
-        return GetObjectOutcome(withRequestId(
-            OssError(kResponseError, "Received " + std::to_string(response.bytesReceived)
-                                         + " bytes of a body whose Content-Length is "
-                                         + std::to_string(metaData.ContentLength()) + "."),
-            response));
+        return GetObjectOutcome(
+            withRequestId(OssError(kResponseError, "Received " + std::to_string(response.bytesReceived)
+                                                       + " bytes of a body whose Content-Length is "
+                                                       + std::to_string(metaData.ContentLength()) + "."),
+                          response));
     }
     const std::string crcHeader = response.header("x-oss-hash-crc64ecma");
     // The service's CRC is that of the whole object; a 206 carries only a range.
     if (configuration_.enableCrc64 && response.status == 200 && !crcHeader.empty()
         && metaData.CRC64() != response.receivedCrc64) {
-        return GetObjectOutcome(withRequestId(
-            OssError(kCrcCheckError, "Crc64 validation failed. Expected hash:" + crcHeader
-                                         + " calculated hash:" + std::to_string(response.receivedCrc64)),
-            response));
+        return GetObjectOutcome(
+            withRequestId(OssError(kCrcCheckError, "Crc64 validation failed. Expected hash:" + crcHeader
+                                                       + " calculated hash:" + std::to_string(response.receivedCrc64)),
+                          response));
     }
     if (!CurlTransport::releaseHeldBack(response))
         return GetObjectOutcome(withRequestId(OssError(response.localErrorCode, response.localErrorMessage), response));
@@ -394,8 +395,8 @@ PutObjectOutcome OssClientImpl::uploadPart(const UploadPartRequest& request)
         return PutObjectOutcome(crcError);
     // Without its ETag the part cannot be listed in the completion.
     if (response.header("ETag").empty())
-        return PutObjectOutcome(withRequestId(OssError(kResponseError, "The service sent no ETag for the part."),
-                                              response));
+        return PutObjectOutcome(
+            withRequestId(OssError(kResponseError, "The service sent no ETag for the part."), response));
     return PutObjectOutcome(putResultOf(response));
 }
 
@@ -457,5 +458,5 @@ DeleteObjectsOutcome OssClientImpl::deleteObjects(const DeleteObjectsRequest& re
     return DeleteObjectsOutcome(DeleteObjectsResult(request.Quiet(), keys, response.header("x-oss-request-id")));
 }
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -46,10 +46,10 @@ private:
     std::shared_ptr<CredentialsProvider> credentialsProvider_;
     ClientConfiguration configuration_;
     CurlTransport transport_;
-    std::atomic<bool> disabled_ {false};
+    std::atomic<bool> disabled_{false};
     // Service clock minus ours, learnt from RequestTimeTooSkewed.
-    std::atomic<long long> clockOffsetSeconds_ {0};
+    std::atomic<long long> clockOffsetSeconds_{0};
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -33,17 +33,49 @@ std::string headerValue(const HeaderCollection& headers, const std::string& name
     return it == headers.end() ? std::string() : it->second;
 }
 
-}
+} // namespace
 
 bool isSignedSubResource(const std::string& name)
 {
-    static const std::set<std::string> names = {
-        "acl", "uploads", "location", "cors", "logging", "website", "referer", "lifecycle", "delete", "append",
-        "tagging", "objectMeta", "uploadId", "partNumber", "security-token", "position", "img", "style",
-        "styleName", "replication", "replicationProgress", "replicationLocation", "cname", "bucketInfo", "comp",
-        "qos", "live", "status", "vod", "startTime", "endTime", "symlink", "x-oss-process",
-        "response-content-type", "response-content-language", "response-expires", "response-cache-control",
-        "response-content-disposition", "response-content-encoding"};
+    static const std::set<std::string> names = {"acl",
+                                                "uploads",
+                                                "location",
+                                                "cors",
+                                                "logging",
+                                                "website",
+                                                "referer",
+                                                "lifecycle",
+                                                "delete",
+                                                "append",
+                                                "tagging",
+                                                "objectMeta",
+                                                "uploadId",
+                                                "partNumber",
+                                                "security-token",
+                                                "position",
+                                                "img",
+                                                "style",
+                                                "styleName",
+                                                "replication",
+                                                "replicationProgress",
+                                                "replicationLocation",
+                                                "cname",
+                                                "bucketInfo",
+                                                "comp",
+                                                "qos",
+                                                "live",
+                                                "status",
+                                                "vod",
+                                                "startTime",
+                                                "endTime",
+                                                "symlink",
+                                                "x-oss-process",
+                                                "response-content-type",
+                                                "response-content-language",
+                                                "response-expires",
+                                                "response-cache-control",
+                                                "response-content-disposition",
+                                                "response-content-encoding"};
     return names.count(name) != 0;
 }
 
@@ -87,7 +119,7 @@ std::string stringToSign(const std::string& method, const HeaderCollection& head
     if (date.empty())
         date = headerValue(headers, "Date");
     return method + "\n" + headerValue(headers, "Content-MD5") + "\n" + headerValue(headers, "Content-Type") + "\n"
-        + date + "\n" + canonicalizedOssHeaders(headers) + resource;
+           + date + "\n" + canonicalizedOssHeaders(headers) + resource;
 }
 
 std::string signature(const std::string& accessKeySecret, const std::string& stringToSign)
@@ -95,6 +127,6 @@ std::string signature(const std::string& accessKeySecret, const std::string& str
     return Crypto::base64(Crypto::hmacSha1(accessKeySecret, stringToSign));
 }
 
-}
-}
-}
+} // namespace Signer
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -23,6 +23,6 @@ std::string canonicalizedOssHeaders(const HeaderCollection& headers);
 std::string stringToSign(const std::string& method, const HeaderCollection& headers, const std::string& resource);
 std::string signature(const std::string& accessKeySecret, const std::string& stringToSign);
 
-}
-}
-}
+} // namespace Signer
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -86,6 +86,6 @@ Endpoint parseEndpoint(const std::string& endpoint, Http::Scheme defaultScheme)
     return result;
 }
 
-}
-}
-}
+} // namespace Url
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -16,8 +16,8 @@ std::string decode(const std::string& value);
 struct Endpoint
 {
     std::string scheme; // "http" or "https"
-    std::string host;   // as written, IPv6 with its brackets
-    std::string port;   // empty when not given
+    std::string host; // as written, IPv6 with its brackets
+    std::string port; // empty when not given
     bool isIp = false;
 
     std::string authority(const std::string& bucketPrefix) const;
@@ -27,6 +27,6 @@ struct Endpoint
 // the configuration when the endpoint lacks one.
 Endpoint parseEndpoint(const std::string& endpoint, Http::Scheme defaultScheme);
 
-}
-}
-}
+} // namespace Url
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -39,7 +39,7 @@ void writeElement(XMLPrinter& printer, const char* name, const std::string& valu
     printer.CloseElement(true);
 }
 
-}
+} // namespace
 
 bool parseError(const std::string& xml, OssError& error)
 {
@@ -96,8 +96,7 @@ bool parseListObjects(const std::string& xml, ListObjectsResult& result)
         summary.setOwner(Owner(text(owner, "ID"), text(owner, "DisplayName")));
         result.objectSummarys().push_back(summary);
     }
-    for (const XMLElement* p = e->FirstChildElement("CommonPrefixes"); p;
-         p = p->NextSiblingElement("CommonPrefixes"))
+    for (const XMLElement* p = e->FirstChildElement("CommonPrefixes"); p; p = p->NextSiblingElement("CommonPrefixes"))
         result.commonPrefixes().push_back(field(p, "Prefix"));
     return true;
 }
@@ -110,8 +109,8 @@ bool parseInitiateMultipartUpload(const std::string& xml, InitiateMultipartUploa
         return false;
     const bool encoded = text(e, "EncodingType") == "url";
     const std::string key = text(e, "Key");
-    result = InitiateMultipartUploadResult(text(e, "Bucket"), encoded ? Url::decode(key) : key,
-                                           text(e, "UploadId"), result.RequestId());
+    result = InitiateMultipartUploadResult(text(e, "Bucket"), encoded ? Url::decode(key) : key, text(e, "UploadId"),
+                                           result.RequestId());
     return true;
 }
 
@@ -176,6 +175,6 @@ std::string deleteObjects(const DeletedKeyList& keys, bool quiet)
     return printer.CStr();
 }
 
-}
-}
-}
+} // namespace XmlBodies
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -28,6 +28,6 @@ bool parseDeleteObjects(const std::string& xml, DeletedKeyList& keys);
 std::string completeMultipartUpload(const PartList& parts);
 std::string deleteObjects(const DeletedKeyList& keys, bool quiet);
 
-}
-}
-}
+} // namespace XmlBodies
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -57,8 +57,7 @@ CFBundleRef CFBundleGetMainBundle(void)
     static StandInCFBundle* bundle = [] {
         auto* made = new StandInCFBundle;
         const QString executable = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
-        const QString plist =
-            QDir::cleanPath(QFileInfo(executable).absolutePath() + QStringLiteral("/../Info.plist"));
+        const QString plist = QDir::cleanPath(QFileInfo(executable).absolutePath() + QStringLiteral("/../Info.plist"));
         PropertyList::readFile(plist, made->info);
         return made;
     }();
@@ -77,7 +76,8 @@ CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef k
     if (!value) {
         const QVariant item = bundle->info.value(name);
         if (item.typeId() == QMetaType::QString)
-            value = std::make_shared<StandInCFString>(StandInCFString{StandInCFObject{StringType}, item.toString().toUtf8()});
+            value = std::make_shared<StandInCFString>(
+                StandInCFString{StandInCFObject{StringType}, item.toString().toUtf8()});
         else
             value = std::make_shared<StandInCFObject>(StandInCFObject{OtherType});
     }

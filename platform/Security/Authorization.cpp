@@ -35,8 +35,7 @@ QByteArray pkexecPath()
 int waitForExit(pid_t pid)
 {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return status;
 }
 
@@ -44,8 +43,7 @@ int waitForExit(pid_t pid)
 bool endsWithoutOutput(int fd)
 {
     pollfd entry{fd, POLLIN, 0};
-    while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
-    }
+    while (poll(&entry, 1, -1) < 0 && errno == EINTR) {}
     int available = 0;
     return ioctl(fd, FIONREAD, &available) == 0 && available == 0;
 }
@@ -62,8 +60,7 @@ ssize_t readProgramPipe(void* cookie, char* buffer, size_t size)
 {
     const int fd = static_cast<ProgramPipe*>(cookie)->fd;
     ssize_t count;
-    while ((count = read(fd, buffer, size)) < 0 && errno == EINTR) {
-    }
+    while ((count = read(fd, buffer, size)) < 0 && errno == EINTR) {}
     return count;
 }
 

@@ -16,19 +16,19 @@ namespace {
 
 struct Theme
 {
-    QString prefix;     // file name prefix of the theme's images
-    QColor wordmark;    // the product name
-    QColor markFrom;    // the mark's gradient, left to right
+    QString prefix; // file name prefix of the theme's images
+    QColor wordmark; // the product name
+    QColor markFrom; // the mark's gradient, left to right
     QColor markTo;
-    QColor markGlyph;   // the letter on the mark
-    QColor cross;       // the close glyph
-    QColor hoverDisc;   // the disc behind the close glyph under the mouse
+    QColor markGlyph; // the letter on the mark
+    QColor cross; // the close glyph
+    QColor hoverDisc; // the disc behind the close glyph under the mouse
     QColor hoverCross;
 };
 
 const Theme kThemes[] = {
-    {QString(), QColor(0x0A2132), QColor(0x5B8DEF), QColor(0xA3BFFF), QColor(Qt::white),
-     QColor(10, 33, 50, 140), QColor(10, 33, 50, 20), QColor(0x0A2132)},
+    {QString(), QColor(0x0A2132), QColor(0x5B8DEF), QColor(0xA3BFFF), QColor(Qt::white), QColor(10, 33, 50, 140),
+     QColor(10, 33, 50, 20), QColor(0x0A2132)},
     {QStringLiteral("golden_"), QColor(Qt::white), QColor(0xFED9AD), QColor(0xE8BC8A), QColor(0x3D3B39),
      QColor(255, 255, 255, 150), QColor(254, 217, 173, 46), QColor(0xFED9AD)},
     {QStringLiteral("back_"), QColor(Qt::white), QColor(0x5AA0FF), QColor(0x1A76FF), QColor(Qt::white),
@@ -122,8 +122,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
-    const QStringList families = QFontDatabase::applicationFontFamilies(
-        QFontDatabase::addApplicationFont(QString::fromLocal8Bit(argv[2])));
+    const QStringList families =
+        QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(QString::fromLocal8Bit(argv[2])));
     if (families.isEmpty() || !out.mkpath(QStringLiteral("."))) {
         QTextStream(stderr) << "SetupImageGenerator: cannot load " << argv[2] << " or create " << argv[1] << "\n";
         return 1;
@@ -133,7 +133,8 @@ int main(int argc, char** argv)
     bool ok = true;
     for (const Theme& theme : kThemes) {
         for (int scale : {1, 2}) {
-            const QString logoName = QStringLiteral("%1logoT%2_%3.png").arg(theme.prefix).arg(205 * scale).arg(64 * scale);
+            const QString logoName =
+                QStringLiteral("%1logoT%2_%3.png").arg(theme.prefix).arg(205 * scale).arg(64 * scale);
             ok &= save(logo(205 * scale, 64 * scale, theme, family), out.filePath(logoName), "png");
             const int size = 24 * scale;
             ok &= save(closeButton(size, theme, false),

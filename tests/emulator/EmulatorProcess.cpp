@@ -8,7 +8,7 @@ namespace {
 constexpr int kStartTimeoutMs = 10000;
 constexpr int kCommandTimeoutMs = 30000;
 
-}
+} // namespace
 
 EmulatorProcess::EmulatorProcess()
     : EmulatorProcess(Options())
@@ -28,9 +28,9 @@ EmulatorProcess::~EmulatorProcess()
 
 bool EmulatorProcess::start()
 {
-    QStringList arguments {QStringLiteral(OSS_EMULATOR_SCRIPT), QStringLiteral("--lifetime"),
-                           QString::number(options_.lifetimeSeconds), QStringLiteral("--key"),
-                           options_.accessKeyId + QLatin1Char(':') + options_.accessKeySecret};
+    QStringList arguments{QStringLiteral(OSS_EMULATOR_SCRIPT), QStringLiteral("--lifetime"),
+                          QString::number(options_.lifetimeSeconds), QStringLiteral("--key"),
+                          options_.accessKeyId + QLatin1Char(':') + options_.accessKeySecret};
     for (const QString& bucket : options_.buckets)
         arguments << QStringLiteral("--bucket") << bucket;
     if (options_.nativeCrc64)

@@ -18,7 +18,7 @@ class EmulatorProcess
 public:
     struct Options
     {
-        QStringList buckets {QStringLiteral("examplebucket")};
+        QStringList buckets{QStringLiteral("examplebucket")};
         QString accessKeyId = QStringLiteral("EXAMPLEKEYID0001");
         QString accessKeySecret = QStringLiteral("ExampleSecret0123456789abcdefEXAMPLE");
         // The emulator quits on its own after this long, even if never stopped.

@@ -30,7 +30,7 @@ QList<Call> functionCalls;
 void recordCall(const QString& line, Level level)
 {
     QMutexLocker lock(&callMutex);
-    functionCalls.append({ line, level, QThread::currentThread() });
+    functionCalls.append({line, level, QThread::currentThread()});
 }
 
 QList<Call> takeCalls()
@@ -52,9 +52,9 @@ void logEveryLevel()
     QLOG_DEBUG() << "sixth";
 }
 
-const QStringList kEveryLevel { "TRACE first ", "ERROR second ", "INFO  third ",
-                                "WARN  fourth ", "FATAL fifth ", "DEBUG sixth " };
-const QList<int> kEveryLevelLevels { Trace, Error, Info, Warn, Fatal, Debug };
+const QStringList kEveryLevel{"TRACE first ",  "ERROR second ", "INFO  third ",
+                              "WARN  fourth ", "FATAL fifth ",  "DEBUG sixth "};
+const QList<int> kEveryLevelLevels{Trace, Error, Info, Warn, Fatal, Debug};
 
 } // namespace
 
@@ -136,12 +136,14 @@ void TestDestinations::debugOutputPrintsEachLineAtOnce()
     DestinationPtr destination = DestinationFactory::MakeDebugOutputDestination();
     QVERIFY(destination->isValid());
 
-    const QList<QPair<QString, Level>> lines {
-        { QStringLiteral("alpha"), Trace },
-        { QString::fromUtf8("b\xc3\xa9ta"), Off },
-        { QString(), Error },
-        { QStringLiteral("TRACE first"), Trace },
-        { QString::fromUtf8("ERROR gr\xc3\xbc\xc3\x9f" "e"), Error },
+    const QList<QPair<QString, Level>> lines{
+        {QStringLiteral("alpha"), Trace},
+        {QString::fromUtf8("b\xc3\xa9ta"), Off},
+        {QString(), Error},
+        {QStringLiteral("TRACE first"), Trace},
+        {QString::fromUtf8("ERROR gr\xc3\xbc\xc3\x9f"
+                           "e"),
+         Error},
     };
     static char buffer[4096];
     QList<QByteArray> seen;
@@ -195,7 +197,7 @@ void TestDestinations::receiverInAnotherThread()
 {
     Receiver receiver;
     receiver.moveToThread(&worker);
-    DestinationPtr destination = DestinationFactory::MakeFunctorDestination(&receiver, SLOT(take(QString,int)));
+    DestinationPtr destination = DestinationFactory::MakeFunctorDestination(&receiver, SLOT(take(QString, int)));
     QVERIFY(destination->isValid());
     Logger::instance().addDestination(destination);
 
@@ -222,9 +224,10 @@ void TestDestinations::nonMatchingMemberDeliversNothing_data()
     QTest::addColumn<QByteArray>("member");
     QTest::addColumn<QString>("warning");
 
-    QTest::newRow("no such slot") << QByteArray(SLOT(missing(QString,int))) << "No such slot";
+    QTest::newRow("no such slot") << QByteArray(SLOT(missing(QString, int))) << "No such slot";
     QTest::newRow("slot's name with other arguments") << QByteArray(SLOT(take(int))) << "No such slot";
-    QTest::newRow("arguments swapped") << QByteArray(SLOT(takeSwapped(int,QString))) << "Incompatible sender/receiver arguments";
+    QTest::newRow("arguments swapped") << QByteArray(SLOT(takeSwapped(int, QString)))
+                                       << "Incompatible sender/receiver arguments";
     QTest::newRow("not marked as slot or signal") << QByteArray("take(QString,int)") << "Use the SLOT or SIGNAL macro";
 }
 
@@ -242,7 +245,7 @@ void TestDestinations::nonMatchingMemberDeliversNothing()
     DestinationPtr destination = DestinationFactory::MakeFunctorDestination(&unmatched, member.constData());
     QVERIFY(destination->isValid());
     Logger::instance().addDestination(destination);
-    Logger::instance().addDestination(DestinationFactory::MakeFunctorDestination(&control, SLOT(take(QString,int))));
+    Logger::instance().addDestination(DestinationFactory::MakeFunctorDestination(&control, SLOT(take(QString, int))));
 
     logEveryLevel();
     Logger::destroyInstance();

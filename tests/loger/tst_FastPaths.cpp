@@ -60,7 +60,10 @@ int innerStatement()
 class MeteredDestination : public RecordingDestination
 {
 public:
-    explicit MeteredDestination(bool keepLines = true) : keepLines(keepLines) {}
+    explicit MeteredDestination(bool keepLines = true)
+        : keepLines(keepLines)
+    {
+    }
     void write(const QString& message, Level level) override
     {
         permits.acquire();
@@ -81,7 +84,7 @@ private:
 QString numberedText(int round, int i)
 {
     return QStringLiteral("%1.%2 ").arg(round).arg(i)
-        + QString(300 + (round * 131 + i * 977) % 2700, QChar(u'a' + (round + i) % 26));
+           + QString(300 + (round * 131 + i * 977) % 2700, QChar(u'a' + (round + i) % 26));
 }
 
 // Logs from its destructor, which runs as its thread ends.
@@ -204,14 +207,18 @@ void TestFastPaths::streamSettingsEndWithTheStatement()
     auto recorder = freshLoggerWithRecorder();
     withoutPrefixes();
     switch (setting) {
-    case 0: QLOG_INFO().nospace() << "a" << "b"; break;
+    case 0:
+        QLOG_INFO().nospace() << "a"
+                              << "b";
+        break;
     case 1: QLOG_INFO().noquote() << QStringLiteral("q"); break;
     case 2: QLOG_INFO() << Qt::hex << Qt::showbase << 255; break;
     case 3: QLOG_INFO() << qSetPadChar(QLatin1Char('*')) << qSetFieldWidth(8) << 5; break;
     case 4: QLOG_INFO() << Qt::fixed << qSetRealNumberPrecision(2) << 1.5; break;
     case 5: QLOG_INFO().verbosity(0) << QStringLiteral("v"); break;
     }
-    QLOG_INFO() << 255 << QStringLiteral("q") << 1.5 << "a" << "b";
+    QLOG_INFO() << 255 << QStringLiteral("q") << 1.5 << "a"
+                << "b";
     Logger::destroyInstance();
 
     const QStringList lines = recorder->entries();
@@ -310,7 +317,8 @@ void TestFastPaths::memoryUsedAgainWhileLinesWait()
     const QStringList lines = metered->entries();
     QCOMPARE(lines.size(), expected.size());
     for (qsizetype n = 0; n < lines.size(); ++n)
-        QVERIFY2(lines.at(n) == expected.at(n), qPrintable(QStringLiteral("line %1: %2").arg(n).arg(lines.at(n).left(40))));
+        QVERIFY2(lines.at(n) == expected.at(n),
+                 qPrintable(QStringLiteral("line %1: %2").arg(n).arg(lines.at(n).left(40))));
 }
 
 // Once the writer has caught up with a burst of lines, what stays allocated

@@ -74,8 +74,8 @@ void TestFileDestination::noRotationTruncatesAndGrows()
     writeFile(root.filePath("plain_1.txt"), "x");
     writeFile(root.filePath("plain_3.txt"), "small\n");
 
-    DestinationPtr dest = DestinationFactory::MakeFileDestination(
-        path, static_cast<LogRotationOption>(option), MaxSizeBytes(10), MaxOldLogCount(10));
+    DestinationPtr dest = DestinationFactory::MakeFileDestination(path, static_cast<LogRotationOption>(option),
+                                                                  MaxSizeBytes(10), MaxOldLogCount(10));
     QVERIFY(dest->isValid());
     QCOMPARE(QFileInfo(path).size(), qint64(0));
 
@@ -109,8 +109,8 @@ void TestFileDestination::ringSizeZeroRemovesAndStops()
     dest->write(QStringLiteral("two"), Info);
 
     QCOMPARE(err.written(), "QuilmLog: could not reopen log file "
-                            "QuilmLog: backup delete failed " + path.toLocal8Bit()
-                                + "QuilmLog: could not reopen log file ");
+                            "QuilmLog: backup delete failed "
+                                + path.toLocal8Bit() + "QuilmLog: could not reopen log file ");
     QVERIFY(!dest->isValid());
     QVERIFY(snapshot(root.path()).isEmpty());
 }

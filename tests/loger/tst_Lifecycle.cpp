@@ -158,7 +158,7 @@ void TestLifecycle::destroyResetsTheLogger()
     QVERIFY(fresh.includeLogLevel());
     Logger::destroyInstance();
 
-    QCOMPARE(recorder->entries(), QStringList({ "before " }));
+    QCOMPARE(recorder->entries(), QStringList({"before "}));
 }
 
 void TestLifecycle::recreationRaceYieldsOneLogger()
@@ -168,7 +168,7 @@ void TestLifecycle::recreationRaceYieldsOneLogger()
     for (int round = 0; round < 200; ++round) {
         Logger::destroyInstance();
 
-        std::atomic<int> ready { 0 };
+        std::atomic<int> ready{0};
         std::vector<Logger*> seen(threadCount, nullptr);
         std::vector<std::unique_ptr<QThread>> threads;
         for (int t = 0; t < threadCount; ++t) {
@@ -193,7 +193,7 @@ void TestLifecycle::settingsChangedWhileOthersLog()
     auto recorder = freshLoggerWithRecorder();
     Logger::instance().setIncludeTimestamp(false);
 
-    std::atomic<bool> done { false };
+    std::atomic<bool> done{false};
     std::unique_ptr<QThread> writer(QThread::create([&done] {
         for (int i = 0; i < 20000; ++i)
             QLOG_WARN() << "w";

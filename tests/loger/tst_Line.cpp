@@ -160,7 +160,7 @@ void TestLine::messageItems()
     QLOG_INFO();
     Logger::destroyInstance();
 
-    const QStringList expected {
+    const QStringList expected{
         QStringLiteral("\"a b\" "),
         QStringLiteral("plain text 42 -7 true 2.5 "),
         QStringLiteral("\"say \\\"hi\\\"\" then \"x\" "),
@@ -177,7 +177,7 @@ void TestLine::levelReachesDestination()
         logAt(static_cast<Level>(level));
     Logger::destroyInstance();
 
-    const QList<Level> expected { Trace, Debug, Info, Warn, Error, Fatal };
+    const QList<Level> expected{Trace, Debug, Info, Warn, Error, Fatal};
     QCOMPARE(recorder->levels(), expected);
 }
 
@@ -229,7 +229,7 @@ void TestLine::statementInsideUnbracedIfElse()
 {
     auto recorder = freshLoggerWithRecorder();
     Logger::instance().setIncludeTimestamp(false);
-    for (bool flag : { true, false }) {
+    for (bool flag : {true, false}) {
         if (flag)
             QLOG_INFO() << "then";
         else
@@ -237,7 +237,7 @@ void TestLine::statementInsideUnbracedIfElse()
     }
     Logger::destroyInstance();
 
-    QCOMPARE(recorder->entries(), QStringList({ "INFO  then ", "ERROR else " }));
+    QCOMPARE(recorder->entries(), QStringList({"INFO  then ", "ERROR else "}));
 }
 
 void TestLine::levelFromLogMessage_data()
@@ -297,7 +297,7 @@ void TestLine::destinationsCalledInOrderOfAdding()
     Logger::destroyInstance();
 
     QCOMPARE(journal->entries(),
-             QStringList({ "first:WARN  a ", "second:WARN  a ", "first:ERROR b ", "second:ERROR b " }));
+             QStringList({"first:WARN  a ", "second:WARN  a ", "first:ERROR b ", "second:ERROR b "}));
 }
 
 void TestLine::throwingDestinationCostsOnlyItsLine()
@@ -316,8 +316,8 @@ void TestLine::throwingDestinationCostsOnlyItsLine()
     QLOG_INFO() << "five";
     Logger::destroyInstance();
 
-    QCOMPARE(journal->entries(), QStringList({ "A:one ", "B:one ", "A:boom ", "A:three ", "B:three ", "A:boom ",
-                                               "A:five ", "B:five " }));
+    QCOMPARE(journal->entries(),
+             QStringList({"A:one ", "B:one ", "A:boom ", "A:three ", "B:three ", "A:boom ", "A:five ", "B:five "}));
 }
 
 void TestLine::nullDestinationIsRefused()
@@ -331,7 +331,7 @@ void TestLine::nullDestinationIsRefused()
     QLOG_INFO() << "still written";
     Logger::destroyInstance();
 
-    QCOMPARE(recorder->entries(), QStringList({ "INFO  still written " }));
+    QCOMPARE(recorder->entries(), QStringList({"INFO  still written "}));
 }
 
 QTEST_GUILESS_MAIN(TestLine)

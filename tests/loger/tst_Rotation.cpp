@@ -95,42 +95,41 @@ void TestRotation::rotationSequence_data()
         << "server2024-01-31.txt" << 1 << numbered("server2024-01-31_%1.txt", 1, 14) << QStringList();
     QTest::newRow("ring 1, launch log never repeats")
         << "quilm_lanuch_log.txt" << 1
-        << QStringList({ "quilm_lanuch.txt", "quilm.txt", "quilm_1.txt", "quilm_2.txt", "quilm_3.txt", "quilm_4.txt" })
+        << QStringList({"quilm_lanuch.txt", "quilm.txt", "quilm_1.txt", "quilm_2.txt", "quilm_3.txt", "quilm_4.txt"})
         << QStringList();
     QTest::newRow("non-decimal number counts as 0")
-        << "app_log.txt" << 3 << QStringList({ "app_1.txt", "app_2.txt", "app.txt", "app_1.txt", "app_2.txt", "app.txt" })
+        << "app_log.txt" << 3 << QStringList({"app_1.txt", "app_2.txt", "app.txt", "app_1.txt", "app_2.txt", "app.txt"})
         << QStringList();
-    QTest::newRow("word after the underscore") << "x_log.txt" << 10 << QStringList({ "x_1.txt", "x_2.txt" })
-                                               << QStringList();
+    QTest::newRow("word after the underscore")
+        << "x_log.txt" << 10 << QStringList({"x_1.txt", "x_2.txt"}) << QStringList();
     QTest::newRow("number beyond the ring keeps growing")
-        << "app_15.txt" << 10 << QStringList({ "app_16.txt", "app_17.txt", "app_18.txt", "app_19.txt" })
-        << QStringList();
+        << "app_15.txt" << 10 << QStringList({"app_16.txt", "app_17.txt", "app_18.txt", "app_19.txt"}) << QStringList();
     QTest::newRow("no extension") << "serverlog" << 3
-                                  << QStringList({ "serverlog_1", "serverlog_2", "serverlog", "serverlog_1" })
+                                  << QStringList({"serverlog_1", "serverlog_2", "serverlog", "serverlog_1"})
                                   << QStringList();
 
     QTest::newRow("folder with underscore")
-        << "user_name/quilm.txt" << 3 << QStringList({ "quilm_1.txt", "quilm_2.txt", "quilm.txt", "quilm_1.txt" })
+        << "user_name/quilm.txt" << 3 << QStringList({"quilm_1.txt", "quilm_2.txt", "quilm.txt", "quilm_1.txt"})
         << QStringList();
     QTest::newRow("folder with underscore, launch log")
-        << "my_home/quilm_lanuch_log.txt" << 10 << QStringList({ "quilm_lanuch_1.txt", "quilm_lanuch_2.txt" })
+        << "my_home/quilm_lanuch_log.txt" << 10 << QStringList({"quilm_lanuch_1.txt", "quilm_lanuch_2.txt"})
         << QStringList();
     QTest::newRow("folder with dot, name without")
-        << "logs.d/serverlog" << 3 << QStringList({ "serverlog_1", "serverlog_2", "serverlog", "serverlog_1" })
+        << "logs.d/serverlog" << 3 << QStringList({"serverlog_1", "serverlog_2", "serverlog", "serverlog_1"})
         << QStringList();
     QTest::newRow("folder with both, name with neither")
-        << "a_b.c/server" << 2 << QStringList({ "server_1", "server", "server_1" }) << QStringList();
+        << "a_b.c/server" << 2 << QStringList({"server_1", "server", "server_1"}) << QStringList();
     QTest::newRow("underscore folders, name without underscore")
-        << "a_b/c_d/quilm.txt" << 3 << QStringList({ "quilm_1.txt", "quilm_2.txt" })
-        << QStringList({ "a_b/c_1.txt", "a_b/c_3.txt", "a_b/c_10.txt" });
+        << "a_b/c_d/quilm.txt" << 3 << QStringList({"quilm_1.txt", "quilm_2.txt"})
+        << QStringList({"a_b/c_1.txt", "a_b/c_3.txt", "a_b/c_10.txt"});
     QTest::newRow("dotted folder beside decoys, name without dot")
-        << "x.y/serverlog" << 3 << QStringList({ "serverlog_1", "serverlog_2" })
-        << QStringList({ "x_1.y/serverlog", "x_1" });
+        << "x.y/serverlog" << 3 << QStringList({"serverlog_1", "serverlog_2"})
+        << QStringList({"x_1.y/serverlog", "x_1"});
     QTest::newRow("launch log drifting under an underscore folder")
         << "home_user.d/quilm_lanuch_log.txt" << 3
-        << QStringList({ "quilm_lanuch_1.txt", "quilm_lanuch_2.txt", "quilm_lanuch.txt", "quilm_1.txt", "quilm_2.txt",
-                         "quilm.txt", "quilm_1.txt" })
-        << QStringList({ "home_1.txt", "home_user_1.txt" });
+        << QStringList({"quilm_lanuch_1.txt", "quilm_lanuch_2.txt", "quilm_lanuch.txt", "quilm_1.txt", "quilm_2.txt",
+                        "quilm.txt", "quilm_1.txt"})
+        << QStringList({"home_1.txt", "home_user_1.txt"});
 }
 
 // With a limit of 0 every line rotates, so line n shows the n-th name.
@@ -174,40 +173,41 @@ void TestRotation::openingSearch_data()
     const QString server = QStringLiteral("server2024-01-31.txt");
     QTest::newRow("nothing there") << launch << 10 << QStringList() << launch;
     QTest::newRow("highest small number wins")
-        << launch << 10 << QStringList({ "quilm_lanuch_3.txt:10", "quilm_lanuch_7.txt:10" }) << "quilm_lanuch_7.txt";
+        << launch << 10 << QStringList({"quilm_lanuch_3.txt:10", "quilm_lanuch_7.txt:10"}) << "quilm_lanuch_7.txt";
     QTest::newRow("highest small number wins over a higher full one")
-        << launch << 10 << QStringList({ "quilm_lanuch_3.txt:10", "quilm_lanuch_7.txt:10", "quilm_lanuch_9.txt:100" })
+        << launch << 10 << QStringList({"quilm_lanuch_3.txt:10", "quilm_lanuch_7.txt:10", "quilm_lanuch_9.txt:100"})
         << "quilm_lanuch_7.txt";
     QTest::newRow("file at the limit is skipped")
-        << launch << 10 << QStringList({ "quilm_lanuch_3.txt:10", "quilm_lanuch_7.txt:100" }) << "quilm_lanuch_3.txt";
+        << launch << 10 << QStringList({"quilm_lanuch_3.txt:10", "quilm_lanuch_7.txt:100"}) << "quilm_lanuch_3.txt";
     QTest::newRow("file at the limit alone is full")
-        << launch << 10 << QStringList({ "quilm_lanuch_4.txt:100" }) << launch;
+        << launch << 10 << QStringList({"quilm_lanuch_4.txt:100"}) << launch;
     QTest::newRow("file just below the limit")
-        << launch << 10 << QStringList({ "quilm_lanuch_7.txt:99" }) << "quilm_lanuch_7.txt";
+        << launch << 10 << QStringList({"quilm_lanuch_7.txt:99"}) << "quilm_lanuch_7.txt";
     QTest::newRow("file just below the limit, number 4")
-        << launch << 10 << QStringList({ "quilm_lanuch_4.txt:99" }) << "quilm_lanuch_4.txt";
+        << launch << 10 << QStringList({"quilm_lanuch_4.txt:99"}) << "quilm_lanuch_4.txt";
     QTest::newRow("number 10 is looked at")
-        << launch << 10 << QStringList({ "quilm_lanuch_9.txt:5", "quilm_lanuch_10.txt:5" }) << "quilm_lanuch_10.txt";
-    QTest::newRow("none small enough") << launch << 10 << QStringList({ "quilm_lanuch_2.txt:150" }) << launch;
+        << launch << 10 << QStringList({"quilm_lanuch_9.txt:5", "quilm_lanuch_10.txt:5"}) << "quilm_lanuch_10.txt";
+    QTest::newRow("none small enough") << launch << 10 << QStringList({"quilm_lanuch_2.txt:150"}) << launch;
     QTest::newRow("folder of a numbered name")
-        << launch << 10 << QStringList({ "quilm_lanuch_5.txt:-1", "quilm_lanuch_2.txt:3" }) << "quilm_lanuch_2.txt";
-    QTest::newRow("server log") << server << 10 << QStringList({ "server2024-01-31_4.txt:1" }) << "server2024-01-31_4.txt";
+        << launch << 10 << QStringList({"quilm_lanuch_5.txt:-1", "quilm_lanuch_2.txt:3"}) << "quilm_lanuch_2.txt";
+    QTest::newRow("server log") << server << 10 << QStringList({"server2024-01-31_4.txt:1"})
+                                << "server2024-01-31_4.txt";
     QTest::newRow("server log beside its base")
-        << server << 10 << QStringList({ "server2024-01-31_4.txt:1", "server2024-01-31.txt:1" })
+        << server << 10 << QStringList({"server2024-01-31_4.txt:1", "server2024-01-31.txt:1"})
         << "server2024-01-31_4.txt";
-    QTest::newRow("ring 1 looks at 1 only") << server << 1 << QStringList({ "server2024-01-31_2.txt:1" }) << server;
-    QTest::newRow("ring 1 takes 1") << server << 1 << QStringList({ "server2024-01-31_1.txt:1" })
+    QTest::newRow("ring 1 looks at 1 only") << server << 1 << QStringList({"server2024-01-31_2.txt:1"}) << server;
+    QTest::newRow("ring 1 takes 1") << server << 1 << QStringList({"server2024-01-31_1.txt:1"})
                                     << "server2024-01-31_1.txt";
     QTest::newRow("ring 1 takes 1 beside 2")
-        << server << 1 << QStringList({ "server2024-01-31_1.txt:1", "server2024-01-31_2.txt:1" })
+        << server << 1 << QStringList({"server2024-01-31_1.txt:1", "server2024-01-31_2.txt:1"})
         << "server2024-01-31_1.txt";
-    QTest::newRow("ring 0 opens the path") << server << 0 << QStringList({ "server2024-01-31_1.txt:1" }) << server;
+    QTest::newRow("ring 0 opens the path") << server << 0 << QStringList({"server2024-01-31_1.txt:1"}) << server;
     QTest::newRow("folder with underscore, sibling file ignored")
-        << "user_x/quilm.txt" << 10 << QStringList({ "user_3.txt:1", "user_x/quilm_2.txt:1" }) << "user_x/quilm_2.txt";
+        << "user_x/quilm.txt" << 10 << QStringList({"user_3.txt:1", "user_x/quilm_2.txt:1"}) << "user_x/quilm_2.txt";
     QTest::newRow("folder with dot, sibling file ignored")
-        << "logs.d/serverlog" << 10 << QStringList({ "logs_3.d:1", "logs.d/serverlog_5:1" }) << "logs.d/serverlog_5";
+        << "logs.d/serverlog" << 10 << QStringList({"logs_3.d:1", "logs.d/serverlog_5:1"}) << "logs.d/serverlog_5";
     QTest::newRow("folder with a percent sign and digit")
-        << "x%2y/quilm_lanuch_log.txt" << 10 << QStringList({ "x10y/quilm_lanuch_10.txt:1" })
+        << "x%2y/quilm_lanuch_log.txt" << 10 << QStringList({"x10y/quilm_lanuch_10.txt:1"})
         << "x%2y/quilm_lanuch_log.txt";
 }
 
@@ -235,9 +235,8 @@ void TestRotation::oversizedBaseIsContinuedThenRotatedAway_data()
 {
     QTest::addColumn<QStringList>("existing");
 
-    QTest::newRow("base alone") << QStringList({ "quilm_lanuch_log.txt:150" });
-    QTest::newRow("beside a full numbered file")
-        << QStringList({ "quilm_lanuch_log.txt:150", "quilm_lanuch_2.txt:120" });
+    QTest::newRow("base alone") << QStringList({"quilm_lanuch_log.txt:150"});
+    QTest::newRow("beside a full numbered file") << QStringList({"quilm_lanuch_log.txt:150", "quilm_lanuch_2.txt:120"});
 }
 
 void TestRotation::oversizedBaseIsContinuedThenRotatedAway()
@@ -267,31 +266,30 @@ void TestRotation::sizeLimit_data()
     const QString ten = QStringLiteral("0123456789");
     // Three characters, six bytes in UTF-8.
     const QString accents = QString::fromUtf8("\xc3\xa9\xc3\xa9\xc3\xa9");
-    QTest::newRow("ten ASCII characters at a limit of 10") << 0 << qint64(10) << QStringList({ ten })
-                                                           << QStringList({ "app.log" });
-    QTest::newRow("ten ASCII characters at a limit of 9") << 0 << qint64(9) << QStringList({ ten })
-                                                          << QStringList({ "app_1.log" });
+    QTest::newRow("ten ASCII characters at a limit of 10")
+        << 0 << qint64(10) << QStringList({ten}) << QStringList({"app.log"});
+    QTest::newRow("ten ASCII characters at a limit of 9")
+        << 0 << qint64(9) << QStringList({ten}) << QStringList({"app_1.log"});
     QTest::newRow("count equal to the limit stays")
-        << 0 << qint64(20) << QStringList({ ten, ten }) << QStringList({ "app.log", "app.log" });
+        << 0 << qint64(20) << QStringList({ten, ten}) << QStringList({"app.log", "app.log"});
     QTest::newRow("one byte more rotates")
-        << 0 << qint64(20) << QStringList({ ten, ten + 'x' }) << QStringList({ "app.log", "app_1.log" });
-    QTest::newRow("initial size counts") << 5 << qint64(10) << QStringList({ "01234" }) << QStringList({ "app.log" });
-    QTest::newRow("initial size plus one byte over") << 5 << qint64(10) << QStringList({ "012345" })
-                                                     << QStringList({ "app_1.log" });
+        << 0 << qint64(20) << QStringList({ten, ten + 'x'}) << QStringList({"app.log", "app_1.log"});
+    QTest::newRow("initial size counts") << 5 << qint64(10) << QStringList({"01234"}) << QStringList({"app.log"});
+    QTest::newRow("initial size plus one byte over")
+        << 5 << qint64(10) << QStringList({"012345"}) << QStringList({"app_1.log"});
     QTest::newRow("rotating line not counted in the new file")
-        << 0 << qint64(20) << QStringList({ ten + "abcde", ten, ten, ten })
-        << QStringList({ "app.log", "app_1.log", "app_1.log", "app_1.log" });
+        << 0 << qint64(20) << QStringList({ten + "abcde", ten, ten, ten})
+        << QStringList({"app.log", "app_1.log", "app_1.log", "app_1.log"});
     QTest::newRow("the new file's count starts after the rotating line")
-        << 0 << qint64(10) << QStringList({ ten, "a", "012345678", "9", "x" })
-        << QStringList({ "app.log", "app_1.log", "app_1.log", "app_1.log", "app_2.log" });
-    QTest::newRow("utf-8 length counted")
-        << 0 << qint64(10) << QStringList({ QString::fromUtf8("ääääa"), "a", "a" })
-        << QStringList({ "app.log", "app.log", "app_1.log" });
-    QTest::newRow("UTF-8 at its byte length") << 0 << qint64(6) << QStringList({ accents }) << QStringList({ "app.log" });
-    QTest::newRow("UTF-8 one byte over") << 0 << qint64(5) << QStringList({ accents }) << QStringList({ "app_1.log" });
-    QTest::newRow("four-byte character") << 0 << qint64(3) << QStringList({ QString::fromUtf8("\xf0\x9f\x98\x80") })
-                                         << QStringList({ "app_1.log" });
-    QTest::newRow("limit 0, empty line") << 0 << qint64(0) << QStringList({ QString() }) << QStringList({ "app.log" });
+        << 0 << qint64(10) << QStringList({ten, "a", "012345678", "9", "x"})
+        << QStringList({"app.log", "app_1.log", "app_1.log", "app_1.log", "app_2.log"});
+    QTest::newRow("utf-8 length counted") << 0 << qint64(10) << QStringList({QString::fromUtf8("ääääa"), "a", "a"})
+                                          << QStringList({"app.log", "app.log", "app_1.log"});
+    QTest::newRow("UTF-8 at its byte length") << 0 << qint64(6) << QStringList({accents}) << QStringList({"app.log"});
+    QTest::newRow("UTF-8 one byte over") << 0 << qint64(5) << QStringList({accents}) << QStringList({"app_1.log"});
+    QTest::newRow("four-byte character") << 0 << qint64(3) << QStringList({QString::fromUtf8("\xf0\x9f\x98\x80")})
+                                         << QStringList({"app_1.log"});
+    QTest::newRow("limit 0, empty line") << 0 << qint64(0) << QStringList({QString()}) << QStringList({"app.log"});
 }
 
 // Every line is in its file as soon as it was written.
@@ -303,7 +301,7 @@ void TestRotation::sizeLimit()
     QFETCH(QStringList, files);
 
     if (initialSize > 0)
-        createFiles(root, { QStringLiteral("app.log:%1").arg(initialSize) });
+        createFiles(root, {QStringLiteral("app.log:%1").arg(initialSize)});
     DestinationPtr dest = makeRotating(root.filePath("app.log"), limit, 10);
     QVERIFY(dest->isValid());
     QMap<QString, QByteArray> expected;
@@ -317,7 +315,7 @@ void TestRotation::sizeLimit()
 
 void TestRotation::negativeSettingsAreClamped()
 {
-    createFiles(root, { "log.txt:0" });
+    createFiles(root, {"log.txt:0"});
     SizeRotationStrategy strategy;
     strategy.setMaximumSizeInBytes(-5);
     strategy.setBackupCount(-3);

@@ -23,4 +23,4 @@ void runToEnd(QThread& worker, const WorkerSpies& spies)
     QCOMPARE(spies.ends(), 1);
 }
 
-}
+} // namespace StorageFixtures

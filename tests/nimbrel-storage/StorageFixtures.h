@@ -32,4 +32,4 @@ struct WorkerSpies
 // a second end signal would show then.
 void runToEnd(QThread& worker, const WorkerSpies& spies);
 
-}
+} // namespace StorageFixtures

@@ -46,7 +46,7 @@ QString operationOf(const QString& method, const QString& key, const QUrlQuery& 
     return method;
 }
 
-}
+} // namespace
 
 StorageSandbox::StorageSandbox(bool nativeCrc64)
     : nativeCrc64(nativeCrc64)
@@ -115,8 +115,8 @@ void StorageSandbox::delayAll(const QString& operation, int milliseconds, const 
 
 void StorageSandbox::stallDownload(const std::string& key, int bytes, int seconds)
 {
-    emulator->addFault({{"method", "GET"}, {"key", QString::fromStdString(key)}, {"stall_after", bytes},
-                        {"stall", seconds}});
+    emulator->addFault(
+        {{"method", "GET"}, {"key", QString::fromStdString(key)}, {"stall_after", bytes}, {"stall", seconds}});
 }
 
 void StorageSandbox::corruptDownload(const std::string& key, int offset)

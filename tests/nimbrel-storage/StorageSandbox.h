@@ -17,8 +17,8 @@ struct RecordedRequest
 {
     QString method;
     QString operation; // "ListObjects", "GetObject", "PutObject", "InitiateMultipartUpload", ...
-    QString key;       // decoded object key, empty for bucket-level requests
-    QUrlQuery query;   // decoded query parameters
+    QString key; // decoded object key, empty for bucket-level requests
+    QUrlQuery query; // decoded query parameters
 };
 
 // A temporary folder, the storage emulator on a loopback port and a valid

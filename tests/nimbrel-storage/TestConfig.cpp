@@ -37,8 +37,9 @@ QString writeUnparsable(const QString& path)
     plain.append(QByteArray(16 - plain.size() % 16, '\0'));
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("enc"), QStringLiteral("-aes-128-ecb"), QStringLiteral("-nopad"), QStringLiteral("-K"),
-                   QString::fromLatin1(QByteArray("Qe7Tovrin2Wy8Kas").toHex()), QStringLiteral("-out"), path});
+                  {QStringLiteral("enc"), QStringLiteral("-aes-128-ecb"), QStringLiteral("-nopad"),
+                   QStringLiteral("-K"), QString::fromLatin1(QByteArray("Qe7Tovrin2Wy8Kas").toHex()),
+                   QStringLiteral("-out"), path});
     openssl.write(plain);
     openssl.closeWriteChannel();
     if (!openssl.waitForFinished(10000) || openssl.exitCode() != 0)
@@ -61,4 +62,4 @@ bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
-}
+} // namespace TestConfig

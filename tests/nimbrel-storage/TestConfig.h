@@ -22,4 +22,4 @@ bool writeFaulty(const QString& path, const QString& kind);
 
 bool writeFile(const QString& path, const QByteArray& content);
 
-}
+} // namespace TestConfig

@@ -28,8 +28,7 @@ private:
             return QString();
         QProcess process;
         process.start(host, arguments);
-        if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit ||
-            process.exitCode() != 0)
+        if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
             return QString();
         return appDir;
     }

@@ -240,10 +240,14 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("never set") << "none" << "Config file name empty";
-        QTest::newRow("missing file") << "missing" << "Config file content error";
-        QTest::newRow("not decipherable") << "undecodable" << "Config file content error";
-        QTest::newRow("no account lines") << "unparsable" << "Config file content error";
+        QTest::newRow("never set") << "none"
+                                   << "Config file name empty";
+        QTest::newRow("missing file") << "missing"
+                                      << "Config file content error";
+        QTest::newRow("not decipherable") << "undecodable"
+                                          << "Config file content error";
+        QTest::newRow("no account lines") << "unparsable"
+                                          << "Config file content error";
     }
     void configurationFailures()
     {
@@ -255,10 +259,11 @@ private slots:
         // A receiver on the caller's thread gets the code through a queued connection.
         int queuedCode = 0;
         QThread* queuedOn = nullptr;
-        connect(&worker, &OssFileDownloader::sigFileDownloadFailed, this, [&](const QString&, const QString&, const QString&, OssFileDownloader::OssErrorCode status) {
-            queuedCode = status;
-            queuedOn = QThread::currentThread();
-        });
+        connect(&worker, &OssFileDownloader::sigFileDownloadFailed, this,
+                [&](const QString&, const QString&, const QString&, OssFileDownloader::OssErrorCode status) {
+                    queuedCode = status;
+                    queuedOn = QThread::currentThread();
+                });
         const QString path = sandbox.filePath(kind + ".cfg");
         QVERIFY(TestConfig::writeFaulty(path, kind));
         if (kind != "none")

@@ -214,14 +214,26 @@ private slots:
         QTest::addColumn<QString>("remote");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("code");
-        QTest::newRow("empty local name") << "" << "up/x.bin" << "invalid param" << 8;
-        QTest::newRow("empty remote name") << "exists.bin" << "" << "invalid param" << 8;
-        QTest::newRow("missing local file") << "no-such-file.bin" << "up/x.bin" << "open local file failed" << 4;
+        QTest::newRow("empty local name") << ""
+                                          << "up/x.bin"
+                                          << "invalid param" << 8;
+        QTest::newRow("empty remote name") << "exists.bin"
+                                           << ""
+                                           << "invalid param" << 8;
+        QTest::newRow("missing local file") << "no-such-file.bin"
+                                            << "up/x.bin"
+                                            << "open local file failed" << 4;
         // A folder opens for reading but is no file to upload.
-        QTest::newRow("folder as local file") << "." << "up/x.bin" << "open local file failed" << 4;
+        QTest::newRow("folder as local file") << "."
+                                              << "up/x.bin"
+                                              << "open local file failed" << 4;
         // No regular file either: a device has no end, a named pipe's open waits for a writer.
-        QTest::newRow("device as local file") << "device.bin" << "up/x.bin" << "open local file failed" << 4;
-        QTest::newRow("named pipe as local file") << "pipe.bin" << "up/x.bin" << "open local file failed" << 4;
+        QTest::newRow("device as local file") << "device.bin"
+                                              << "up/x.bin"
+                                              << "open local file failed" << 4;
+        QTest::newRow("named pipe as local file") << "pipe.bin"
+                                                  << "up/x.bin"
+                                                  << "open local file failed" << 4;
     }
     void startRefusalsBeforeReturn()
     {
@@ -238,8 +250,9 @@ private slots:
         OssFileUploader worker;
         WorkerSpies spies = spiesOf(worker);
         QThread* emittedOn = nullptr;
-        connect(&worker, &OssFileUploader::sigFileUploadFailed, this,
-                [&emittedOn] { emittedOn = QThread::currentThread(); }, Qt::DirectConnection);
+        connect(
+            &worker, &OssFileUploader::sigFileUploadFailed, this,
+            [&emittedOn] { emittedOn = QThread::currentThread(); }, Qt::DirectConnection);
         worker.setConfigFileName(sandbox.configPath().toStdString());
         QVERIFY(!worker.startUploadFile(localPath.toStdString(), remote.toStdString()));
         // Emitted before the operation returned, on the caller's thread.
@@ -301,10 +314,14 @@ private slots:
         QTest::addColumn<QString>("message");
         for (bool multipart : {false, true}) {
             const char* mode = multipart ? "parts: " : "whole: ";
-            QTest::addRow("%snever set", mode) << multipart << "none" << "Config file name empty";
-            QTest::addRow("%smissing file", mode) << multipart << "missing" << "Config file content error";
-            QTest::addRow("%snot decipherable", mode) << multipart << "undecodable" << "Config file content error";
-            QTest::addRow("%sno account lines", mode) << multipart << "unparsable" << "Config file content error";
+            QTest::addRow("%snever set", mode) << multipart << "none"
+                                               << "Config file name empty";
+            QTest::addRow("%smissing file", mode) << multipart << "missing"
+                                                  << "Config file content error";
+            QTest::addRow("%snot decipherable", mode) << multipart << "undecodable"
+                                                      << "Config file content error";
+            QTest::addRow("%sno account lines", mode) << multipart << "unparsable"
+                                                      << "Config file content error";
         }
     }
     void configurationFailures()
@@ -321,10 +338,11 @@ private slots:
         // A receiver on the caller's thread gets the code through a queued connection.
         int queuedCode = 0;
         QThread* queuedOn = nullptr;
-        connect(&worker, &OssFileUploader::sigFileUploadFailed, this, [&](const QString&, const QString&, const QString&, OssFileUploader::OssErrorCode status) {
-            queuedCode = status;
-            queuedOn = QThread::currentThread();
-        });
+        connect(&worker, &OssFileUploader::sigFileUploadFailed, this,
+                [&](const QString&, const QString&, const QString&, OssFileUploader::OssErrorCode status) {
+                    queuedCode = status;
+                    queuedOn = QThread::currentThread();
+                });
         if (kind != "none")
             worker.setConfigFileName(path.toStdString());
         worker.SetMultipart(multipart);
@@ -351,7 +369,8 @@ private slots:
     {
         QFETCH(bool, multipart);
         QFETCH(bool, byDestructor);
-        const std::string key = std::string("up/slow-") + (multipart ? "parts" : "whole") + (byDestructor ? "-d" : "-s");
+        const std::string key =
+            std::string("up/slow-") + (multipart ? "parts" : "whole") + (byDestructor ? "-d" : "-s");
         const QString local = localFile("slow.bin", randomBytes(4 * 102400));
         const QString operation = multipart ? "UploadPart" : "PutObject";
         // The emulator reads the body, then holds its answer back.

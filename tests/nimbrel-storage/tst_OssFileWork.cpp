@@ -38,7 +38,11 @@ class TestOssFileWork : public QObject
 private:
     StorageSandbox sandbox;
 
-    void runToEnd(OssFileWork& worker) { QVERIFY(worker.wait(30000)); QTest::qWait(20); }
+    void runToEnd(OssFileWork& worker)
+    {
+        QVERIFY(worker.wait(30000));
+        QTest::qWait(20);
+    }
     void seed(const QStringList& keys)
     {
         for (const QString& key : keys)
@@ -303,10 +307,14 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("never set") << "none" << "config file name is empty...";
-        QTest::newRow("missing file") << "missing" << "config file AesDecode fail...";
-        QTest::newRow("not decipherable") << "undecodable" << "config file AesDecode fail...";
-        QTest::newRow("no account lines") << "unparsable" << "config content is error...";
+        QTest::newRow("never set") << "none"
+                                   << "config file name is empty...";
+        QTest::newRow("missing file") << "missing"
+                                      << "config file AesDecode fail...";
+        QTest::newRow("not decipherable") << "undecodable"
+                                          << "config file AesDecode fail...";
+        QTest::newRow("no account lines") << "unparsable"
+                                          << "config content is error...";
     }
     void configurationFailures()
     {
@@ -320,10 +328,11 @@ private slots:
         // A receiver on the caller's thread gets the code through a queued connection.
         int queuedCode = 0;
         QThread* queuedOn = nullptr;
-        connect(&worker, &OssFileWork::sigFileWorkFailed, this, [&](int, const QString&, qint64, qint64, const QString&, OssFileWork::OssErrorCode status) {
-            queuedCode = status;
-            queuedOn = QThread::currentThread();
-        });
+        connect(&worker, &OssFileWork::sigFileWorkFailed, this,
+                [&](int, const QString&, qint64, qint64, const QString&, OssFileWork::OssErrorCode status) {
+                    queuedCode = status;
+                    queuedOn = QThread::currentThread();
+                });
         if (kind != "none")
             worker.setConfigFileName(path.toStdString());
         QVERIFY(worker.startRemoveFiles({"a", "b"}));

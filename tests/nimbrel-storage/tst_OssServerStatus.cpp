@@ -127,18 +127,29 @@ private slots:
     {
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("pinged");
-        QTest::newRow("plain name") << "oss-cn-hangzhou.example.invalid" << "oss-cn-hangzhou.example.invalid";
-        QTest::newRow("scheme and slash") << "http://oss.example.invalid/" << "oss.example.invalid";
-        QTest::newRow("several trailing slashes") << "https://oss.example.invalid///" << "oss.example.invalid";
-        QTest::newRow("backslashes") << "https:\\\\oss.example.invalid\\" << "oss.example.invalid";
-        QTest::newRow("path kept") << "http://oss.example.invalid/a/" << "oss.example.invalid/a";
-        QTest::newRow("scheme and port") << "http://127.0.0.1:9000/" << "127.0.0.1:9000";
-        QTest::newRow("port without scheme") << "localhost:8080" << "80";
-        QTest::newRow("utf-8 name") << "http://b\u00fccher.example.invalid" << "b\u00fccher.example.invalid";
+        QTest::newRow("plain name") << "oss-cn-hangzhou.example.invalid"
+                                    << "oss-cn-hangzhou.example.invalid";
+        QTest::newRow("scheme and slash") << "http://oss.example.invalid/"
+                                          << "oss.example.invalid";
+        QTest::newRow("several trailing slashes") << "https://oss.example.invalid///"
+                                                  << "oss.example.invalid";
+        QTest::newRow("backslashes") << "https:\\\\oss.example.invalid\\"
+                                     << "oss.example.invalid";
+        QTest::newRow("path kept") << "http://oss.example.invalid/a/"
+                                   << "oss.example.invalid/a";
+        QTest::newRow("scheme and port") << "http://127.0.0.1:9000/"
+                                         << "127.0.0.1:9000";
+        QTest::newRow("port without scheme") << "localhost:8080"
+                                             << "80";
+        QTest::newRow("utf-8 name") << "http://b\u00fccher.example.invalid"
+                                    << "b\u00fccher.example.invalid";
         // Never handed to ping: empty, or read as an option.
-        QTest::newRow("nothing after scheme") << "http://" << "";
-        QTest::newRow("leading dash") << "-c9" << "";
-        QTest::newRow("dash after scheme") << "http://--help/" << "";
+        QTest::newRow("nothing after scheme") << "http://"
+                                              << "";
+        QTest::newRow("leading dash") << "-c9"
+                                      << "";
+        QTest::newRow("dash after scheme") << "http://--help/"
+                                           << "";
     }
     void hostText()
     {

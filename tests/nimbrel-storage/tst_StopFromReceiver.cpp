@@ -32,7 +32,10 @@ namespace {
 class Receiver : public QObject
 {
 public:
-    Receiver(bool fromSlot) : fromSlot(fromSlot) {}
+    Receiver(bool fromSlot)
+        : fromSlot(fromSlot)
+    {
+    }
 
     void setStop(std::function<void()> stopJob) { stop = std::move(stopJob); }
 
@@ -95,9 +98,10 @@ private:
 template <typename Worker, typename Signal>
 void watch(Worker& worker, Signal signal, Receiver& receiver)
 {
-    QObject::connect(&worker, signal, &worker, [&receiver] { receiver.entered(); }, Qt::DirectConnection);
-    QObject::connect(&worker, signal, &receiver, [&receiver] { receiver.delivered(); },
-                     Qt::BlockingQueuedConnection);
+    QObject::connect(
+        &worker, signal, &worker, [&receiver] { receiver.entered(); }, Qt::DirectConnection);
+    QObject::connect(
+        &worker, signal, &receiver, [&receiver] { receiver.delivered(); }, Qt::BlockingQueuedConnection);
 }
 
 // One worker, set up for a job that emits signals.
@@ -111,7 +115,7 @@ struct Job
 // A ping that never answers, first on PATH.
 const char silentPing[] = "#!/bin/sh\nexit 1\n";
 
-}
+} // namespace
 
 class TestStopFromReceiver : public QObject
 {
@@ -238,7 +242,8 @@ private slots:
         receiver->setStop(job.stop);
         receiver->moveToThread(&receiverThread);
         if (!fromSlot)
-            QMetaObject::invokeMethod(receiver, [receiver] { receiver->startTimer(); }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                receiver, [receiver] { receiver->startTimer(); }, Qt::BlockingQueuedConnection);
 
         QVERIFY(job.start());
         const QDeadlineTimer deadline(10000);
@@ -257,7 +262,8 @@ private slots:
         QCOMPARE(int(receiver->deliveredAfterStop), 0);
 
         job.worker.reset();
-        QMetaObject::invokeMethod(receiver, [receiver] { delete receiver; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            receiver, [receiver] { delete receiver; }, Qt::BlockingQueuedConnection);
         receiverThread.quit();
         QVERIFY(receiverThread.wait(5000));
     }

@@ -42,7 +42,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(sandbox.start());
-        QuilmLogging::Logger::instance().addDestination(QuilmLogging::DestinationFactory::MakeFunctorDestination(&capture));
+        QuilmLogging::Logger::instance().addDestination(
+            QuilmLogging::DestinationFactory::MakeFunctorDestination(&capture));
     }
     void init()
     {
@@ -58,47 +59,72 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString missing = sandbox.filePath("no-such-file.bin");
         const QString local = sandbox.filePath("local.bin");
-        QTest::newRow("download start") << "download" << "INFO "
+        QTest::newRow("download start") << "download"
+                                        << "INFO "
                                         << "[ OssFileDownloader ] start to download to local file \"" + local + "\" ";
-        QTest::newRow("download without configuration") << "download-unconfigured" << "ERROR"
+        QTest::newRow("download without configuration") << "download-unconfigured"
+                                                        << "ERROR"
                                                         << "[ OssFileDownloader ] Run configFileName is empty...... ";
         QTest::newRow("download listing refused")
-            << "download-list-refused" << "ERROR"
+            << "download-list-refused"
+            << "ERROR"
             << "ListObjects fail ,code: InternalError ,message: Listing is down. ,requestId: ";
         // The failed fetch is the one storage failure written at Info.
-        QTest::newRow("download fetch failure at info") << "download-absent" << "INFO "
+        QTest::newRow("download fetch failure at info") << "download-absent"
+                                                        << "INFO "
                                                         << "[ OssFileDownloader ] Run GetObject fail...... ";
-        QTest::newRow("download fetch success") << "download" << "INFO "
+        QTest::newRow("download fetch success") << "download"
+                                                << "INFO "
                                                 << "[ OssFileDownloader ] Run GetObject success...... ";
-        QTest::newRow("download empty name") << "download-empty" << "ERROR"
+        QTest::newRow("download empty name") << "download-empty"
+                                             << "ERROR"
                                              << "[ OssFileDownloader ] localFileName or remoteFileName is empty ";
-        QTest::newRow("upload open failure")
-            << "upload-missing" << "ERROR" << "[ OssFileUploader ] open  " + missing + "  failed, and error no =  2 ";
-        QTest::newRow("upload folder") << "upload-folder" << "ERROR"
-                                       << "[ OssFileUploader ] open  " + sandbox.filePath(".") + "  failed, and error no =  21 ";
-        QTest::newRow("upload whole success") << "upload-whole" << "INFO "
+        QTest::newRow("upload open failure") << "upload-missing"
+                                             << "ERROR"
+                                             << "[ OssFileUploader ] open  " + missing + "  failed, and error no =  2 ";
+        QTest::newRow("upload folder") << "upload-folder"
+                                       << "ERROR"
+                                       << "[ OssFileUploader ] open  " + sandbox.filePath(".")
+                                              + "  failed, and error no =  21 ";
+        QTest::newRow("upload whole success") << "upload-whole"
+                                              << "INFO "
                                               << "[ OssFileUploader ] UploadWholeFile PutObject success...... ";
-        QTest::newRow("upload whole refused") << "upload-whole-refused" << "ERROR"
+        QTest::newRow("upload whole refused") << "upload-whole-refused"
+                                              << "ERROR"
                                               << "[ OssFileUploader ] UploadWholeFile PutObject fail...... ";
-        QTest::newRow("upload in parts undecodable")
-            << "upload-parts-undecodable" << "ERROR" << "[ OssFileUploader ] UploadMultiPartFile AesDecode fail...... ";
-        QTest::newRow("upload mode") << "upload-parts-undecodable" << "ERROR"
+        QTest::newRow("upload in parts undecodable") << "upload-parts-undecodable"
+                                                     << "ERROR"
+                                                     << "[ OssFileUploader ] UploadMultiPartFile AesDecode fail...... ";
+        QTest::newRow("upload mode") << "upload-parts-undecodable"
+                                     << "ERROR"
                                      << "[ OssFileUploader ] SetMultipart multipart =  true ";
-        QTest::newRow("listing refused") << "list-refused" << "ERROR"
+        QTest::newRow("listing refused") << "list-refused"
+                                         << "ERROR"
                                          << "[ OssFileWork ] run() ListObjects fail: ,code: InternalError ,message: "
                                             "Listing is down. ,requestId: ";
-        QTest::newRow("listing success at error level") << "list" << "ERROR" << "[ OssFileWork ] run() ListObjects success. ";
-        QTest::newRow("listing start at error level") << "list" << "ERROR"
+        QTest::newRow("listing success at error level") << "list"
+                                                        << "ERROR"
+                                                        << "[ OssFileWork ] run() ListObjects success. ";
+        QTest::newRow("listing start at error level") << "list"
+                                                      << "ERROR"
                                                       << "[ OssFileWork ] startListFiles rootDirName =  logged ";
-        QTest::newRow("directory stop at error level") << "list" << "ERROR" << "[ OssFileWork ] stopFileWork called ";
+        QTest::newRow("directory stop at error level") << "list"
+                                                       << "ERROR"
+                                                       << "[ OssFileWork ] stopFileWork called ";
         QTest::newRow("removal start at error level")
-            << "remove" << "ERROR" << "[ OssFileWork ] startRemoveFiles vectSourceFileNames.size =  1 ";
-        QTest::newRow("removal success at error level") << "remove" << "ERROR"
+            << "remove"
+            << "ERROR"
+            << "[ OssFileWork ] startRemoveFiles vectSourceFileNames.size =  1 ";
+        QTest::newRow("removal success at error level") << "remove"
+                                                        << "ERROR"
                                                         << "[ OssFileWork ] run() DeleteObjects success. ";
-        QTest::newRow("monitor start note") << "monitor-unconfigured" << "INFO "
+        QTest::newRow("monitor start note") << "monitor-unconfigured"
+                                            << "INFO "
                                             << "[ OssServerStatus ] startDetect called. ";
         QTest::newRow("monitor without configuration")
-            << "monitor-unconfigured" << "ERROR" << "[ OssServerStatus ] configFileName or timeoutMilliseconds is invalid ";
+            << "monitor-unconfigured"
+            << "ERROR"
+            << "[ OssServerStatus ] configFileName or timeoutMilliseconds is invalid ";
     }
     void lines()
     {

@@ -73,4 +73,4 @@ QByteArray expectedBlockFile(const QByteArray& plain)
     return file;
 }
 
-}
+} // namespace CryptFixtures

@@ -23,4 +23,4 @@ QByteArray record(const QByteArray& header, const QByteArray& plain);
 // What the writer must produce for these bytes.
 QByteArray expectedBlockFile(const QByteArray& plain);
 
-}
+} // namespace CryptFixtures

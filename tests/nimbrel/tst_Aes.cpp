@@ -77,7 +77,7 @@ void mixColumnsByDefinition(QuilmAes::Aes& aes, unsigned char state[4][4], const
     }
 }
 
-}
+} // namespace
 
 class TestAes : public QObject
 {

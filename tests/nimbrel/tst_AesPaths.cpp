@@ -114,7 +114,7 @@ struct ShiftedTables
     unsigned char inverse[256];
 };
 
-}
+} // namespace
 
 class TestAesPaths : public QObject
 {

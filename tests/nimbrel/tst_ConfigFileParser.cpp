@@ -13,7 +13,7 @@ QStringList toList(const std::vector<std::string>& pieces)
     return list;
 }
 
-}
+} // namespace
 
 class TestConfigFileParser : public QObject
 {
@@ -36,24 +36,22 @@ void TestConfigFileParser::parse_data()
     QTest::addColumn<QStringList>("fields");
 
     const QStringList untouched{"old", "old", "old", "old"};
-    QTest::newRow("four lines")
-        << QByteArray("host=oss.example.com\nbucket=b1\naccessId=id1\naccessSecret=s1") << true
-        << QStringList{"oss.example.com", "b1", "id1", "s1"};
+    QTest::newRow("four lines") << QByteArray("host=oss.example.com\nbucket=b1\naccessId=id1\naccessSecret=s1") << true
+                                << QStringList{"oss.example.com", "b1", "id1", "s1"};
     QTest::newRow("line feed after the last line")
         << QByteArray("host=h\nbucket=b\naccessId=i\naccessSecret=s\n") << true << QStringList{"h", "b", "i", "s"};
     QTest::newRow("further lines ignored")
         << QByteArray("host=h\nbucket=b\naccessId=i\naccessSecret=s\nhost=other\nmore") << true
         << QStringList{"h", "b", "i", "s"};
-    QTest::newRow("carriage returns stay")
-        << QByteArray("host=h\r\nbucket=b\r\naccessId=i\r\naccessSecret=s\r\n") << true
-        << QStringList{"h\r", "b\r", "i\r", "s\r"};
+    QTest::newRow("carriage returns stay") << QByteArray("host=h\r\nbucket=b\r\naccessId=i\r\naccessSecret=s\r\n")
+                                           << true << QStringList{"h\r", "b\r", "i\r", "s\r"};
     QTest::newRow("key inside a word") << QByteArray("myhost=h\nbucket=b\naccessId=i\naccessSecret=s") << true
                                        << QStringList{"h", "b", "i", "s"};
     QTest::newRow("blanks kept around the value")
         << QByteArray("  text host= h  \nbucket=b\naccessId=i\naccessSecret=s") << true
         << QStringList{" h  ", "b", "i", "s"};
-    QTest::newRow("secret holding =") << QByteArray("host=h\nbucket=b\naccessId=i\naccessSecret=a=b=")
-                                      << true << QStringList{"h", "b", "i", "a=b="};
+    QTest::newRow("secret holding =") << QByteArray("host=h\nbucket=b\naccessId=i\naccessSecret=a=b=") << true
+                                      << QStringList{"h", "b", "i", "a=b="};
     QTest::newRow("secret with the key twice")
         << QByteArray("host=h\nbucket=b\naccessId=i\naccessSecret=x accessSecret=y") << true
         << QStringList{"h", "b", "i", "x accessSecret=y"};
@@ -63,12 +61,10 @@ void TestConfigFileParser::parse_data()
     QTest::newRow("three lines") << QByteArray("host=h\nbucket=b\naccessId=i") << false << untouched;
     QTest::newRow("lines in another order")
         << QByteArray("bucket=b\nhost=h\naccessId=i\naccessSecret=s") << false << untouched;
-    QTest::newRow("no bucket key keeps the host")
-        << QByteArray("host=h\nbuckets b\naccessId=i\naccessSecret=s") << false
-        << QStringList{"h", "old", "old", "old"};
+    QTest::newRow("no bucket key keeps the host") << QByteArray("host=h\nbuckets b\naccessId=i\naccessSecret=s")
+                                                  << false << QStringList{"h", "old", "old", "old"};
     QTest::newRow("keys are case-sensitive")
-        << QByteArray("host=h\nbucket=b\naccessid=i\naccessSecret=s") << false
-        << QStringList{"h", "b", "old", "old"};
+        << QByteArray("host=h\nbucket=b\naccessid=i\naccessSecret=s") << false << QStringList{"h", "b", "old", "old"};
     QTest::newRow("no secret key") << QByteArray("host=h\nbucket=b\naccessId=i\nsecret=s") << false
                                    << QStringList{"h", "b", "i", "old"};
     QTest::newRow("blank lines between") << QByteArray("host=h\n\nbucket=b\naccessId=i\naccessSecret=s") << false
@@ -107,16 +103,31 @@ void TestConfigFileParser::split_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("delimiter");
     QTest::addColumn<QStringList>("pieces");
-    QTest::newRow("empty text") << "" << "\n" << QStringList{};
-    QTest::newRow("no delimiter") << "a" << "\n" << QStringList{"a"};
-    QTest::newRow("empty middle piece") << "a\n\nb" << "\n" << QStringList{"a", "", "b"};
-    QTest::newRow("delimiter at the end") << "a\nb\n" << "\n" << QStringList{"a", "b", ""};
-    QTest::newRow("delimiter at the start") << "\na" << "\n" << QStringList{"", "a"};
-    QTest::newRow("only the delimiter") << "\n" << "\n" << QStringList{"", ""};
-    QTest::newRow("longer delimiter") << "a, b,, c" << ", " << QStringList{"a", "b,", "c"};
+    QTest::newRow("empty text") << ""
+                                << "\n"
+                                << QStringList{};
+    QTest::newRow("no delimiter") << "a"
+                                  << "\n"
+                                  << QStringList{"a"};
+    QTest::newRow("empty middle piece") << "a\n\nb"
+                                        << "\n"
+                                        << QStringList{"a", "", "b"};
+    QTest::newRow("delimiter at the end") << "a\nb\n"
+                                          << "\n"
+                                          << QStringList{"a", "b", ""};
+    QTest::newRow("delimiter at the start") << "\na"
+                                            << "\n"
+                                            << QStringList{"", "a"};
+    QTest::newRow("only the delimiter") << "\n"
+                                        << "\n"
+                                        << QStringList{"", ""};
+    QTest::newRow("longer delimiter") << "a, b,, c"
+                                      << ", " << QStringList{"a", "b,", "c"};
     // The search restarts after each cut, so overlaps resolve from the front.
-    QTest::newRow("overlapping delimiter") << "aaa" << "aa" << QStringList{"", ""};
-    QTest::newRow("empty delimiter") << "abc" << "" << QStringList{};
+    QTest::newRow("overlapping delimiter") << "aaa"
+                                           << "aa" << QStringList{"", ""};
+    QTest::newRow("empty delimiter") << "abc"
+                                     << "" << QStringList{};
 }
 
 void TestConfigFileParser::split()

@@ -61,7 +61,7 @@ QStringList messages(const QStringList& lines)
     return result;
 }
 
-}
+} // namespace
 
 class TestCryptWorkerLog : public QObject
 {
@@ -109,8 +109,8 @@ void TestCryptWorkerLog::decryptionFailureLines_data()
     QTest::newRow("cut header") << QByteArray("0010") << "run read source file content failed";
     QTest::newRow("length 0") << QByteArray("000000abcdefghijklmnop") << "run read source file header failed";
     QTest::newRow("length 20") << QByteArray("000020") + randomBytes(20, 2) << "run AesDecode source file failed";
-    QTest::newRow("pad beyond the record") << record("100016", randomBytes(15, 3) + QByteArray(1, char(100)))
-                                           << "run source file pad count failed";
+    QTest::newRow("pad beyond the record")
+        << record("100016", randomBytes(15, 3) + QByteArray(1, char(100))) << "run source file pad count failed";
 }
 
 void TestCryptWorkerLog::decryptionFailureLines()

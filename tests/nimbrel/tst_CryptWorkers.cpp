@@ -36,40 +36,50 @@ struct JobOutcome
 // Connects directly, so the outcome is complete once the thread has ended.
 void observe(OssFileEncryption& worker, JobOutcome& outcome)
 {
-    QObject::connect(&worker, &OssFileEncryption::sigEncryptionProgress, &worker,
-                     [&outcome](QString, QString, qint64 done, qint64 total) { outcome.progress.append({done, total}); },
-                     Qt::DirectConnection);
-    QObject::connect(&worker, &OssFileEncryption::sigEncryptionFinished, &worker,
-                     [&outcome](QString source, QString dest) {
-                         ++outcome.finished;
-                         outcome.names = QStringList{source, dest};
-                     },
-                     Qt::DirectConnection);
-    QObject::connect(&worker, &OssFileEncryption::sigEncryptionFailed, &worker,
-                     [&outcome](QString source, QString dest, OssFileEncryption::OssErrorCode status) {
-                         outcome.failedCodes.append(status);
-                         outcome.names = QStringList{source, dest};
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &worker, &OssFileEncryption::sigEncryptionProgress, &worker,
+        [&outcome](QString, QString, qint64 done, qint64 total) {
+            outcome.progress.append({done, total});
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &worker, &OssFileEncryption::sigEncryptionFinished, &worker,
+        [&outcome](QString source, QString dest) {
+            ++outcome.finished;
+            outcome.names = QStringList{source, dest};
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &worker, &OssFileEncryption::sigEncryptionFailed, &worker,
+        [&outcome](QString source, QString dest, OssFileEncryption::OssErrorCode status) {
+            outcome.failedCodes.append(status);
+            outcome.names = QStringList{source, dest};
+        },
+        Qt::DirectConnection);
 }
 
 void observe(OssFileDecryption& worker, JobOutcome& outcome)
 {
-    QObject::connect(&worker, &OssFileDecryption::sigDecryptionProgress, &worker,
-                     [&outcome](QString, QString, qint64 done, qint64 total) { outcome.progress.append({done, total}); },
-                     Qt::DirectConnection);
-    QObject::connect(&worker, &OssFileDecryption::sigDecryptionFinished, &worker,
-                     [&outcome](QString source, QString dest) {
-                         ++outcome.finished;
-                         outcome.names = QStringList{source, dest};
-                     },
-                     Qt::DirectConnection);
-    QObject::connect(&worker, &OssFileDecryption::sigDecryptionFailed, &worker,
-                     [&outcome](QString source, QString dest, OssFileDecryption::OssErrorCode status) {
-                         outcome.failedCodes.append(status);
-                         outcome.names = QStringList{source, dest};
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &worker, &OssFileDecryption::sigDecryptionProgress, &worker,
+        [&outcome](QString, QString, qint64 done, qint64 total) {
+            outcome.progress.append({done, total});
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &worker, &OssFileDecryption::sigDecryptionFinished, &worker,
+        [&outcome](QString source, QString dest) {
+            ++outcome.finished;
+            outcome.names = QStringList{source, dest};
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &worker, &OssFileDecryption::sigDecryptionFailed, &worker,
+        [&outcome](QString source, QString dest, OssFileDecryption::OssErrorCode status) {
+            outcome.failedCodes.append(status);
+            outcome.names = QStringList{source, dest};
+        },
+        Qt::DirectConnection);
 }
 
 bool start(OssFileEncryption& worker, const QString& source, const QString& dest)
@@ -150,7 +160,7 @@ QByteArray mixedRecords(int count, quint32 seed, QByteArray& plain, ProgressList
     return file;
 }
 
-}
+} // namespace
 
 class TestCryptWorkers : public QObject
 {
@@ -485,8 +495,8 @@ void TestCryptWorkers::startRefusesEmptyNames()
     JobOutcome decrypted;
     observe(encryption, encrypted);
     observe(decryption, decrypted);
-    for (const auto& [source, dest] : QList<QPair<QString, QString>>{
-             {QString(), path("out")}, {path("plain"), QString()}, {QString(), QString()}}) {
+    for (const auto& [source, dest] :
+         QList<QPair<QString, QString>>{{QString(), path("out")}, {path("plain"), QString()}, {QString(), QString()}}) {
         QVERIFY(!start(encryption, source, dest));
         QVERIFY(!start(decryption, source, dest));
     }
@@ -505,12 +515,13 @@ void TestCryptWorkers::startRefusesWhileRunning()
     observe(worker, outcome);
     // Holds the job at its first record until the second start was tried.
     std::atomic<bool> release{false};
-    QObject::connect(&worker, &OssFileEncryption::sigEncryptionProgress, &worker,
-                     [&release] {
-                         while (!release)
-                             QThread::msleep(1);
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &worker, &OssFileEncryption::sigEncryptionProgress, &worker,
+        [&release] {
+            while (!release)
+                QThread::msleep(1);
+        },
+        Qt::DirectConnection);
     QVERIFY(start(worker, path("plain"), path("enc")));
     QVERIFY(!start(worker, path("other"), path("other.enc")));
     release = true;
@@ -529,24 +540,26 @@ void TestCryptWorkers::stopRunningJob()
     OssFileEncryption encryption;
     std::atomic<int> encryptedRecords{0};
     // Slows each record down, so the job is surely still running at the stop.
-    QObject::connect(&encryption, &OssFileEncryption::sigEncryptionProgress, &encryption,
-                     [&encryptedRecords] {
-                         ++encryptedRecords;
-                         QThread::usleep(500);
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &encryption, &OssFileEncryption::sigEncryptionProgress, &encryption,
+        [&encryptedRecords] {
+            ++encryptedRecords;
+            QThread::usleep(500);
+        },
+        Qt::DirectConnection);
     stopAfterFirstRecord(encryption, encryptedRecords, path("plain"), path("partial.enc"));
     QVERIFY(QFileInfo(path("partial.enc")).size() > 0);
     QVERIFY(QFileInfo(path("partial.enc")).size() < QFileInfo(path("enc")).size());
 
     OssFileDecryption decryption;
     std::atomic<int> decryptedRecords{0};
-    QObject::connect(&decryption, &OssFileDecryption::sigDecryptionProgress, &decryption,
-                     [&decryptedRecords] {
-                         ++decryptedRecords;
-                         QThread::usleep(500);
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &decryption, &OssFileDecryption::sigDecryptionProgress, &decryption,
+        [&decryptedRecords] {
+            ++decryptedRecords;
+            QThread::usleep(500);
+        },
+        Qt::DirectConnection);
     stopAfterFirstRecord(decryption, decryptedRecords, path("enc"), path("partial.dec"));
     const QByteArray partial = readFile(path("partial.dec"));
     QVERIFY(!partial.isEmpty());
@@ -583,12 +596,13 @@ void TestCryptWorkers::destroyRunningWorker()
     writeFile(path("plain"), randomBytes(4 * 1024 * 1024, 71));
     std::atomic<int> records{0};
     auto worker = std::make_unique<OssFileEncryption>();
-    QObject::connect(worker.get(), &OssFileEncryption::sigEncryptionProgress, worker.get(),
-                     [&records] {
-                         ++records;
-                         QThread::usleep(500);
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        worker.get(), &OssFileEncryption::sigEncryptionProgress, worker.get(),
+        [&records] {
+            ++records;
+            QThread::usleep(500);
+        },
+        Qt::DirectConnection);
     QVERIFY(start(*worker, path("plain"), path("enc")));
     QTRY_VERIFY_WITH_TIMEOUT(records > 0, 10000);
     QElapsedTimer timer;
@@ -609,14 +623,15 @@ void TestCryptWorkers::destroyDuringSlowSlot()
     std::atomic<int> records{0};
     std::atomic<bool> slotReturned{false};
     auto worker = std::make_unique<OssFileEncryption>();
-    QObject::connect(worker.get(), &OssFileEncryption::sigEncryptionProgress, worker.get(),
-                     [&] {
-                         if (++records == 1) {
-                             QThread::msleep(500);
-                             slotReturned = true;
-                         }
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        worker.get(), &OssFileEncryption::sigEncryptionProgress, worker.get(),
+        [&] {
+            if (++records == 1) {
+                QThread::msleep(500);
+                slotReturned = true;
+            }
+        },
+        Qt::DirectConnection);
     QVERIFY(start(*worker, path("plain"), path("enc")));
     QTRY_VERIFY_WITH_TIMEOUT(records > 0, 10000);
     worker.reset();

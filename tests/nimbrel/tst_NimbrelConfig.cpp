@@ -43,11 +43,11 @@ bool readAsLibrary(const QString& path, OssLoginInfo& info)
 
 QStringList writeArguments(const QString& path, const QString& secret = "s3cr3t-value-XYZW")
 {
-    return {"write", path, "--host", "127.0.0.1:9000", "--bucket", "media", "--access-id", "LTAI-id",
-            "--access-secret", secret};
+    return {"write", path,          "--host",  "127.0.0.1:9000",  "--bucket",
+            "media", "--access-id", "LTAI-id", "--access-secret", secret};
 }
 
-}
+} // namespace
 
 class TestNimbrelConfig : public QObject
 {
@@ -67,9 +67,12 @@ void TestNimbrelConfig::writeThenRead_data()
 {
     QTest::addColumn<QString>("secret");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("long secret") << "s3cr3t-value-XYZW" << "*************XYZW";
-    QTest::newRow("short secret") << "abcdefgh" << "********";
-    QTest::newRow("secret holding =") << "a=b=c=d=e" << "*****=d=e";
+    QTest::newRow("long secret") << "s3cr3t-value-XYZW"
+                                 << "*************XYZW";
+    QTest::newRow("short secret") << "abcdefgh"
+                                  << "********";
+    QTest::newRow("secret holding =") << "a=b=c=d=e"
+                                      << "*****=d=e";
 }
 
 void TestNimbrelConfig::writeThenRead()
@@ -103,15 +106,14 @@ void TestNimbrelConfig::badArguments_data()
     QTest::newRow("nothing") << QStringList{} << "expected a command";
     QTest::newRow("unknown command") << QStringList{"show", "x.cfg"} << "unknown command";
     QTest::newRow("no file") << QStringList{"read"} << "expected a command";
-    QTest::newRow("missing secret") << QStringList{"write", "x.cfg", "--host", "h", "--bucket", "b",
-                                                   "--access-id", "i"}
+    QTest::newRow("missing secret") << QStringList{"write", "x.cfg", "--host", "h", "--bucket", "b", "--access-id", "i"}
                                     << "--access-secret is missing";
-    QTest::newRow("empty host") << QStringList{"write", "x.cfg", "--host", "", "--bucket", "b", "--access-id", "i",
-                                               "--access-secret", "s"}
+    QTest::newRow("empty host") << QStringList{"write",       "x.cfg", "--host",          "", "--bucket", "b",
+                                               "--access-id", "i",     "--access-secret", "s"}
                                 << "--host is missing or empty";
-    QTest::newRow("line break in bucket") << QStringList{"write", "x.cfg", "--host", "h", "--bucket", "b\nc",
-                                                         "--access-id", "i", "--access-secret", "s"}
-                                          << "--bucket must not hold a line break";
+    QTest::newRow("line break in bucket")
+        << QStringList{"write", "x.cfg", "--host", "h", "--bucket", "b\nc", "--access-id", "i", "--access-secret", "s"}
+        << "--bucket must not hold a line break";
     QTest::newRow("unknown option") << QStringList{"read", "x.cfg", "--colour"} << "Unknown option";
     QTest::newRow("account options on read") << QStringList{"read", "x.cfg", "--host", "h"} << "read takes no";
 }

@@ -14,9 +14,9 @@ namespace OssTest {
 
 inline const std::string kBucket = "examplebucket";
 
-inline std::unique_ptr<AlibabaCloud::OSS::OssClient> client(
-    const EmulatorProcess& emulator,
-    const AlibabaCloud::OSS::ClientConfiguration& configuration = AlibabaCloud::OSS::ClientConfiguration())
+inline std::unique_ptr<AlibabaCloud::OSS::OssClient>
+client(const EmulatorProcess& emulator,
+       const AlibabaCloud::OSS::ClientConfiguration& configuration = AlibabaCloud::OSS::ClientConfiguration())
 {
     const auto credentials = std::make_shared<AlibabaCloud::OSS::SimpleCredentialsProvider>(
         emulator.options().accessKeyId.toStdString(), emulator.options().accessKeySecret.toStdString(), "");
@@ -53,4 +53,4 @@ inline std::string quotedMd5(const QByteArray& data)
     return "\"" + QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex().toUpper().toStdString() + "\"";
 }
 
-}
+} // namespace OssTest

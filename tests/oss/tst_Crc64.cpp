@@ -28,7 +28,7 @@ uint64_t byTable(uint64_t previous, const unsigned char* data, size_t length)
     return crc.value();
 }
 
-}
+} // namespace
 
 class TestCrc64 : public QObject
 {
@@ -81,7 +81,9 @@ void TestCrc64::foldingMatchesTables()
         folded.updateByFolding(bytes.data() + start, size_t(length));
         const uint64_t expected = byTable(previous, bytes.data() + start, size_t(length));
         if (folded.value() != expected)
-            QFAIL(qPrintable(QString("length %1: folded %2, tables %3").arg(length).arg(folded.value(), 16, 16, QLatin1Char('0'))
+            QFAIL(qPrintable(QString("length %1: folded %2, tables %3")
+                                 .arg(length)
+                                 .arg(folded.value(), 16, 16, QLatin1Char('0'))
                                  .arg(expected, 16, 16, QLatin1Char('0'))));
     }
 }

@@ -104,7 +104,8 @@ class UnseekableStream : public std::iostream
 {
 public:
     explicit UnseekableStream(const std::string& data)
-        : std::iostream(nullptr), buffer_(data)
+        : std::iostream(nullptr)
+        , buffer_(data)
     {
         rdbuf(&buffer_);
     }
@@ -113,7 +114,11 @@ private:
     class Buffer : public std::streambuf
     {
     public:
-        explicit Buffer(const std::string& data) : data_(data) { setg(&data_[0], &data_[0], &data_[0] + data_.size()); }
+        explicit Buffer(const std::string& data)
+            : data_(data)
+        {
+            setg(&data_[0], &data_[0], &data_[0] + data_.size());
+        }
 
     private:
         std::string data_;
@@ -139,7 +144,7 @@ PartList uploadParts(const OssClient& client, const std::string& key, const std:
     return list;
 }
 
-}
+} // namespace
 
 void TestOperations::initTestCase()
 {
@@ -213,7 +218,8 @@ void TestOperations::getMissingKeyLeavesStreamUntouched()
     QVERIFY(!outcome.isSuccess());
     QCOMPARE(outcome.error().Code(), std::string("NoSuchKey"));
     QCOMPARE(outcome.error().Message(), std::string("The specified key does not exist."));
-    QCOMPARE(QString::fromStdString(outcome.error().RequestId()), emulator_.requestLog().at(0).toObject()["requestId"].toString());
+    QCOMPARE(QString::fromStdString(outcome.error().RequestId()),
+             emulator_.requestLog().at(0).toObject()["requestId"].toString());
     QCOMPARE(factoryCalls, 0);
 }
 
@@ -272,7 +278,8 @@ void TestOperations::getRange()
     const auto whole = client_->GetObject(request);
     QVERIFY2(whole.isSuccess(), whole.error().Message().c_str());
     QCOMPARE(OssTest::content(whole.result().Content()), data);
-    QCOMPARE(emulator_.requestLog().at(0).toObject()["headers"].toObject()["Range"].toString(), QStringLiteral("bytes=10-19"));
+    QCOMPARE(emulator_.requestLog().at(0).toObject()["headers"].toObject()["Range"].toString(),
+             QStringLiteral("bytes=10-19"));
 }
 
 void TestOperations::putKeepsContentTypeAndMetadata()
@@ -304,8 +311,12 @@ void TestOperations::authErrors_data()
     QTest::addColumn<QString>("secret");
     QTest::addColumn<QString>("code");
 
-    QTest::newRow("wrong secret") << "EXAMPLEKEYID0001" << "not-the-secret" << "SignatureDoesNotMatch";
-    QTest::newRow("unknown key id") << "UNKNOWNKEYID" << "whatever" << "InvalidAccessKeyId";
+    QTest::newRow("wrong secret") << "EXAMPLEKEYID0001"
+                                  << "not-the-secret"
+                                  << "SignatureDoesNotMatch";
+    QTest::newRow("unknown key id") << "UNKNOWNKEYID"
+                                    << "whatever"
+                                    << "InvalidAccessKeyId";
 }
 
 void TestOperations::authErrors()
@@ -348,10 +359,14 @@ void TestOperations::invalidNamesAreRefusedLocally_data()
     QTest::addColumn<QString>("bucket");
     QTest::addColumn<QString>("key");
 
-    QTest::newRow("upper-case bucket") << "ExampleBucket" << "k";
-    QTest::newRow("short bucket") << "ab" << "k";
-    QTest::newRow("empty key") << "examplebucket" << "";
-    QTest::newRow("key with leading slash") << "examplebucket" << "/k";
+    QTest::newRow("upper-case bucket") << "ExampleBucket"
+                                       << "k";
+    QTest::newRow("short bucket") << "ab"
+                                  << "k";
+    QTest::newRow("empty key") << "examplebucket"
+                               << "";
+    QTest::newRow("key with leading slash") << "examplebucket"
+                                            << "/k";
     QTest::newRow("key over 1023 bytes") << "examplebucket" << QString(1024, 'k');
 }
 
@@ -379,13 +394,20 @@ void TestOperations::headerFieldsAreCheckedBeforeSending_data()
     QTest::newRow("LF in a user value") << true << QByteArray("note") << QByteArray("a\nX-Injected: yes") << false;
     QTest::newRow("CR in a user value") << true << QByteArray("note") << QByteArray("a\rb") << false;
     QTest::newRow("NUL in a user value") << true << QByteArray("note") << QByteArray("a\0b", 3) << false;
-    QTest::newRow("unit separator in a user value") << true << QByteArray("note") << QByteArray("a\x1f" "b") << false;
-    QTest::newRow("DEL in a user value") << true << QByteArray("note") << QByteArray("a\x7f" "b") << false;
+    QTest::newRow("unit separator in a user value") << true << QByteArray("note")
+                                                    << QByteArray("a\x1f"
+                                                                  "b")
+                                                    << false;
+    QTest::newRow("DEL in a user value") << true << QByteArray("note")
+                                         << QByteArray("a\x7f"
+                                                       "b")
+                                         << false;
     QTest::newRow("CR LF in a user name") << true << QByteArray("note\r\nX-Injected: yes") << QByteArray("a") << false;
     QTest::newRow("colon in a user name") << true << QByteArray("a:b") << QByteArray("a") << false;
     QTest::newRow("blank in a user name") << true << QByteArray("no te") << QByteArray("a") << false;
     QTest::newRow("CR LF in a header value") << false << QByteArray("Cache-Control") << injected << false;
-    QTest::newRow("LF in a header name") << false << QByteArray("Cache-Control\nX-Injected") << QByteArray("a") << false;
+    QTest::newRow("LF in a header name") << false << QByteArray("Cache-Control\nX-Injected") << QByteArray("a")
+                                         << false;
     QTest::newRow("empty header name") << false << QByteArray("") << QByteArray("a") << false;
     // HTTP allows a tab inside a field value.
     QTest::newRow("tab inside a user value") << true << QByteArray("note") << QByteArray("a\tb") << true;
@@ -463,7 +485,8 @@ void TestOperations::virtualHostedForNamedEndpoint()
     QVERIFY2(put.isSuccess(), put.error().Message().c_str());
     const QJsonObject entry = emulator_.requestLog().at(0).toObject();
     QCOMPARE(entry["style"].toString(), QStringLiteral("virtual"));
-    QCOMPARE(entry["headers"].toObject()["Host"].toString(), QStringLiteral("examplebucket.localhost:%1").arg(emulator_.port()));
+    QCOMPARE(entry["headers"].toObject()["Host"].toString(),
+             QStringLiteral("examplebucket.localhost:%1").arg(emulator_.port()));
     QCOMPARE(entry["path"].toString(), QStringLiteral("/virtual/hosted%20key.txt"));
 }
 
@@ -477,21 +500,25 @@ void TestOperations::listingPages_data()
     QTest::addColumn<QStringList>("expectedPrefixes");
     QTest::addColumn<int>("expectedPages");
 
-    const QStringList photos {"photos/a.jpg", "photos/b.jpg", "photos/c d.jpg", "photos/e+f.jpg"};
+    const QStringList photos{"photos/a.jpg", "photos/b.jpg", "photos/c d.jpg", "photos/e+f.jpg"};
     QTest::newRow("one page, direct children only")
-        << "photos/" << "/" << 0 << 1000 << photos << QStringList {"photos/2024/", "photos/2025/"} << 1;
+        << "photos/"
+        << "/" << 0 << 1000 << photos << QStringList{"photos/2024/", "photos/2025/"} << 1;
     QTest::newRow("pages of two with prefixes")
-        << "photos/" << "/" << 2 << 1000 << photos << QStringList {"photos/2024/", "photos/2025/"} << 3;
+        << "photos/"
+        << "/" << 2 << 1000 << photos << QStringList{"photos/2024/", "photos/2025/"} << 3;
     QTest::newRow("service page limit below max-keys")
-        << "photos/" << "/" << 0 << 1 << photos << QStringList {"photos/2024/", "photos/2025/"} << 6;
+        << "photos/"
+        << "/" << 0 << 1 << photos << QStringList{"photos/2024/", "photos/2025/"} << 6;
     QTest::newRow("no delimiter, every key")
-        << "photos/" << "" << 3 << 1000
-        << QStringList {"photos/2024/x.jpg", "photos/2025/y.jpg", "photos/2025/z.jpg", "photos/a.jpg",
-                        "photos/b.jpg", "photos/c d.jpg", "photos/e+f.jpg"}
+        << "photos/"
+        << "" << 3 << 1000 << QStringList{"photos/2024/x.jpg", "photos/2025/y.jpg", "photos/2025/z.jpg", "photos/a.jpg",
+                                          "photos/b.jpg",      "photos/c d.jpg",    "photos/e+f.jpg"}
         << QStringList() << 3;
-    QTest::newRow("prefix that matches nothing") << "nothing/" << "/" << 0 << 1000 << QStringList() << QStringList()
-                                                 << 1;
-    QTest::newRow("double slash prefix") << "photos//" << "/" << 0 << 1000 << QStringList() << QStringList() << 1;
+    QTest::newRow("prefix that matches nothing") << "nothing/"
+                                                 << "/" << 0 << 1000 << QStringList() << QStringList() << 1;
+    QTest::newRow("double slash prefix") << "photos//"
+                                         << "/" << 0 << 1000 << QStringList() << QStringList() << 1;
 }
 
 void TestOperations::listingPages()
@@ -570,7 +597,7 @@ void TestOperations::listingMissingBucket()
 
 void TestOperations::multipartHappyPath()
 {
-    const QList<QByteArray> parts {OssTest::pattern(102400, 1), OssTest::pattern(102400, 2), OssTest::pattern(7, 3)};
+    const QList<QByteArray> parts{OssTest::pattern(102400, 1), OssTest::pattern(102400, 2), OssTest::pattern(7, 3)};
     InitiateMultipartUploadRequest initiate(kBucket, "multi/big.bin");
     const auto initiated = client_->InitiateMultipartUpload(initiate);
     QVERIFY2(initiated.isSuccess(), initiated.error().Message().c_str());
@@ -604,14 +631,13 @@ void TestOperations::multipartErrors_data()
     QTest::addColumn<QString>("code");
 
     // An empty ETag in listedETags stands for the part's real one.
-    QTest::newRow("empty part list") << QList<int> {} << QList<int> {} << QStringList() << "MalformedXML";
-    QTest::newRow("wrong ETag") << QList<int> {5} << QList<int> {1} << QStringList {"\"0000\""} << "InvalidPart";
-    QTest::newRow("part never uploaded") << QList<int> {5} << QList<int> {2} << QStringList {"\"0000\""}
-                                         << "InvalidPart";
-    QTest::newRow("duplicate part number") << QList<int> {102400, 5} << QList<int> {1, 1} << QStringList {"", ""}
-                                           << "InvalidPartOrder";
-    QTest::newRow("small part before the last") << QList<int> {1000, 5} << QList<int> {1, 2} << QStringList {"", ""}
-                                                << "EntityTooSmall";
+    QTest::newRow("empty part list") << QList<int>{} << QList<int>{} << QStringList() << "MalformedXML";
+    QTest::newRow("wrong ETag") << QList<int>{5} << QList<int>{1} << QStringList{"\"0000\""} << "InvalidPart";
+    QTest::newRow("part never uploaded") << QList<int>{5} << QList<int>{2} << QStringList{"\"0000\""} << "InvalidPart";
+    QTest::newRow("duplicate part number")
+        << QList<int>{102400, 5} << QList<int>{1, 1} << QStringList{"", ""} << "InvalidPartOrder";
+    QTest::newRow("small part before the last")
+        << QList<int>{1000, 5} << QList<int>{1, 2} << QStringList{"", ""} << "EntityTooSmall";
 }
 
 void TestOperations::multipartErrors()
@@ -661,7 +687,8 @@ void TestOperations::uploadPartErrors()
 
     std::string uploadId;
     if (validUploadId)
-        uploadId = client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "p.bin")).result().UploadId();
+        uploadId =
+            client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "p.bin")).result().UploadId();
     UploadPartRequest request(kBucket, "p.bin", partNumber, uploadId, OssTest::stream("data"));
     const auto outcome = client_->UploadPart(request);
     QVERIFY(!outcome.isSuccess());
@@ -683,7 +710,7 @@ void TestOperations::deleteObjects_data()
     QTest::addColumn<QStringList>("keys");
     QTest::addColumn<QStringList>("reported");
 
-    const QStringList keys {"del/a.txt", "del/b c.txt", "del/missing.txt", QString::fromUtf8("del/ü+&.txt")};
+    const QStringList keys{"del/a.txt", "del/b c.txt", "del/missing.txt", QString::fromUtf8("del/ü+&.txt")};
     QTest::newRow("verbose lists every key, missing ones too") << false << keys << keys;
     QTest::newRow("quiet lists only failures") << true << keys << QStringList();
 }

@@ -14,7 +14,7 @@ namespace {
 const char* const kSecret = "ExampleSecret0123456789abcdefEXAMPLE";
 const char* const kDate = "Wed, 28 May 2025 08:00:00 GMT";
 
-}
+} // namespace
 
 class TestSigning : public QObject
 {
@@ -44,19 +44,36 @@ void TestSigning::signature_data()
     QTest::addColumn<QString>("resource");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("ListObjects") << "GET" << "" << "" << "/examplebucket/" << "LiKUf54m1dIWloLR4e+oVGP0JAw=";
-    QTest::newRow("GetObject") << "GET" << "" << "" << "/examplebucket/docs/hello world.txt"
+    QTest::newRow("ListObjects") << "GET"
+                                 << ""
+                                 << ""
+                                 << "/examplebucket/"
+                                 << "LiKUf54m1dIWloLR4e+oVGP0JAw=";
+    QTest::newRow("GetObject") << "GET"
+                               << ""
+                               << ""
+                               << "/examplebucket/docs/hello world.txt"
                                << "gfalTQic8q3/DrkWWB0fbpWvTes=";
-    QTest::newRow("InitiateMultipartUpload") << "POST" << "" << "" << "/examplebucket/big.bin?uploads"
+    QTest::newRow("InitiateMultipartUpload") << "POST"
+                                             << ""
+                                             << ""
+                                             << "/examplebucket/big.bin?uploads"
                                              << "skMm5lIHGxWIB53UvmswKoxTFgQ=";
-    QTest::newRow("UploadPart") << "PUT" << "" << ""
+    QTest::newRow("UploadPart") << "PUT"
+                                << ""
+                                << ""
                                 << "/examplebucket/big.bin?partNumber=1&uploadId=0004B999EF518A1FE585B0C9"
                                 << "dFHcS7B3pSoKfNxzq7Bq+WlO45A=";
-    QTest::newRow("CompleteMultipartUpload") << "POST" << "" << "application/xml"
+    QTest::newRow("CompleteMultipartUpload") << "POST"
+                                             << ""
+                                             << "application/xml"
                                              << "/examplebucket/big.bin?uploadId=0004B999EF518A1FE585B0C9"
                                              << "XFiEIbUkI1Pjmd0OsPTKcAwnt/w=";
-    QTest::newRow("DeleteMultipleObjects") << "POST" << "FHDVahYIPMsEyA3n9cnapQ==" << "application/xml"
-                                           << "/examplebucket/?delete" << "hM3ahL/wKwVEWwIjUgz/8uBclVE=";
+    QTest::newRow("DeleteMultipleObjects") << "POST"
+                                           << "FHDVahYIPMsEyA3n9cnapQ=="
+                                           << "application/xml"
+                                           << "/examplebucket/?delete"
+                                           << "hM3ahL/wKwVEWwIjUgz/8uBclVE=";
 }
 
 void TestSigning::signature()
@@ -67,7 +84,7 @@ void TestSigning::signature()
     QFETCH(QString, resource);
     QFETCH(QString, expected);
 
-    HeaderCollection headers {{"Date", kDate}};
+    HeaderCollection headers{{"Date", kDate}};
     if (!contentMd5.isEmpty())
         headers["Content-MD5"] = contentMd5.toStdString();
     if (!contentType.isEmpty())
@@ -84,17 +101,17 @@ void TestSigning::canonicalizedResource_data()
 
     QTest::newRow("bucket keeps its trailing slash") << "" << QStringList() << "/examplebucket/";
     QTest::newRow("listing parameters are not signed")
-        << "" << QStringList {"prefix=a/", "marker=m", "max-keys=2", "delimiter=/", "encoding-type=url"}
+        << "" << QStringList{"prefix=a/", "marker=m", "max-keys=2", "delimiter=/", "encoding-type=url"}
         << "/examplebucket/";
-    QTest::newRow("raw key, not percent-encoded") << "docs/hello world+~.txt" << QStringList()
-                                                  << "/examplebucket/docs/hello world+~.txt";
-    QTest::newRow("bare sub-resource") << "big.bin" << QStringList {"uploads="} << "/examplebucket/big.bin?uploads";
-    QTest::newRow("sorted by byte value") << "big.bin" << QStringList {"uploadId=ID", "partNumber=3"}
-                                          << "/examplebucket/big.bin?partNumber=3&uploadId=ID";
-    QTest::newRow("complete ignores encoding-type") << "big.bin" << QStringList {"uploadId=ID", "encoding-type=url"}
-                                                    << "/examplebucket/big.bin?uploadId=ID";
+    QTest::newRow("raw key, not percent-encoded")
+        << "docs/hello world+~.txt" << QStringList() << "/examplebucket/docs/hello world+~.txt";
+    QTest::newRow("bare sub-resource") << "big.bin" << QStringList{"uploads="} << "/examplebucket/big.bin?uploads";
+    QTest::newRow("sorted by byte value")
+        << "big.bin" << QStringList{"uploadId=ID", "partNumber=3"} << "/examplebucket/big.bin?partNumber=3&uploadId=ID";
+    QTest::newRow("complete ignores encoding-type")
+        << "big.bin" << QStringList{"uploadId=ID", "encoding-type=url"} << "/examplebucket/big.bin?uploadId=ID";
     QTest::newRow("overrides sorted with the rest")
-        << "O" << QStringList {"uploadId=U", "response-content-type=T", "acl="}
+        << "O" << QStringList{"uploadId=U", "response-content-type=T", "acl="}
         << "/examplebucket/O?acl&response-content-type=T&uploadId=U";
 }
 
@@ -116,12 +133,12 @@ void TestSigning::canonicalizedResource()
 void TestSigning::ossHeadersAreLoweredTrimmedAndSorted()
 {
     // The worked example: PUT with MD5, type, and two x-oss-meta headers.
-    const HeaderCollection headers {{"Content-MD5", "EQP2UOssKS0XmgMtKpew9Q=="},
-                                    {"Content-Type", "text/plain"},
-                                    {"Date", kDate},
-                                    {"X-OSS-Meta-Tag", "demo"},
-                                    {"x-oss-meta-author", "   alice  "},
-                                    {"Content-Length", "12"}};
+    const HeaderCollection headers{{"Content-MD5", "EQP2UOssKS0XmgMtKpew9Q=="},
+                                   {"Content-Type", "text/plain"},
+                                   {"Date", kDate},
+                                   {"X-OSS-Meta-Tag", "demo"},
+                                   {"x-oss-meta-author", "   alice  "},
+                                   {"Content-Length", "12"}};
     QCOMPARE(Signer::canonicalizedOssHeaders(headers), std::string("x-oss-meta-author:alice\nx-oss-meta-tag:demo\n"));
     const std::string toSign = Signer::stringToSign("PUT", headers, "/examplebucket/docs/hello world.txt");
     QCOMPARE(Signer::signature(kSecret, toSign), std::string("x2th9S5HU1oebn6znLjaDViBRzs="));
@@ -131,7 +148,7 @@ void TestSigning::ossDateIsTheSignedDate()
 {
     // With x-oss-date the Date header no longer counts; the value is signed in
     // the date line and again among the x-oss-* headers.
-    const HeaderCollection headers {{"Date", "Thu, 01 Jan 2015 00:00:00 GMT"}, {"x-oss-date", kDate}};
+    const HeaderCollection headers{{"Date", "Thu, 01 Jan 2015 00:00:00 GMT"}, {"x-oss-date", kDate}};
     QCOMPARE(Signer::stringToSign("GET", headers, "/examplebucket/docs/hello world.txt"),
              std::string("GET\n\n\n") + kDate + "\nx-oss-date:" + kDate + "\n/examplebucket/docs/hello world.txt");
 }
@@ -141,10 +158,14 @@ void TestSigning::keyEncoding_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("blank is %20") << "hello world.txt" << "hello%20world.txt";
-    QTest::newRow("plus is %2B") << "a+b" << "a%2Bb";
-    QTest::newRow("unreserved and slash kept") << "dir/A-z_0.9~" << "dir/A-z_0.9~";
-    QTest::newRow("reserved encoded") << "%#?&=" << "%25%23%3F%26%3D";
+    QTest::newRow("blank is %20") << "hello world.txt"
+                                  << "hello%20world.txt";
+    QTest::newRow("plus is %2B") << "a+b"
+                                 << "a%2Bb";
+    QTest::newRow("unreserved and slash kept") << "dir/A-z_0.9~"
+                                               << "dir/A-z_0.9~";
+    QTest::newRow("reserved encoded") << "%#?&="
+                                      << "%25%23%3F%26%3D";
     QTest::newRow("UTF-8 bytes, upper-case hex") << QString::fromUtf8("é/ü") << "%C3%A9/%C3%BC";
 }
 
@@ -166,16 +187,24 @@ void TestSigning::endpoint_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("isIp");
 
-    QTest::newRow("IP with scheme and port") << "http://127.0.0.1:9000" << false << "http" << "127.0.0.1" << "9000"
-                                             << true;
+    QTest::newRow("IP with scheme and port") << "http://127.0.0.1:9000" << false << "http"
+                                             << "127.0.0.1"
+                                             << "9000" << true;
     QTest::newRow("name without scheme") << "oss-cn-hangzhou.aliyuncs.com" << false << "http"
-                                         << "oss-cn-hangzhou.aliyuncs.com" << "" << false;
+                                         << "oss-cn-hangzhou.aliyuncs.com"
+                                         << "" << false;
     QTest::newRow("scheme from the configuration") << "oss-cn-hangzhou.aliyuncs.com" << true << "https"
-                                                   << "oss-cn-hangzhou.aliyuncs.com" << "" << false;
+                                                   << "oss-cn-hangzhou.aliyuncs.com"
+                                                   << "" << false;
     QTest::newRow("own scheme wins, trailing slash dropped") << "HTTPS://example.com/" << false << "https"
-                                                             << "example.com" << "" << false;
-    QTest::newRow("bracketed IPv6") << "http://[::1]:8080" << false << "http" << "[::1]" << "8080" << true;
-    QTest::newRow("IP without scheme") << " 10.0.0.1:80 " << false << "http" << "10.0.0.1" << "80" << true;
+                                                             << "example.com"
+                                                             << "" << false;
+    QTest::newRow("bracketed IPv6") << "http://[::1]:8080" << false << "http"
+                                    << "[::1]"
+                                    << "8080" << true;
+    QTest::newRow("IP without scheme") << " 10.0.0.1:80 " << false << "http"
+                                       << "10.0.0.1"
+                                       << "80" << true;
 }
 
 void TestSigning::endpoint()

@@ -6,10 +6,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <netinet/in.h>
@@ -72,7 +72,7 @@ ClientConfiguration shortTimeouts()
 quint16 closedPort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -82,7 +82,7 @@ quint16 closedPort()
     return ntohs(address.sin_port);
 }
 
-}
+} // namespace
 
 void TestTransport::initTestCase()
 {
@@ -127,17 +127,17 @@ void TestTransport::downloadFaults_data()
     QTest::addColumn<QJsonObject>("fault");
     QTest::addColumn<QString>("code");
 
-    QTest::newRow("reset mid-body") << QJsonObject {{"reset_after", 100000}} << "ClientError:200056";
-    QTest::newRow("closed mid-body") << QJsonObject {{"short_body", 100000}} << "ClientError:200018";
-    QTest::newRow("closed before any answer") << QJsonObject {{"close", true}} << "ClientError:200052";
-    QTest::newRow("stalled body") << QJsonObject {{"stall_after", 1000}, {"stall", 20}} << "ClientError:200028";
-    QTest::newRow("stalled before headers") << QJsonObject {{"delay", 20}} << "ClientError:200028";
-    QTest::newRow("Content-Length shorter than the object") << QJsonObject {{"declared_length", 1000}}
-                                                            << "CrcCheckError";
-    QTest::newRow("wrong CRC-64") << QJsonObject {{"bad_crc", true}} << "CrcCheckError";
-    QTest::newRow("503 with error XML") << QJsonObject {{"status", 503}, {"code", "ServiceUnavailable"}}
+    QTest::newRow("reset mid-body") << QJsonObject{{"reset_after", 100000}} << "ClientError:200056";
+    QTest::newRow("closed mid-body") << QJsonObject{{"short_body", 100000}} << "ClientError:200018";
+    QTest::newRow("closed before any answer") << QJsonObject{{"close", true}} << "ClientError:200052";
+    QTest::newRow("stalled body") << QJsonObject{{"stall_after", 1000}, {"stall", 20}} << "ClientError:200028";
+    QTest::newRow("stalled before headers") << QJsonObject{{"delay", 20}} << "ClientError:200028";
+    QTest::newRow("Content-Length shorter than the object")
+        << QJsonObject{{"declared_length", 1000}} << "CrcCheckError";
+    QTest::newRow("wrong CRC-64") << QJsonObject{{"bad_crc", true}} << "CrcCheckError";
+    QTest::newRow("503 with error XML") << QJsonObject{{"status", 503}, {"code", "ServiceUnavailable"}}
                                         << "ServiceUnavailable";
-    QTest::newRow("500 without a body") << QJsonObject {{"status", 500}} << "ServerError:500";
+    QTest::newRow("500 without a body") << QJsonObject{{"status", 500}} << "ServerError:500";
 }
 
 void TestTransport::downloadFaults()
@@ -168,14 +168,14 @@ void TestTransport::uploadFaults_data()
     QTest::addColumn<QStringList>("codes");
     QTest::addColumn<bool>("stored");
 
-    QTest::newRow("reset while uploading") << QJsonObject {{"reset_upload_after", 50000}}
-                                           << QStringList {"ClientError:200055", "ClientError:200056"} << false;
-    QTest::newRow("wrong CRC-64 in the answer") << QJsonObject {{"bad_crc", true}} << QStringList {"CrcCheckError"}
-                                                << true;
-    QTest::newRow("stored, then reset") << QJsonObject {{"apply_then_reset", true}}
-                                        << QStringList {"ClientError:200056", "ClientError:200052"} << true;
-    QTest::newRow("slow answer after the body") << QJsonObject {{"delay", 20}} << QStringList {"ClientError:200028"}
-                                                << false;
+    QTest::newRow("reset while uploading") << QJsonObject{{"reset_upload_after", 50000}}
+                                           << QStringList{"ClientError:200055", "ClientError:200056"} << false;
+    QTest::newRow("wrong CRC-64 in the answer")
+        << QJsonObject{{"bad_crc", true}} << QStringList{"CrcCheckError"} << true;
+    QTest::newRow("stored, then reset") << QJsonObject{{"apply_then_reset", true}}
+                                        << QStringList{"ClientError:200056", "ClientError:200052"} << true;
+    QTest::newRow("slow answer after the body")
+        << QJsonObject{{"delay", 20}} << QStringList{"ClientError:200028"} << false;
 }
 
 void TestTransport::uploadFaults()
@@ -202,14 +202,13 @@ void TestTransport::damagedDownloadStaysShort_data()
     // How the body travels, in both the damaged and the good download.
     QTest::addColumn<QJsonObject>("delivery");
 
-    QTest::newRow("one chunk, a byte inverted") << 1000 << QJsonObject {{"corrupt_at", 10}} << QJsonObject();
-    QTest::newRow("many chunks, an early byte inverted") << 3000000 << QJsonObject {{"corrupt_at", 5}}
-                                                         << QJsonObject();
-    QTest::newRow("many chunks, the last byte inverted") << 3000000 << QJsonObject {{"corrupt_at", 2999999}}
-                                                         << QJsonObject();
-    QTest::newRow("many chunks, wrong CRC-64 header") << 3000000 << QJsonObject {{"bad_crc", true}} << QJsonObject();
-    QTest::newRow("small pieces, a byte inverted") << 300000 << QJsonObject {{"corrupt_at", 5}}
-                                                   << QJsonObject {{"trickle", 3000}, {"interval", 0.002}};
+    QTest::newRow("one chunk, a byte inverted") << 1000 << QJsonObject{{"corrupt_at", 10}} << QJsonObject();
+    QTest::newRow("many chunks, an early byte inverted") << 3000000 << QJsonObject{{"corrupt_at", 5}} << QJsonObject();
+    QTest::newRow("many chunks, the last byte inverted")
+        << 3000000 << QJsonObject{{"corrupt_at", 2999999}} << QJsonObject();
+    QTest::newRow("many chunks, wrong CRC-64 header") << 3000000 << QJsonObject{{"bad_crc", true}} << QJsonObject();
+    QTest::newRow("small pieces, a byte inverted")
+        << 300000 << QJsonObject{{"corrupt_at", 5}} << QJsonObject{{"trickle", 3000}, {"interval", 0.002}};
 }
 
 void TestTransport::damagedDownloadStaysShort()
@@ -227,8 +226,8 @@ void TestTransport::damagedDownloadStaysShort()
     const auto fetch = [&] {
         GetObjectRequest request(kBucket, "damaged.bin");
         request.setResponseStreamFactory([&] {
-            return std::make_shared<std::fstream>(path.toStdString(), std::ios::in | std::ios::out | std::ios::trunc
-                                                                          | std::ios::binary);
+            return std::make_shared<std::fstream>(path.toStdString(),
+                                                  std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
         });
         request.setTransferProgress(
             {[&reported](size_t, int64_t transferred, int64_t, void*) { reported = transferred; }, nullptr});
@@ -259,13 +258,13 @@ void TestTransport::stallEndsAtTheLimit_data()
     QTest::addColumn<QJsonObject>("fault");
     QTest::addColumn<int>("limitMs");
 
-    QTest::newRow("no answer") << "GET" << QJsonObject {{"delay", 20}} << 1000;
-    QTest::newRow("headers, then silence") << "GET" << QJsonObject {{"stall_after", 0}} << 1000;
-    QTest::newRow("100 bytes, then silence") << "GET" << QJsonObject {{"stall_after", 100}} << 1000;
-    QTest::newRow("65536 bytes, then silence") << "GET" << QJsonObject {{"stall_after", 65536}} << 1000;
-    QTest::newRow("65536 bytes, then silence, 2 s limit") << "GET" << QJsonObject {{"stall_after", 65536}} << 2000;
+    QTest::newRow("no answer") << "GET" << QJsonObject{{"delay", 20}} << 1000;
+    QTest::newRow("headers, then silence") << "GET" << QJsonObject{{"stall_after", 0}} << 1000;
+    QTest::newRow("100 bytes, then silence") << "GET" << QJsonObject{{"stall_after", 100}} << 1000;
+    QTest::newRow("65536 bytes, then silence") << "GET" << QJsonObject{{"stall_after", 65536}} << 1000;
+    QTest::newRow("65536 bytes, then silence, 2 s limit") << "GET" << QJsonObject{{"stall_after", 65536}} << 2000;
     QTest::newRow("upload read for 65536 bytes, then silence")
-        << "PUT" << QJsonObject {{"stall_upload_after", 65536}} << 1000;
+        << "PUT" << QJsonObject{{"stall_upload_after", 65536}} << 1000;
 }
 
 void TestTransport::stallEndsAtTheLimit()
@@ -319,9 +318,10 @@ void TestTransport::malformedSuccessBodies()
 {
     QFETCH(QString, operation);
     QVERIFY(emulator_.addFault({{"bad_xml", true}}));
-    const OssError error = operation == "list"
-        ? client_->ListObjects(kBucket).error()
-        : client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "x.bin")).error();
+    const OssError error =
+        operation == "list"
+            ? client_->ListObjects(kBucket).error()
+            : client_->InitiateMultipartUpload(InitiateMultipartUploadRequest(kBucket, "x.bin")).error();
     QCOMPARE(error.Code(), std::string("ParseXMLError"));
     QVERIFY(!error.RequestId().empty());
 }
@@ -393,10 +393,10 @@ void TestTransport::cancelRunningDownload()
     const auto client = OssTest::client(emulator_, configuration);
     QVERIFY(emulator_.addFault({{"key", "object.bin"}, {"stall_after", 5000}, {"stall", 30}}));
 
-    std::atomic<int64_t> received {0};
+    std::atomic<int64_t> received{0};
     GetObjectRequest request(kBucket, "object.bin");
-    request.setTransferProgress({[&received](size_t, int64_t transferred, int64_t, void*) { received = transferred; },
-                                 nullptr});
+    request.setTransferProgress(
+        {[&received](size_t, int64_t transferred, int64_t, void*) { received = transferred; }, nullptr});
     auto running = std::async(std::launch::async, [&] { return client->GetObject(request); });
     while (received < 5000)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -423,9 +423,8 @@ void TestTransport::cancelRunningUpload()
     const auto client = OssTest::client(emulator_, configuration);
     // The emulator holds the answer back; the client waits with the body sent.
     QVERIFY(emulator_.addFault({{"method", "PUT"}, {"delay", 30}}));
-    auto running = std::async(std::launch::async, [&] {
-        return client->PutObject(kBucket, "cancelled.bin", OssTest::stream(object_));
-    });
+    auto running = std::async(std::launch::async,
+                              [&] { return client->PutObject(kBucket, "cancelled.bin", OssTest::stream(object_)); });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     QElapsedTimer timer;
     timer.start();

@@ -34,7 +34,8 @@ public:
     // A copy of the built "Salvix Setup.app" in "/Applications", as a user places it.
     void placeSetupBundle() const
     {
-        QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), QStringLiteral(SALVIX_SETUP_BUNDLE), applications()});
+        QProcess::execute(QStringLiteral("cp"),
+                          {QStringLiteral("-a"), QStringLiteral(SALVIX_SETUP_BUNDLE), applications()});
     }
 
     QString stubs() const { return path() + QStringLiteral("/stubs"); }
@@ -65,7 +66,8 @@ public:
     // Installs the stand-in Salvix as a release would have, with the given version.
     void installSalvix(const QString& version) const
     {
-        QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), QStringLiteral(SALVIX_STAGED_BUNDLE), applications()});
+        QProcess::execute(QStringLiteral("cp"),
+                          {QStringLiteral("-a"), QStringLiteral(SALVIX_STAGED_BUNDLE), applications()});
         write(salvixBundle() + QStringLiteral("/Contents/Info.plist"), infoPlist(version));
     }
 

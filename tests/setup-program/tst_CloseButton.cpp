@@ -46,7 +46,8 @@ QRect progressWindow()
 // Pixels of plain red (the error state's text) in a part of the screen.
 int redPixels(const QRect& area)
 {
-    const QImage image = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+    const QImage image =
+        QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
@@ -91,7 +92,10 @@ void TestCloseButton::closeErrorState(const ProgramSandbox& box, int status)
 
     // Normal layout, centred on the 1280 x 1024 screen; the status text in red.
     QRect window;
-    QVERIFY(ProgramSandbox::waitFor([&] { window = progressWindow(); return window.isValid(); }));
+    QVERIFY(ProgramSandbox::waitFor([&] {
+        window = progressWindow();
+        return window.isValid();
+    }));
     QCOMPARE(window, QRect(340, 402, 600, 220));
     const QRect status_text(window.x() + 25, window.y() + 104, 552, 50);
     QVERIFY(ProgramSandbox::waitFor([&] { return redPixels(status_text) > 100; }, 20000));
@@ -157,7 +161,8 @@ void TestCloseButton::closedWhileTheWorkerRuns()
     // program's own last line.
     const QStringList log = box.launchLogLines();
     QVERIFY(log.size() >= 2);
-    QVERIFY2(log.at(log.size() - 2).endsWith(" UpgradeToolThread::run() finished "), qPrintable(log.at(log.size() - 2)));
+    QVERIFY2(log.at(log.size() - 2).endsWith(" UpgradeToolThread::run() finished "),
+             qPrintable(log.at(log.size() - 2)));
     QVERIFY(log.last().endsWith(" [main] run finished "));
     // The finish signal came after the loop had ended: no self-removal.
     QVERIFY(QFile::exists(box.setupExecutable()));

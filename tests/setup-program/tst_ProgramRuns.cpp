@@ -60,8 +60,9 @@ void placeUpgradeArchive(const ProgramSandbox& box, const QString& version)
     QVERIFY(QDir().mkpath(upgrade));
     QProcess zip;
     zip.setWorkingDirectory(stage);
-    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-y"),
-                                      upgrade + QStringLiteral("/Salvix Setup.zip"), QStringLiteral("Salvix Setup.app")});
+    zip.start(QStringLiteral("zip"),
+              {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-y"),
+               upgrade + QStringLiteral("/Salvix Setup.zip"), QStringLiteral("Salvix Setup.app")});
     QVERIFY(zip.waitForFinished(60000) && zip.exitCode() == 0);
     QVERIFY(Sandbox::write(upgrade + QStringLiteral("/Salvix Setup.dat"),
                            Sandbox::sha1Hex(upgrade + QStringLiteral("/Salvix Setup.zip")) + "\n"));
@@ -108,7 +109,8 @@ void TestProgramRuns::firstRunThenPlainStart()
     QVERIFY2(firstLine.match(log.first()).hasMatch(), qPrintable(log.first()));
     QVERIFY(log.filter("[main] init window, to_upgrade_reminder false , force_upgrade_tool: false , is_upgrade_tool: "
                        "false , possible_patch_tool_to_upgrade: false , isToUpgradeTool: false ")
-                .size() == 1);
+                .size()
+            == 1);
     QVERIFY(log.filter("[main] show window, to_upgrade_reminder: false ").size() == 1);
     // The screen is measured for the layout, and once more after the window was placed.
     QCOMPARE(log.filter("\"screen pixel width ").size(), 2);
@@ -213,10 +215,11 @@ void TestProgramRuns::earlierSetupReplacement()
     QCOMPARE(Sandbox::read(earlier), replaced ? upgradeProgram : QByteArray("EARLIER SETUP"));
     QVERIFY(!QFile::exists(unpacked + "_bak"));
     const QStringList log = box.launchLogLines();
-    const QStringList kept = log.filter(
-        QStringLiteral("WARN  ")).filter(QStringLiteral("[UpgradeToolThread] earlier Salvix Setup kept, \"%1\" is not the "
-                                                        "program of an upgrade archive accepted in this run")
-                                             .arg(unpacked));
+    const QStringList kept =
+        log.filter(QStringLiteral("WARN  "))
+            .filter(QStringLiteral("[UpgradeToolThread] earlier Salvix Setup kept, \"%1\" is not the "
+                                   "program of an upgrade archive accepted in this run")
+                        .arg(unpacked));
     QCOMPARE(kept.size(), replaced ? 0 : 1);
     QCOMPARE(log.filter("autoUpgradeSoftware copy to patch tool succefully!").size(), replaced ? 1 : 0);
     QVERIFY(box.waitForSelfDelete());
@@ -242,7 +245,8 @@ void TestProgramRuns::secondInstanceIsRefused()
     const QStringList log = box.launchLogLines();
     QCOMPARE(log.size(), 2);
     QVERIFY(log.at(0).endsWith("[main] run from path: \"" + box.setupExecutable() + "\" "));
-    QVERIFY(log.at(1).endsWith("[main] checkQuilmTolvaneRepeatRunning true from path: \"" + box.setupExecutable() + "\" "));
+    QVERIFY(
+        log.at(1).endsWith("[main] checkQuilmTolvaneRepeatRunning true from path: \"" + box.setupExecutable() + "\" "));
     QVERIFY(box.stubCalls("osascript").join('\n').contains("whose name contains \"Salvix Engine\" to true"));
     QVERIFY(!QFile::exists(box.salvixBundle()));
 }
@@ -271,7 +275,8 @@ void TestProgramRuns::runningSalvix()
         QVERIFY(QFile::setPermissions(executable, QFile::permissions(box.setupExecutable())));
         QVERIFY(Sandbox::write(box.userFolder() + "/Info.plist", Sandbox::infoPlist("3.3.0")));
         QVERIFY(Sandbox::write(box.userFolder() + "/Upgrade/Salvix Setup.dat", Sandbox::sha1Hex(executable)));
-        arguments << box.salvixBundle() + "/Contents/MacOS" << "force_upgrade_tool";
+        arguments << box.salvixBundle() + "/Contents/MacOS"
+                  << "force_upgrade_tool";
     }
 
     QProcessEnvironment salvixEnv = box.environment();

@@ -61,7 +61,8 @@ void TestStartUp::launchSource_data()
     QTest::addColumn<QString>("logged");
     QTest::addColumn<bool>("stored");
 
-    QTest::newRow("another place") << QStringLiteral("/Users/x/Downloads/Salvix Setup.app/Contents/MacOS/Salvix Setup") << true;
+    QTest::newRow("another place") << QStringLiteral("/Users/x/Downloads/Salvix Setup.app/Contents/MacOS/Salvix Setup")
+                                   << true;
     QTest::newRow("the installed Salvix") << QStringLiteral("@MAIN@") << false;
     QTest::newRow("the upgrade archive") << QStringLiteral("@UPGRADE@") << false;
     QTest::newRow("the installed Salvix in other letter case") << QStringLiteral("@MAIN_UPPER@") << true;
@@ -81,8 +82,9 @@ void TestStartUp::launchSource()
         .replace("@MAIN_UPPER@", getMainToolPath().toUpper());
     if (!logged.isEmpty()) {
         // The first line as the logger writes it, then a later line.
-        QVERIFY(Sandbox::write(getLaunchLogPath(), "INFO  2024-01-31T09:05:07.123 [main] run from path: \"" + logged.toUtf8()
-                                                    + "\" \nINFO  2024-01-31T09:05:07.200 [main] other \n"));
+        QVERIFY(Sandbox::write(getLaunchLogPath(), "INFO  2024-01-31T09:05:07.123 [main] run from path: \""
+                                                       + logged.toUtf8()
+                                                       + "\" \nINFO  2024-01-31T09:05:07.200 [main] other \n"));
     }
 
     recordLaunchSource(settings);
@@ -94,7 +96,7 @@ void TestStartUp::language_data()
     QTest::addColumn<QByteArray>("lang");
     QTest::addColumn<QVariant>("authorize"); // null: the key is absent
     QTest::addColumn<int>("expected");
-    QTest::addColumn<QVariant>("written");   // null: "Tool/LanguageType" stays as it was
+    QTest::addColumn<QVariant>("written"); // null: "Tool/LanguageType" stays as it was
 
     const QVariant absent;
     QTest::newRow("English") << QByteArray("en_US.UTF-8") << absent << 2 << QVariant("2");
@@ -131,7 +133,8 @@ void TestStartUp::language()
     qputenv("LANG", savedLang);
 
     QCOMPARE(gConfig.language_type, expected);
-    QCOMPARE(iniValue(settings, "Tool/LanguageType").toString(), written.isNull() ? QStringLiteral("1") : written.toString());
+    QCOMPARE(iniValue(settings, "Tool/LanguageType").toString(),
+             written.isNull() ? QStringLiteral("1") : written.toString());
 }
 
 void TestStartUp::styleSheet_data()
@@ -184,10 +187,14 @@ void TestStartUp::upgradeQuestion_data()
     const QString simplified = QStringLiteral("新版本安装包已下载，是否立即升级工具？");
     const QString traditional = QStringLiteral("新版本安裝包已下載，是否立即更新軟體？");
     const QString english = QStringLiteral("The new version has been downloaded. Upgrade now?");
-    QTest::newRow("Simplified Chinese, yes") << 0 << true << simplified << "是" << "否";
-    QTest::newRow("Traditional Chinese, no") << 1 << false << traditional << "是" << "否";
-    QTest::newRow("English, yes") << 2 << true << english << "Yes" << "No";
-    QTest::newRow("English, no") << 2 << false << english << "Yes" << "No";
+    QTest::newRow("Simplified Chinese, yes") << 0 << true << simplified << "是"
+                                             << "否";
+    QTest::newRow("Traditional Chinese, no") << 1 << false << traditional << "是"
+                                             << "否";
+    QTest::newRow("English, yes") << 2 << true << english << "Yes"
+                                  << "No";
+    QTest::newRow("English, no") << 2 << false << english << "Yes"
+                                 << "No";
 }
 
 void TestStartUp::upgradeQuestion()

@@ -12,8 +12,8 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QImage>
-#include <QProgressBar>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTextStream>
 #include <QTimer>
@@ -50,7 +50,8 @@ public:
         , m_savedPath(qgetenv("PATH"))
     {
         QDir().mkpath(folder);
-        const QByteArray record = "printf '%s\\0' \"${0##*/}\" \"$@\" >> \"$STUB_CALLS\"; printf '\\036' >> \"$STUB_CALLS\"\n";
+        const QByteArray record =
+            "printf '%s\\0' \"${0##*/}\" \"$@\" >> \"$STUB_CALLS\"; printf '\\036' >> \"$STUB_CALLS\"\n";
         // count KEY: prints how often it ran before with this key.
         const QByteArray count = "count() { local n; n=$(cat \"$STUB_CALLS.$1\" 2>/dev/null || echo 0); "
                                  "echo $((n + 1)) > \"$STUB_CALLS.$1\"; echo \"$n\"; }\n";
@@ -69,7 +70,8 @@ public:
                            + "[ -n \"${STUB_SNAPSHOT:-}\" ] && cp -p \"$STUB_SNAPSHOT\" \"$STUB_SNAPSHOT.seen\"\n"
                            + "[ \"$(count pgrep)\" -lt \"${STUB_PGREP_RUNNING:-0}\" ]\n");
         write("pkill", "#!/bin/bash\n" + record + "PGREP_FLAGS='-9 -f'\n" + listed + "exit 0\n");
-        write("sleep", "#!/bin/bash\n" + record + "[ -n \"${STUB_SLEEP_REAL:-}\" ] && exec /bin/sleep \"$@\"\nexit 0\n");
+        write("sleep",
+              "#!/bin/bash\n" + record + "[ -n \"${STUB_SLEEP_REAL:-}\" ] && exec /bin/sleep \"$@\"\nexit 0\n");
         write("rm", "#!/bin/bash\n" + record + count
                         + "for a in \"$@\"; do\n"
                           "    if [ -n \"${STUB_RM_TARGET:-}\" ] && [ \"$a\" = \"$STUB_RM_TARGET\" ]; then\n"
@@ -87,8 +89,8 @@ public:
     ~Stubs()
     {
         qputenv("PATH", m_savedPath);
-        for (const char* name : {"STUB_CALLS", "STUB_PGREP_RUNNING", "STUB_SNAPSHOT", "STUB_RM_TARGET", "STUB_RM_REFUSE",
-                                 "STUB_PIDS", "STUB_SLEEP_REAL"})
+        for (const char* name : {"STUB_CALLS", "STUB_PGREP_RUNNING", "STUB_SNAPSHOT", "STUB_RM_TARGET",
+                                 "STUB_RM_REFUSE", "STUB_PIDS", "STUB_SLEEP_REAL"})
             qunsetenv(name);
     }
 
@@ -153,8 +155,9 @@ inline void loadApplicationFont()
 
 inline QString sheetPath(int themeType, int is4k)
 {
-    const QString name = themeType == 0 ? QStringLiteral("light") : themeType == 2 ? QStringLiteral("dark")
-                                                                                   : QStringLiteral("golden");
+    const QString name = themeType == 0   ? QStringLiteral("light")
+                         : themeType == 2 ? QStringLiteral("dark")
+                                          : QStringLiteral("golden");
     return QStringLiteral(":/resources/qss/%1Style%2.qss").arg(name, is4k == 1 ? QStringLiteral("4K") : QString());
 }
 
@@ -216,7 +219,7 @@ inline bool isRed(QRgb pixel)
 inline int colourDistance(QRgb a, QRgb b)
 {
     return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b))
-        + qAbs(qAlpha(a) - qAlpha(b));
+           + qAbs(qAlpha(a) - qAlpha(b));
 }
 
 // Pixels of the rectangle that satisfy the test.

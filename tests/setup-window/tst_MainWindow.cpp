@@ -114,8 +114,8 @@ void TestMainWindow::forms()
     QStringList stacking;
     for (QObject* child : central->children())
         stacking << child->objectName();
-    QCOMPARE(stacking, QStringList({"label_background", "m_progressBar", "m_logo", "m_progress_status",
-                                    "pushButtonClose"}));
+    QCOMPARE(stacking,
+             QStringList({"label_background", "m_progressBar", "m_logo", "m_progress_status", "pushButtonClose"}));
 
     MainWindowUi* ui = MainWindowTestAccess::ui(window.get());
     QCOMPARE(ui->normalForm != nullptr, is4k == 0);
@@ -126,9 +126,9 @@ void TestMainWindow::construction()
 {
     const auto window = quietWindow(*m_sandbox);
     QCOMPARE(window->windowTitle(), QStringLiteral("Salvix Engine"));
-    QCOMPARE(window->windowFlags(),
-             Qt::Dialog | Qt::FramelessWindowHint | Qt::Tool | Qt::WindowSystemMenuHint
-                 | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowStaysOnTopHint);
+    QCOMPARE(window->windowFlags(), Qt::Dialog | Qt::FramelessWindowHint | Qt::Tool | Qt::WindowSystemMenuHint
+                                        | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+                                        | Qt::WindowStaysOnTopHint);
     QVERIFY(window->testAttribute(Qt::WA_TranslucentBackground));
 
     MainWindowUi* ui = MainWindowTestAccess::ui(window.get());
@@ -143,9 +143,9 @@ void TestMainWindow::construction()
     QCOMPARE(qAlpha(shot.pixel(0, 0)), 0);
     const QRgb background = shot.pixel(100, 60);
     QCOMPARE(QColor(background), QColor(0xFDFEFE));
-    QCOMPARE(countPixels(shot, ui->pushButtonClose->geometry(),
-                         [&](QRgb p) { return colourDistance(p, background) > 30; }),
-             0);
+    QCOMPARE(
+        countPixels(shot, ui->pushButtonClose->geometry(), [&](QRgb p) { return colourDistance(p, background) > 30; }),
+        0);
 }
 
 void TestMainWindow::statusTexts_data()
@@ -298,7 +298,8 @@ void TestMainWindow::errorState()
     for (int call = 1; call <= 2; ++call) {
         QVERIFY(QMetaObject::invokeMethod(window.get(), "onSendToUpgradeStatus", Q_ARG(int, status)));
         const QStringList lines = LogCapture::matching(
-            LogCapture::flush(), QStringLiteral("MainWindow::onSendToUpgradeStatus called, and status: %1 ").arg(status));
+            LogCapture::flush(),
+            QStringLiteral("MainWindow::onSendToUpgradeStatus called, and status: %1 ").arg(status));
         QCOMPARE(lines.size(), 1);
         QVERIFY(lines.first().startsWith(QStringLiteral("INFO ")));
         QCOMPARE(ui->m_progressBar->styleSheet(), barSheet);
@@ -378,13 +379,12 @@ void TestMainWindow::finish()
     QVERIFY(QDir().mkpath(m_sandbox->root() + QStringLiteral("/tmp")));
     LogCapture::flush();
 
-    QTimer::singleShot(0, window.get(), [&] {
-        QMetaObject::invokeMethod(window.get(), "onSendFinish", Q_ARG(bool, toolLaunched));
-    });
+    QTimer::singleShot(0, window.get(),
+                       [&] { QMetaObject::invokeMethod(window.get(), "onSendFinish", Q_ARG(bool, toolLaunched)); });
     QCOMPARE(execEventLoop(), 0);
 
-    const QList<QStringList> expectedXattr = installed ? QList<QStringList>{{QStringLiteral("-cr"), bundle}}
-                                                       : QList<QStringList>{};
+    const QList<QStringList> expectedXattr =
+        installed ? QList<QStringList>{{QStringLiteral("-cr"), bundle}} : QList<QStringList>{};
     QCOMPARE(m_stubs->callsOf(QStringLiteral("xattr")), expectedXattr);
     if (installed && !toolLaunched) {
         QTRY_COMPARE_WITH_TIMEOUT(m_stubs->callsOf(QStringLiteral("open")).size(), 1, 20000);
@@ -400,11 +400,13 @@ void TestMainWindow::finish()
     const QString quoted = QLatin1Char('"') + bundle + QLatin1Char('"');
     QCOMPARE(LogCapture::matching(lines, QStringLiteral("[MainWindow::onSendFinish] xattr -cr: ") + quoted).size(),
              installed ? 1 : 0);
-    QCOMPARE(LogCapture::matching(lines, QStringLiteral("MASTER already launched by UpgradeToolThread, skip open")).size(),
-             installed && toolLaunched ? 1 : 0);
-    QCOMPARE(LogCapture::matching(lines, QStringLiteral("[MainWindow::onSendFinish] fallback launched MASTER: ") + quoted)
-                 .size(),
-             installed && !toolLaunched ? 1 : 0);
+    QCOMPARE(
+        LogCapture::matching(lines, QStringLiteral("MASTER already launched by UpgradeToolThread, skip open")).size(),
+        installed && toolLaunched ? 1 : 0);
+    QCOMPARE(
+        LogCapture::matching(lines, QStringLiteral("[MainWindow::onSendFinish] fallback launched MASTER: ") + quoted)
+            .size(),
+        installed && !toolLaunched ? 1 : 0);
     const QStringList missing =
         LogCapture::matching(lines, QStringLiteral("[MainWindow::onSendFinish] MASTER app not found at: ") + quoted);
     QCOMPARE(missing.size(), installed ? 0 : 1);
@@ -412,7 +414,10 @@ void TestMainWindow::finish()
         QVERIFY(missing.first().startsWith(QStringLiteral("WARN ")));
 
     // This test program lies in the build tree, not in a bundle: nothing is deleted.
-    QCOMPARE(LogCapture::matching(lines, QStringLiteral("[MainWindow::scheduleSelfDelete] not running from an application bundle")).size(), 1);
+    QCOMPARE(LogCapture::matching(
+                 lines, QStringLiteral("[MainWindow::scheduleSelfDelete] not running from an application bundle"))
+                 .size(),
+             1);
     QVERIFY(!QFile::exists(m_sandbox->root() + QStringLiteral("/tmp/quilm_setup_selfdelete.sh")));
 }
 

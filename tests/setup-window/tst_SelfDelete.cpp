@@ -91,10 +91,10 @@ bool TestSelfDelete::startListed(QProcess& process, const QString& workingDirect
 {
     process.setWorkingDirectory(workingDirectory);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(QStringLiteral("/bin/bash"), QStringList{QStringLiteral("-c"),
-                                                           QStringLiteral("echo $$ >> \"$1\"; shift; exec \"$@\""),
-                                                           QStringLiteral("listed"), pidsPath()}
-                                                   + command);
+    process.start(QStringLiteral("/bin/bash"),
+                  QStringList{QStringLiteral("-c"), QStringLiteral("echo $$ >> \"$1\"; shift; exec \"$@\""),
+                              QStringLiteral("listed"), pidsPath()}
+                      + command);
     return process.waitForStarted();
 }
 
@@ -133,8 +133,10 @@ void TestSelfDelete::deletion_data()
     QTest::newRow("two failed attempts") << 0 << 2 << QStringList{"2", "3", "3"}
                                          << QStringList{retry.arg(1), retry.arg(2), done};
     QTest::newRow("every attempt fails") << 0 << 5 << QStringList{"2", "3", "3", "3", "3", "3"}
-                                         << QStringList{retry.arg(1), retry.arg(2), retry.arg(3), retry.arg(4),
-                                                        retry.arg(5), QStringLiteral("[selfdelete] ⚠️ 删除失败: %1")};
+                                         << QStringList{
+                                                retry.arg(1), retry.arg(2),
+                                                retry.arg(3), retry.arg(4),
+                                                retry.arg(5), QStringLiteral("[selfdelete] ⚠️ 删除失败: %1")};
 }
 
 void TestSelfDelete::deletion()
@@ -237,11 +239,16 @@ void TestSelfDelete::guard_data()
     QTest::addColumn<QString>("twoUp");
     QTest::addColumn<bool>("deleted");
 
-    QTest::newRow("build tree") << "build/tools/bin/Salvix Setup" << "build" << false;
-    QTest::newRow("not in Contents/MacOS") << "Foo.app/Contents/Resources/Salvix Setup" << "Foo.app" << false;
-    QTest::newRow("folder not named .app") << "Salvix Setup/Contents/MacOS/Salvix Setup" << "Salvix Setup" << false;
-    QTest::newRow("named .app inside the name") << "Foo.app.d/Contents/MacOS/Salvix Setup" << "Foo.app.d" << false;
-    QTest::newRow("a bundle of another name") << "Foo.app/Contents/MacOS/Salvix Setup" << "Foo.app" << true;
+    QTest::newRow("build tree") << "build/tools/bin/Salvix Setup"
+                                << "build" << false;
+    QTest::newRow("not in Contents/MacOS") << "Foo.app/Contents/Resources/Salvix Setup"
+                                           << "Foo.app" << false;
+    QTest::newRow("folder not named .app") << "Salvix Setup/Contents/MacOS/Salvix Setup"
+                                           << "Salvix Setup" << false;
+    QTest::newRow("named .app inside the name") << "Foo.app.d/Contents/MacOS/Salvix Setup"
+                                                << "Foo.app.d" << false;
+    QTest::newRow("a bundle of another name") << "Foo.app/Contents/MacOS/Salvix Setup"
+                                              << "Foo.app" << true;
 }
 
 void TestSelfDelete::guard()
@@ -283,7 +290,8 @@ void TestSelfDelete::unusualBundlePath()
                           QStringLiteral("Salvix Setup.app")}));
     QVERIFY(!QFileInfo::exists(m_sandbox->path() + QStringLiteral("/pwned")));
     QVERIFY(!QFileInfo::exists(m_sandbox->path() + QStringLiteral("/pwned2")));
-    QCOMPARE(QString::fromUtf8(Sandbox::read(scriptLogPath())), QStringLiteral("[selfdelete] ✅ 已删除 %1\n").arg(bundle));
+    QCOMPARE(QString::fromUtf8(Sandbox::read(scriptLogPath())),
+             QStringLiteral("[selfdelete] ✅ 已删除 %1\n").arg(bundle));
 }
 
 // A bundle that is gone by the time the script is written gives the fixed place of
@@ -339,13 +347,16 @@ void TestSelfDelete::vanishedFolderOutsideBundle()
 void TestSelfDelete::startedByAnotherPath_data()
 {
     QTest::addColumn<QString>("workingDirectory"); // relative to the sandbox
-    QTest::addColumn<QString>("program");          // as started
+    QTest::addColumn<QString>("program"); // as started
     QTest::addColumn<int>("refusedDeletions");
 
     const QString bundle = QStringLiteral("root/Applications/Salvix Setup.app");
-    QTest::newRow("its own path, first deletion refused") << QString() << "@SANDBOX@/" + bundle + "/Contents/MacOS/Salvix Setup" << 1;
-    QTest::newRow("relative path from Contents/MacOS") << bundle + "/Contents/MacOS" << "./Salvix Setup" << 0;
-    QTest::newRow("through a linked folder") << QString() << "@SANDBOX@/Linked/Salvix Setup.app/Contents/MacOS/Salvix Setup" << 0;
+    QTest::newRow("its own path, first deletion refused")
+        << QString() << "@SANDBOX@/" + bundle + "/Contents/MacOS/Salvix Setup" << 1;
+    QTest::newRow("relative path from Contents/MacOS") << bundle + "/Contents/MacOS"
+                                                       << "./Salvix Setup" << 0;
+    QTest::newRow("through a linked folder")
+        << QString() << "@SANDBOX@/Linked/Salvix Setup.app/Contents/MacOS/Salvix Setup" << 0;
 }
 
 void TestSelfDelete::startedByAnotherPath()
@@ -407,9 +418,9 @@ void TestSelfDelete::plantedScript()
     QVERIFY(Sandbox::write(scriptPath(), QByteArray()));
     if (m_ownMounts) {
         // Root may remove anything, but no one can remove a mount point.
-        QCOMPARE(mount(victim.toLocal8Bit().constData(), scriptPath().toLocal8Bit().constData(), nullptr, MS_BIND,
-                       nullptr),
-                 0);
+        QCOMPARE(
+            mount(victim.toLocal8Bit().constData(), scriptPath().toLocal8Bit().constData(), nullptr, MS_BIND, nullptr),
+            0);
     } else {
         QVERIFY(Sandbox::write(scriptPath(), planted));
         QFile::setPermissions(scriptPath(), QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadOther

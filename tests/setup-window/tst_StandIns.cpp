@@ -62,10 +62,9 @@ void TestStandIns::xattrClearsTheTree()
     Sandbox sandbox;
     const QString bundle = sandbox.applications() + QStringLiteral("/Salvix.app");
     const QString outside = sandbox.path() + QStringLiteral("/outside.txt");
-    const QStringList inside = {bundle, bundle + QStringLiteral("/Contents"),
-                                bundle + QStringLiteral("/Contents/MacOS/Salvix"),
-                                bundle + QStringLiteral("/Contents/.hidden"),
-                                bundle + QStringLiteral("/Contents/Resources/a b/c.png")};
+    const QStringList inside = {
+        bundle, bundle + QStringLiteral("/Contents"), bundle + QStringLiteral("/Contents/MacOS/Salvix"),
+        bundle + QStringLiteral("/Contents/.hidden"), bundle + QStringLiteral("/Contents/Resources/a b/c.png")};
     for (const QString& path : inside.mid(2))
         QVERIFY(Sandbox::write(path, "x"));
     QVERIFY(Sandbox::write(outside, "x"));
@@ -133,18 +132,19 @@ void TestStandIns::openStartsTheExecutable()
     QVERIFY(Sandbox::write(executable, "#!/bin/bash\n"
                                        "read -r -a stat < /proc/$$/stat\n"
                                        "{ printf '%s\\n' \"$$ ${stat[5]}\"; printf '%s\\n' \"$@\"; } > \"$0.tmp\"\n"
-                                       "mv \"$0.tmp\" \"" + record.toUtf8() + "\"\n"));
+                                       "mv \"$0.tmp\" \""
+                                           + record.toUtf8() + "\"\n"));
     QFile::setPermissions(executable, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    const Run run = runTool(QStringLiteral("open"),
-                            {bundle, QStringLiteral("--args"), bundle + QStringLiteral("/Contents/MacOS"),
-                             QStringLiteral("delete_upgrade_file"), QStringLiteral("two words")});
+    const Run run =
+        runTool(QStringLiteral("open"), {bundle, QStringLiteral("--args"), bundle + QStringLiteral("/Contents/MacOS"),
+                                         QStringLiteral("delete_upgrade_file"), QStringLiteral("two words")});
     QCOMPARE(run.exitCode, 0);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 20000);
     QStringList lines = QString::fromUtf8(Sandbox::read(record)).split(QLatin1Char('\n'));
     const QStringList ids = lines.takeFirst().split(QLatin1Char(' '));
     QCOMPARE(ids.size(), 2);
-    QCOMPARE(ids.at(1), ids.at(0));  // the session's leader
+    QCOMPARE(ids.at(1), ids.at(0)); // the session's leader
     QCOMPARE(lines, QStringList({bundle + QStringLiteral("/Contents/MacOS"), QStringLiteral("delete_upgrade_file"),
                                  QStringLiteral("two words"), QString()}));
 }
@@ -159,7 +159,8 @@ void TestStandIns::openFails_data()
     const QByteArray named = Sandbox::infoPlist("3.2.0").replace(
         "<dict>\n", "<dict>\n    <key>CFBundleExecutable</key>\n    <string>Runner</string>\n");
     const QStringList usual = {"BUNDLE", "--args", "x"};
-    QTest::newRow("no bundle") << QByteArray() << false << QStringList{"BUNDLE/../None.app", "--args"} << "does not exist";
+    QTest::newRow("no bundle") << QByteArray() << false << QStringList{"BUNDLE/../None.app", "--args"}
+                               << "does not exist";
     QTest::newRow("no Info.plist") << QByteArray() << true << usual << "cannot read";
     QTest::newRow("no executable named") << Sandbox::infoPlist("3.2.0") << true << usual << "names no executable";
     QTest::newRow("executable missing") << named << false << usual << "no executable file";

@@ -113,8 +113,8 @@ void TestThemes::images()
     QCOMPARE(bytes.mid(12, 4), QByteArray("IHDR"));
     QCOMPARE(qFromBigEndian<quint32>(bytes.constData() + 16), quint32(size.width()));
     QCOMPARE(qFromBigEndian<quint32>(bytes.constData() + 20), quint32(size.height()));
-    QCOMPARE(int(bytes.at(24)), 8);  // bit depth
-    QCOMPARE(int(bytes.at(25)), 6);  // colour type RGBA
+    QCOMPARE(int(bytes.at(24)), 8); // bit depth
+    QCOMPARE(int(bytes.at(25)), 6); // colour type RGBA
 
     const QImage image(path);
     QCOMPARE(image.size(), size);
@@ -127,11 +127,11 @@ void TestThemes::icon()
 {
     const QByteArray bytes = Sandbox::read(QStringLiteral(":/resources/logo.ico"));
     QVERIFY(bytes.size() > 22);
-    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 2), quint16(1));   // an icon
-    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 4), quint16(1));   // one image
-    QCOMPARE(int(quint8(bytes.at(6))), 0);                                      // width 256
-    QCOMPARE(int(quint8(bytes.at(7))), 0);                                      // height 256
-    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 12), quint16(32));  // bits per pixel
+    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 2), quint16(1)); // an icon
+    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 4), quint16(1)); // one image
+    QCOMPARE(int(quint8(bytes.at(6))), 0); // width 256
+    QCOMPARE(int(quint8(bytes.at(7))), 0); // height 256
+    QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 12), quint16(32)); // bits per pixel
     QCOMPARE(QImage(QStringLiteral(":/resources/logo.ico")).size(), QSize(256, 256));
 }
 
@@ -148,8 +148,8 @@ void TestThemes::font()
 void TestThemes::fontTexts_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QSize>("box");       // the widget showing it, normal layout
-    QTest::addColumn<int>("pixelSize");   // its sheets' font size, normal layout
+    QTest::addColumn<QSize>("box"); // the widget showing it, normal layout
+    QTest::addColumn<int>("pixelSize"); // its sheets' font size, normal layout
     QTest::addColumn<int>("is4k");
 
     const QSize status(552, 50);
@@ -194,12 +194,13 @@ void TestThemes::fontTexts()
 
     const QString path = QStringLiteral(":/resources/fonts/HarmonyOS_Sans_SC_Regular.ttf");
     const QByteArray data = Sandbox::read(path);
-    QCOMPARE(qFromBigEndian<quint32>(data.constData()), quint32(0x00010000));  // one TrueType face
+    QCOMPARE(qFromBigEndian<quint32>(data.constData()), quint32(0x00010000)); // one TrueType face
     const QRawFont raw(data, pixelSize);
     QVERIFY(raw.isValid());
     for (const QChar c : text) {
         if (c != QLatin1Char('\n'))
-            QVERIFY2(raw.supportsCharacter(c), qPrintable(QStringLiteral("%1 (U+%2)").arg(c).arg(c.unicode(), 4, 16, QLatin1Char('0'))));
+            QVERIFY2(raw.supportsCharacter(c),
+                     qPrintable(QStringLiteral("%1 (U+%2)").arg(c).arg(c.unicode(), 4, 16, QLatin1Char('0'))));
     }
 
     const int scale = is4k + 1;
@@ -240,15 +241,22 @@ void TestThemes::sheetRules()
         selectors << parts.first().simplified();
     }
     QStringList expected = {
-        "MainWindow QLabel#label_background",        "MainWindow QLabel#m_progress_status",
-        "MainWindow QProgressBar",                   "MainWindow QPushButton",
-        "MainWindow QProgressBar::chunk",            "MainWindow QLabel#m_logo",
-        "MainWindow QPushButton#pushButtonClose",    "MainWindow QPushButton#pushButtonClose:hover",
+        "MainWindow QLabel#label_background",
+        "MainWindow QLabel#m_progress_status",
+        "MainWindow QProgressBar",
+        "MainWindow QPushButton",
+        "MainWindow QProgressBar::chunk",
+        "MainWindow QLabel#m_logo",
+        "MainWindow QPushButton#pushButtonClose",
+        "MainWindow QPushButton#pushButtonClose:hover",
     };
     if (theme != 2) {
-        expected += {"TitleSingleDialog QLabel#label_back",           "TitleSingleDialog QLabel#label_title",
-                     "TitleSingleDialog QPushButton",                 "TitleSingleDialog QPushButton:hover",
-                     "TitleSingleDialog QPushButton#btnMenu_confirm", "TitleSingleDialog QPushButton#btnMenu_confirm:hover"};
+        expected += {"TitleSingleDialog QLabel#label_back",
+                     "TitleSingleDialog QLabel#label_title",
+                     "TitleSingleDialog QPushButton",
+                     "TitleSingleDialog QPushButton:hover",
+                     "TitleSingleDialog QPushButton#btnMenu_confirm",
+                     "TitleSingleDialog QPushButton#btnMenu_confirm:hover"};
     }
     QCOMPARE(selectors, expected);
 
@@ -257,7 +265,8 @@ void TestThemes::sheetRules()
     int images = 0;
     for (auto match = url.globalMatch(sheet); match.hasNext(); ++images) {
         const QString path = match.next().captured(1);
-        const QSize expectedSize = path.contains(QStringLiteral("logo")) ? QSize(205, 64) * scale : QSize(24, 24) * scale;
+        const QSize expectedSize =
+            path.contains(QStringLiteral("logo")) ? QSize(205, 64) * scale : QSize(24, 24) * scale;
         QCOMPARE(QImage(path).size(), expectedSize);
     }
     QCOMPARE(images, 3);
@@ -282,8 +291,8 @@ void TestThemes::windowLook_data()
                 << QStringLiteral(":/resources/%1logo%2.png").arg(prefixes[theme], size);
         }
     }
-    QTest::newRow("theme 3 looks golden") << 3 << 0 << backgrounds[1] << texts[1]
-                                          << QStringLiteral(":/resources/golden_logoT205_64.png");
+    QTest::newRow("theme 3 looks golden")
+        << 3 << 0 << backgrounds[1] << texts[1] << QStringLiteral(":/resources/golden_logoT205_64.png");
 }
 
 void TestThemes::windowLook()
@@ -307,9 +316,9 @@ void TestThemes::windowLook()
     QCOMPARE(qAlpha(shot.pixel(0, 0)), 0);
     QCOMPARE(QColor(shot.pixel(ui->m_progressBar->x(), ui->m_logo->geometry().center().y())), background);
     QVERIFY(largestDifference(shot, ui->m_logo->geometry(), composite(logo, background.rgb())) <= 12);
-    QVERIFY(countPixels(shot, ui->m_progress_status->geometry(),
-                        [&](QRgb p) { return colourDistance(p, text.rgb()) < 40; })
-            > 20);
+    QVERIFY(
+        countPixels(shot, ui->m_progress_status->geometry(), [&](QRgb p) { return colourDistance(p, text.rgb()) < 40; })
+        > 20);
     saveScreenshot(shot, QStringLiteral("look_window_%1_4k%2").arg(QLatin1String(kThemeNames[theme])).arg(is4k));
 
     // The error state keeps the theme's look around the red parts.
@@ -344,7 +353,8 @@ void TestThemes::dialogLook()
 
     applyTheme(theme, is4k);
     TitleSingleDialog dialog(nullptr);
-    dialog.findChild<QLabel*>(QStringLiteral("label_title"))->setText(QStringLiteral("新版本安装包已下载，是否立即升级工具？"));
+    dialog.findChild<QLabel*>(QStringLiteral("label_title"))
+        ->setText(QStringLiteral("新版本安装包已下载，是否立即升级工具？"));
     auto* yes = dialog.findChild<QPushButton*>(QStringLiteral("btnMenu_confirm"));
     yes->setText(QStringLiteral("是"));
     dialog.findChild<QPushButton*>(QStringLiteral("btnMenu_cancel"))->setText(QStringLiteral("否"));
@@ -409,7 +419,8 @@ void TestThemes::dialogButtons()
         for (const bool right : {false, true}) {
             for (const bool bottom : {false, true}) {
                 const auto at = [&](int dx, int dy) {
-                    return QPoint(right ? rect.right() - dx : rect.left() + dx, bottom ? rect.bottom() - dy : rect.top() + dy);
+                    return QPoint(right ? rect.right() - dx : rect.left() + dx,
+                                  bottom ? rect.bottom() - dy : rect.top() + dy);
                 };
                 const QRgb fill = shot.pixel(at(2 * scale, 0).x(), rect.center().y());
                 const QString where = QStringLiteral("%1 corner %2%3").arg(button->objectName()).arg(right).arg(bottom);

@@ -42,14 +42,22 @@ void TestTitleSingleDialog::forms_data()
     QTest::addColumn<QString>("className");
     QTest::addColumn<QRect>("geometry");
 
-    QTest::newRow("normal label_title") << 0 << "label_title" << "QLabel" << QRect(13, 24, 420, 24);
-    QTest::newRow("normal btnMenu_cancel") << 0 << "btnMenu_cancel" << "QPushButton" << QRect(50, 68, 160, 40);
-    QTest::newRow("normal btnMenu_confirm") << 0 << "btnMenu_confirm" << "QPushButton" << QRect(240, 68, 160, 40);
-    QTest::newRow("normal label_back") << 0 << "label_back" << "QLabel" << QRect(0, 0, 446, 128);
-    QTest::newRow("4K label_title") << 1 << "label_title" << "QLabel" << QRect(26, 48, 840, 48);
-    QTest::newRow("4K btnMenu_cancel") << 1 << "btnMenu_cancel" << "QPushButton" << QRect(80, 136, 320, 80);
-    QTest::newRow("4K btnMenu_confirm") << 1 << "btnMenu_confirm" << "QPushButton" << QRect(490, 136, 320, 80);
-    QTest::newRow("4K label_back") << 1 << "label_back" << "QLabel" << QRect(0, 0, 892, 256);
+    QTest::newRow("normal label_title") << 0 << "label_title"
+                                        << "QLabel" << QRect(13, 24, 420, 24);
+    QTest::newRow("normal btnMenu_cancel") << 0 << "btnMenu_cancel"
+                                           << "QPushButton" << QRect(50, 68, 160, 40);
+    QTest::newRow("normal btnMenu_confirm") << 0 << "btnMenu_confirm"
+                                            << "QPushButton" << QRect(240, 68, 160, 40);
+    QTest::newRow("normal label_back") << 0 << "label_back"
+                                       << "QLabel" << QRect(0, 0, 446, 128);
+    QTest::newRow("4K label_title") << 1 << "label_title"
+                                    << "QLabel" << QRect(26, 48, 840, 48);
+    QTest::newRow("4K btnMenu_cancel") << 1 << "btnMenu_cancel"
+                                       << "QPushButton" << QRect(80, 136, 320, 80);
+    QTest::newRow("4K btnMenu_confirm") << 1 << "btnMenu_confirm"
+                                        << "QPushButton" << QRect(490, 136, 320, 80);
+    QTest::newRow("4K label_back") << 1 << "label_back"
+                                   << "QLabel" << QRect(0, 0, 892, 256);
 }
 
 void TestTitleSingleDialog::forms()
@@ -64,7 +72,7 @@ void TestTitleSingleDialog::forms()
     QCOMPARE(dialog.objectName(), is4k ? QStringLiteral("TitleSingleDialog4K") : QStringLiteral("TitleSingleDialog"));
     QCOMPARE(dialog.size(), is4k ? QSize(892, 256) : QSize(446, 128));
     QCOMPARE(dialog.styleSheet(), is4k ? QStringLiteral("TitleSingleDialog { border-radius: 24px; }")
-                                      : QStringLiteral("TitleSingleDialog { border-radius: 12px; }"));
+                                       : QStringLiteral("TitleSingleDialog { border-radius: 12px; }"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Salvix"));
     QVERIFY(dialog.windowFlags().testFlag(Qt::FramelessWindowHint));
     QVERIFY(dialog.testAttribute(Qt::WA_TranslucentBackground));
@@ -114,8 +122,9 @@ void TestTitleSingleDialog::answer()
              << (dialog.isModal() ? QStringLiteral("modal") : QStringLiteral("modeless"));
         QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
     });
-    QCOMPARE(dialog.doModalByTopLevel(QStringLiteral("Upgrade now?"), QStringLiteral("Yes"), QStringLiteral("No"), true),
-             result);
+    QCOMPARE(
+        dialog.doModalByTopLevel(QStringLiteral("Upgrade now?"), QStringLiteral("Yes"), QStringLiteral("No"), true),
+        result);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(seen, QStringList({"Upgrade now?", "Yes", "No", "modal"}));
 }

@@ -46,7 +46,7 @@ bool TestFfmpegDecodeThread::makeVideo(const QString& path, int seconds)
                              {"-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                               QString("testsrc=duration=%1:size=32x24:rate=24").arg(seconds), "-c:v", "mpeg4",
                               "-pix_fmt", "yuv420p", path})
-        == 0;
+           == 0;
 }
 
 VideoDecodeInfo TestFfmpegDecodeThread::record(const QString& videoPath, const QString& outputDir, const QString& name)
@@ -80,9 +80,12 @@ void TestFfmpegDecodeThread::buildsCommand_data()
     QTest::addColumn<QString>("outputDir");
     QTest::addColumn<QString>("outputPath");
 
-    QTest::newRow("no separator") << "/frames/Scan" << "/frames/Scan/Scan_%05d.png";
-    QTest::newRow("trailing slash") << "/frames/Scan/" << "/frames/Scan/Scan_%05d.png";
-    QTest::newRow("trailing backslash") << "C:\\frames\\Scan\\" << "C:\\frames\\Scan\\Scan_%05d.png";
+    QTest::newRow("no separator") << "/frames/Scan"
+                                  << "/frames/Scan/Scan_%05d.png";
+    QTest::newRow("trailing slash") << "/frames/Scan/"
+                                    << "/frames/Scan/Scan_%05d.png";
+    QTest::newRow("trailing backslash") << "C:\\frames\\Scan\\"
+                                        << "C:\\frames\\Scan\\Scan_%05d.png";
 }
 
 void TestFfmpegDecodeThread::buildsCommand()
@@ -98,13 +101,15 @@ void TestFfmpegDecodeThread::buildsCommand()
 
     // No Salvix installed in the sandbox: the search path's ffmpeg.
     QCOMPARE(program, QStringLiteral("ffmpeg"));
-    const QList<QString> expected{"-i", "/v/Scan/Scan.mp4", "-vf", "fps=24", "-vframes", "72",
-                                  "-start_number", "0", outputPath};
+    const QList<QString> expected{"-i", "/v/Scan/Scan.mp4", "-vf", "fps=24",  "-vframes",
+                                  "72", "-start_number",    "0",   outputPath};
     QCOMPARE(arguments, expected);
 
     const QStringList log = LogCapture::flush();
     QCOMPARE(log.filter("Bundled ffmpeg not found at").size(), 1);
-    QVERIFY(log.filter("falling back to system PATH").first().contains(sandbox.applications() + "/Salvix.app/Contents/MacOS/ffmpeg"));
+    QVERIFY(log.filter("falling back to system PATH")
+                .first()
+                .contains(sandbox.applications() + "/Salvix.app/Contents/MacOS/ffmpeg"));
     QCOMPARE(log.filter("[FfmpegDecodeThread] Full command:").size(), 1);
     QVERIFY(log.filter("[FfmpegDecodeThread] Full command:").first().contains("-vframes"));
 }
@@ -115,9 +120,15 @@ void TestFfmpegDecodeThread::refusesIncompleteRecord_data()
     QTest::addColumn<QString>("outputDir");
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("no video") << "" << "/frames/Scan" << "Scan";
-    QTest::newRow("no output folder") << "/v/Scan.mp4" << "" << "Scan";
-    QTest::newRow("no pattern") << "/v/Scan.mp4" << "/frames/Scan" << "";
+    QTest::newRow("no video") << ""
+                              << "/frames/Scan"
+                              << "Scan";
+    QTest::newRow("no output folder") << "/v/Scan.mp4"
+                                      << ""
+                                      << "Scan";
+    QTest::newRow("no pattern") << "/v/Scan.mp4"
+                                << "/frames/Scan"
+                                << "";
 }
 
 void TestFfmpegDecodeThread::refusesIncompleteRecord()
@@ -208,8 +219,8 @@ void TestFfmpegDecodeThread::runReportsEachVideoAndKeepsFailedSources()
     QVERIFY(Sandbox::write(broken, "not a video"));
 
     FfmpegDecodeThread decoder;
-    decoder.setVideoList({record(good, sandbox.path() + "/f/good", "good"),
-                          record(broken, sandbox.path() + "/f/broken", "broken")});
+    decoder.setVideoList(
+        {record(good, sandbox.path() + "/f/good", "good"), record(broken, sandbox.path() + "/f/broken", "broken")});
     decoder.addVideoInfo(record(missing, sandbox.path() + "/f/missing", "missing"));
 
     QMutex mutex;
@@ -218,25 +229,30 @@ void TestFfmpegDecodeThread::runReportsEachVideoAndKeepsFailedSources()
         const QMutexLocker lock(&mutex);
         events << event;
     };
-    connect(&decoder, &FfmpegDecodeThread::decodeStarted, this,
-            [&](const QString& path) { note("started " + QFileInfo(path).baseName()); }, Qt::DirectConnection);
-    connect(&decoder, &FfmpegDecodeThread::decodeFinished, this,
-            [&](const QString& path, bool success) { note(QString("finished %1 %2").arg(QFileInfo(path).baseName()).arg(success)); },
-            Qt::DirectConnection);
-    connect(&decoder, &FfmpegDecodeThread::decodeProgress, this,
-            [&](int current, int total, const QString& path) {
-                note(QString("progress %1/%2 %3").arg(current).arg(total).arg(QFileInfo(path).baseName()));
-            },
-            Qt::DirectConnection);
-    connect(&decoder, &FfmpegDecodeThread::allDecodeFinished, this, [&] { note("all finished"); }, Qt::DirectConnection);
+    connect(
+        &decoder, &FfmpegDecodeThread::decodeStarted, this,
+        [&](const QString& path) { note("started " + QFileInfo(path).baseName()); }, Qt::DirectConnection);
+    connect(
+        &decoder, &FfmpegDecodeThread::decodeFinished, this,
+        [&](const QString& path, bool success) {
+            note(QString("finished %1 %2").arg(QFileInfo(path).baseName()).arg(success));
+        },
+        Qt::DirectConnection);
+    connect(
+        &decoder, &FfmpegDecodeThread::decodeProgress, this,
+        [&](int current, int total, const QString& path) {
+            note(QString("progress %1/%2 %3").arg(current).arg(total).arg(QFileInfo(path).baseName()));
+        },
+        Qt::DirectConnection);
+    connect(
+        &decoder, &FfmpegDecodeThread::allDecodeFinished, this, [&] { note("all finished"); }, Qt::DirectConnection);
 
     decoder.start();
     QVERIFY(decoder.wait(60000));
 
-    const QStringList expected{"started good", "finished good 1", "progress 1/3 good",
-                               "started broken", "finished broken 0", "progress 2/3 broken",
-                               "started missing", "finished missing 0", "progress 3/3 missing",
-                               "all finished"};
+    const QStringList expected{"started good",         "finished good 1",     "progress 1/3 good", "started broken",
+                               "finished broken 0",    "progress 2/3 broken", "started missing",   "finished missing 0",
+                               "progress 3/3 missing", "all finished"};
     QCOMPARE(events, expected);
     QVERIFY(!QFile::exists(good));
     // A failed video keeps its source for the next run.
@@ -249,8 +265,10 @@ void TestFfmpegDecodeThread::destroyedBeforeStartEmitsNothing()
     auto* decoder = new FfmpegDecodeThread();
     decoder->setVideoList({record(m_oneSecond, m_videos.filePath("unused"), "one")});
     int signalsSeen = 0;
-    connect(decoder, &FfmpegDecodeThread::decodeStarted, this, [&] { ++signalsSeen; }, Qt::DirectConnection);
-    connect(decoder, &FfmpegDecodeThread::allDecodeFinished, this, [&] { ++signalsSeen; }, Qt::DirectConnection);
+    connect(
+        decoder, &FfmpegDecodeThread::decodeStarted, this, [&] { ++signalsSeen; }, Qt::DirectConnection);
+    connect(
+        decoder, &FfmpegDecodeThread::allDecodeFinished, this, [&] { ++signalsSeen; }, Qt::DirectConnection);
     delete decoder;
     QCOMPARE(signalsSeen, 0);
     QVERIFY(QFile::exists(m_oneSecond));
@@ -272,9 +290,17 @@ void TestFfmpegDecodeThread::destroyedWhileRunningFinishesVideoInHand()
     QAtomicInt started = 0;
     QAtomicInt finished = 0;
     QAtomicInt allFinished = 0;
-    connect(decoder, &FfmpegDecodeThread::decodeStarted, this, [&] { ++started; firstStarted.release(); }, Qt::DirectConnection);
-    connect(decoder, &FfmpegDecodeThread::decodeProgress, this, [&] { ++finished; }, Qt::DirectConnection);
-    connect(decoder, &FfmpegDecodeThread::allDecodeFinished, this, [&] { ++allFinished; }, Qt::DirectConnection);
+    connect(
+        decoder, &FfmpegDecodeThread::decodeStarted, this,
+        [&] {
+            ++started;
+            firstStarted.release();
+        },
+        Qt::DirectConnection);
+    connect(
+        decoder, &FfmpegDecodeThread::decodeProgress, this, [&] { ++finished; }, Qt::DirectConnection);
+    connect(
+        decoder, &FfmpegDecodeThread::allDecodeFinished, this, [&] { ++allFinished; }, Qt::DirectConnection);
 
     decoder->start();
     QVERIFY(firstStarted.tryAcquire(1, 30000));

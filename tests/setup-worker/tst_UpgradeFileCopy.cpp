@@ -1,8 +1,8 @@
 // Replacing a file by a copy of another with a backup: which targets are refused, and
 // that a failed copy leaves the target as it was.
 
-#include "LogCapture.h"
 #include "Locations.h"
+#include "LogCapture.h"
 #include "Sandbox.h"
 #include "UpgradeFileCopy.h"
 
@@ -22,7 +22,7 @@ private slots:
 
 void TestUpgradeFileCopy::replacesTarget_data()
 {
-    QTest::addColumn<QString>("target");  // "earlier", "source in capitals", "main tool", "missing"
+    QTest::addColumn<QString>("target"); // "earlier", "source in capitals", "main tool", "missing"
     QTest::addColumn<bool>("staleBackup");
     QTest::addColumn<bool>("sourceExists");
     QTest::addColumn<QByteArray>("targetAfter");
@@ -30,8 +30,8 @@ void TestUpgradeFileCopy::replacesTarget_data()
 
     QTest::newRow("replaced") << "earlier" << false << true << QByteArray("new") << "copy to patch tool succefully!";
     QTest::newRow("backup name taken: untouched") << "earlier" << true << true << QByteArray("old") << "";
-    QTest::newRow("copy fails: restored") << "earlier" << false << false << QByteArray("old")
-                                          << "autoUpgradeSoftware copy to patch tool error:";
+    QTest::newRow("copy fails: restored")
+        << "earlier" << false << false << QByteArray("old") << "autoUpgradeSoftware copy to patch tool error:";
     QTest::newRow("target is the source") << "source in capitals" << false << true << QByteArray("new") << "";
     QTest::newRow("target is the main tool") << "main tool" << false << true << QByteArray("main") << "";
     QTest::newRow("target missing") << "missing" << false << true << QByteArray() << "";
@@ -68,7 +68,9 @@ void TestUpgradeFileCopy::replacesTarget()
     copyToUpgradeFileToPatchTool(targetPath, source);
     QCOMPARE(source, sourceBefore);
 
-    const QString checked = target == "main tool" ? getMainToolPath() : target == "source in capitals" ? source : targetPath;
+    const QString checked = target == "main tool"            ? getMainToolPath()
+                            : target == "source in capitals" ? source
+                                                             : targetPath;
     QCOMPARE(Sandbox::read(checked), targetAfter);
     QCOMPARE(Sandbox::read(getMainToolPath()), QByteArray("main"));
     // The backup never outlives the call, and a stale one is left alone.

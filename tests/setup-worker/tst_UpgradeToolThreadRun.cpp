@@ -31,23 +31,34 @@ class Recorder : public QObject
 public:
     explicit Recorder(UpgradeToolThread& worker)
     {
-        connect(&worker, &UpgradeToolThread::sendProgress, this, [this](int total, int progress) {
-            const QMutexLocker lock(&mutex);
-            totals << total;
-            this->progress << progress;
-            // Decoding shares are sent on this (the GUI) thread, everything else on the worker's.
-            (QThread::currentThread() == thread() ? decodingProgress : workerProgress) << progress;
-        }, Qt::DirectConnection);
-        connect(&worker, &UpgradeToolThread::sendToUpgradeStatus, this, [this](int status) {
-            const QMutexLocker lock(&mutex);
-            statuses << status;
-        }, Qt::DirectConnection);
-        connect(&worker, &UpgradeToolThread::sendToUpgrade, this, [this] { ++toUpgrade; }, Qt::DirectConnection);
-        connect(&worker, &UpgradeToolThread::sendShowProgress, this, [this] { ++showProgress; }, Qt::DirectConnection);
-        connect(&worker, &UpgradeToolThread::sendFinish, this, [this](bool launched) {
-            const QMutexLocker lock(&mutex);
-            finish << launched;
-        }, Qt::DirectConnection);
+        connect(
+            &worker, &UpgradeToolThread::sendProgress, this,
+            [this](int total, int progress) {
+                const QMutexLocker lock(&mutex);
+                totals << total;
+                this->progress << progress;
+                // Decoding shares are sent on this (the GUI) thread, everything else on the worker's.
+                (QThread::currentThread() == thread() ? decodingProgress : workerProgress) << progress;
+            },
+            Qt::DirectConnection);
+        connect(
+            &worker, &UpgradeToolThread::sendToUpgradeStatus, this,
+            [this](int status) {
+                const QMutexLocker lock(&mutex);
+                statuses << status;
+            },
+            Qt::DirectConnection);
+        connect(
+            &worker, &UpgradeToolThread::sendToUpgrade, this, [this] { ++toUpgrade; }, Qt::DirectConnection);
+        connect(
+            &worker, &UpgradeToolThread::sendShowProgress, this, [this] { ++showProgress; }, Qt::DirectConnection);
+        connect(
+            &worker, &UpgradeToolThread::sendFinish, this,
+            [this](bool launched) {
+                const QMutexLocker lock(&mutex);
+                finish << launched;
+            },
+            Qt::DirectConnection);
     }
 
     QMutex mutex;
@@ -324,19 +335,22 @@ void TestUpgradeToolThreadRun::upgradeWaitsWhileSalvixRuns()
     // (which arrives on this thread), and ended by pid after five ticks of the wait.
     qint64 salvixPid = 0;
     QAtomicInt ended = 0;
-    connect(&worker, &UpgradeToolThread::sendProgress, this, [&](int, int progress) {
-        if (salvixPid == 0 && progress > 400 && progress < 700 && QThread::currentThread() == thread()) {
-            QProcess salvix;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("SALVIX_STAY_SECONDS", "60");
-            salvix.setProcessEnvironment(environment);
-            salvix.setProgram(getMainToolPath());
-            salvix.setArguments({"started", "by test"});
-            salvix.startDetached(&salvixPid);
-        } else if (salvixPid > 0 && progress >= 750 && progress < 900 && ended.testAndSetRelaxed(0, 1)) {
-            kill(static_cast<pid_t>(salvixPid), SIGTERM);
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &worker, &UpgradeToolThread::sendProgress, this,
+        [&](int, int progress) {
+            if (salvixPid == 0 && progress > 400 && progress < 700 && QThread::currentThread() == thread()) {
+                QProcess salvix;
+                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                environment.insert("SALVIX_STAY_SECONDS", "60");
+                salvix.setProcessEnvironment(environment);
+                salvix.setProgram(getMainToolPath());
+                salvix.setArguments({"started", "by test"});
+                salvix.startDetached(&salvixPid);
+            } else if (salvixPid > 0 && progress >= 750 && progress < 900 && ended.testAndSetRelaxed(0, 1)) {
+                kill(static_cast<pid_t>(salvixPid), SIGTERM);
+            }
+        },
+        Qt::DirectConnection);
     QVERIFY(runToEnd(worker));
     QVERIFY(salvixPid > 0);
     QCOMPARE(ended.loadRelaxed(), 1);
@@ -387,8 +401,8 @@ void TestUpgradeToolThreadRun::declinedReminderAndLaunchNeverSeen()
 
     // The first start with the program's folder, the fallback with the bundle folder.
     QTRY_COMPARE(box.launches().size(), 2);
-    QCOMPARE(box.launches(), (QStringList{mainFolder + "/Contents/MacOS\tlaunch_salvix",
-                                          mainFolder + "\tlaunch_salvix"}));
+    QCOMPARE(box.launches(),
+             (QStringList{mainFolder + "/Contents/MacOS\tlaunch_salvix", mainFolder + "\tlaunch_salvix"}));
     QVERIFY(runMarkers().isEmpty());
 }
 

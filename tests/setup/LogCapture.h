@@ -48,10 +48,7 @@ public:
     }
 
     // The lines that contain text.
-    static QStringList matching(const QStringList& all, const QString& text)
-    {
-        return all.filter(text);
-    }
+    static QStringList matching(const QStringList& all, const QString& text) { return all.filter(text); }
 
 private:
     static void collect(const QString& line, QuilmLogging::Level)

@@ -39,14 +39,10 @@ inline void append32(QByteArray& out, quint32 value)
 inline quint32 unixMode(ZipEntry::Kind kind)
 {
     switch (kind) {
-    case ZipEntry::Dir:
-        return 040755;
-    case ZipEntry::Link:
-        return 0120777;
-    case ZipEntry::Executable:
-        return 0100755;
-    case ZipEntry::File:
-        break;
+    case ZipEntry::Dir: return 040755;
+    case ZipEntry::Link: return 0120777;
+    case ZipEntry::Executable: return 0100755;
+    case ZipEntry::File: break;
     }
     return 0100644;
 }

@@ -17,7 +17,8 @@ namespace {
 
 const QString bundleZip = QStringLiteral(":/release_patch/Salvix.zip");
 const QFileDevice::Permissions mode755 = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-    | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+                                         | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                         | QFileDevice::ExeOther;
 const QFileDevice::Permissions ownerGroupOther = QFileDevice::Permissions(0x7077);
 
 QStringList tempCopies(const Sandbox& sandbox)
@@ -137,11 +138,15 @@ void TestExtraction::embeddedArchiveInstallsWholeBundle()
     QCOMPARE(zip, bundleZip);
     QCOMPARE(progress.count(), 0);
     QVERIFY(tempCopies(sandbox).isEmpty());
-    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] start unZipResourceFiles from :/release_patch/Salvix.zip to "
-                                       + dest + ", unzipVideoFileOnly=0").size(), 1);
+    QCOMPARE(
+        LogCapture::matching(log, "[UpgradeToolThread] start unZipResourceFiles from :/release_patch/Salvix.zip to "
+                                      + dest + ", unzipVideoFileOnly=0")
+            .size(),
+        1);
     const QStringList copied = LogCapture::matching(log, "[UpgradeToolThread] copied Qt resource to temp file:");
     QCOMPARE(copied.size(), 1);
-    const QRegularExpression tempName("\"" + QRegularExpression::escape(sandbox.tmp()) + "/quilm_zip_[A-Za-z0-9]{6}\\.zip\"");
+    const QRegularExpression tempName("\"" + QRegularExpression::escape(sandbox.tmp())
+                                      + "/quilm_zip_[A-Za-z0-9]{6}\\.zip\"");
     QVERIFY2(tempName.match(copied.first()).hasMatch(), qPrintable(copied.first()));
     QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] ditto unzip succeeded:").size(), 1);
 
@@ -188,8 +193,7 @@ void TestExtraction::embeddedArchiveInstallsWholeBundle()
     salvix.start(app + "/MacOS/Salvix", {app + "/MacOS", "launch_salvix"});
     QVERIFY(salvix.waitForFinished(10000));
     QCOMPARE(salvix.exitCode(), 0);
-    QCOMPARE(Sandbox::read(sandbox.userFolder() + "/salvix_launches.txt"),
-             (app + "/MacOS\tlaunch_salvix\n").toUtf8());
+    QCOMPARE(Sandbox::read(sandbox.userFolder() + "/salvix_launches.txt"), (app + "/MacOS\tlaunch_salvix\n").toUtf8());
 }
 
 void TestExtraction::missingDittoGivesNegativeStatus()
@@ -228,7 +232,9 @@ void TestExtraction::failingDittoOnPlainPath()
     const QStringList failed = LogCapture::matching(log, "[UpgradeToolThread] ditto unzip failed, ret=");
     QCOMPARE(failed.size(), 1);
     QVERIFY2(QRegularExpression("ret= [1-9]\\d* , src= \"" + QRegularExpression::escape(zip) + "\"")
-                 .match(failed.first()).hasMatch(), qPrintable(failed.first()));
+                 .match(failed.first())
+                 .hasMatch(),
+             qPrintable(failed.first()));
 }
 
 void TestExtraction::emptyAndMissingArchive()
@@ -276,16 +282,16 @@ void TestExtraction::selectiveModeTakesFoldersAndVideos()
     Sandbox sandbox;
     QString zip = sandbox.path() + "/videos.zip";
     QVERIFY(writeZip(zip, {
-        {ZipEntry::Dir, "v/", {}},
-        {ZipEntry::Dir, "v/a/", {}},
-        {ZipEntry::File, "v/a/a.mp4", "video a"},
-        {ZipEntry::File, "v/a/B.MP4.part", "video b"},
-        {ZipEntry::File, "v/a/readme.txt", "text"},
-        {ZipEntry::Link, "v/a/link.mp4", "a.mp4"},
-        {ZipEntry::Dir, "__MACOSX/", {}},
-        {ZipEntry::File, "__MACOSX/._a.mp4", "resource fork"},
-        {ZipEntry::File, "missing/parent/c.mp4", "no folder entry before it"},
-    }));
+                              {ZipEntry::Dir, "v/", {}},
+                              {ZipEntry::Dir, "v/a/", {}},
+                              {ZipEntry::File, "v/a/a.mp4", "video a"},
+                              {ZipEntry::File, "v/a/B.MP4.part", "video b"},
+                              {ZipEntry::File, "v/a/readme.txt", "text"},
+                              {ZipEntry::Link, "v/a/link.mp4", "a.mp4"},
+                              {ZipEntry::Dir, "__MACOSX/", {}},
+                              {ZipEntry::File, "__MACOSX/._a.mp4", "resource fork"},
+                              {ZipEntry::File, "missing/parent/c.mp4", "no folder entry before it"},
+                          }));
     QString dest = sandbox.path() + "/dest";
     QVERIFY(QDir().mkpath(dest));
 
@@ -295,11 +301,19 @@ void TestExtraction::selectiveModeTakesFoldersAndVideos()
     const QStringList log = LogCapture::flush();
 
     // Selected: 3 folders and 4 videos. Skipped: the 2 "__MACOSX" entries; not creatable: 1.
-    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] unzipVideoFileOnly=true, falling back to QZipReader for selective extract").size(), 1);
+    QCOMPARE(LogCapture::matching(
+                 log, "[UpgradeToolThread] unzipVideoFileOnly=true, falling back to QZipReader for selective extract")
+                 .size(),
+             1);
     QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] start unZipResourceFiles, and fileCount = 7").size(), 1);
     QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] unZipResourceFiles create dest file " + dest
-                                           + "/missing/parent/c.mp4 failed with 2").size(), 1);
-    QCOMPARE(LogCapture::matching(log, "[UpgradeToolThread] unZipResourceFiles from " + zip + " to " + dest + " finished").size(), 1);
+                                           + "/missing/parent/c.mp4 failed with 2")
+                 .size(),
+             1);
+    QCOMPARE(
+        LogCapture::matching(log, "[UpgradeToolThread] unZipResourceFiles from " + zip + " to " + dest + " finished")
+            .size(),
+        1);
 
     QCOMPARE(treeOf(dest), QStringList({"v", "v/a", "v/a/B.MP4.part", "v/a/a.mp4"}));
     QCOMPARE(Sandbox::read(dest + "/v/a/a.mp4"), QByteArray("video a"));
@@ -342,11 +356,11 @@ void TestExtraction::extractZipToPathCases()
 
     const QString zip = sandbox.path() + "/Salvix Setup.zip";
     QVERIFY(writeZip(zip, {
-        {ZipEntry::Dir, "Salvix Setup.app/", {}},
-        {ZipEntry::Dir, "Salvix Setup.app/Contents/", {}},
-        {ZipEntry::File, "Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist("3.3.0")},
-        {ZipEntry::Link, "Salvix Setup.app/Current", "Contents"},
-    }));
+                              {ZipEntry::Dir, "Salvix Setup.app/", {}},
+                              {ZipEntry::Dir, "Salvix Setup.app/Contents/", {}},
+                              {ZipEntry::File, "Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist("3.3.0")},
+                              {ZipEntry::Link, "Salvix Setup.app/Current", "Contents"},
+                          }));
     QVERIFY(extractZipToPath(zip, dest + "/deeper"));
     QCOMPARE(Sandbox::read(dest + "/deeper/Salvix Setup.app/Contents/Info.plist"), Sandbox::infoPlist("3.3.0"));
     QVERIFY(QFileInfo(dest + "/deeper/Salvix Setup.app/Current").isSymLink());
@@ -367,16 +381,19 @@ void TestExtraction::extractZipToPathCases()
     QVERIFY(Sandbox::write(broken, zipBytes({{ZipEntry::File, "a.txt", "text"}}).chopped(30)));
     QVERIFY(!extractZipToPath(broken, dest + "/broken"));
     QVERIFY(!QFileInfo::exists(dest + "/broken"));
-    QCOMPARE(LogCapture::matching(LogCapture::flush(), "[ArchiveExtraction] refused archive whose entries cannot be read: \""
-                                                           + broken + "\"").size(), 1);
+    QCOMPARE(
+        LogCapture::matching(LogCapture::flush(),
+                             "[ArchiveExtraction] refused archive whose entries cannot be read: \"" + broken + "\"")
+            .size(),
+        1);
 }
 
 void TestExtraction::hostileArchive_data()
 {
     QTest::addColumn<QList<ZipEntry>>("entries");
-    QTest::addColumn<bool>("existingLink");     // dest/old -> the outside folder, made beforehand
-    QTest::addColumn<QString>("refusedEntry");  // named when the archive is refused; empty: accepted
-    QTest::addColumn<bool>("dittoRefuses");     // "ditto" refuses the whole archive too
+    QTest::addColumn<bool>("existingLink"); // dest/old -> the outside folder, made beforehand
+    QTest::addColumn<QString>("refusedEntry"); // named when the archive is refused; empty: accepted
+    QTest::addColumn<bool>("dittoRefuses"); // "ditto" refuses the whole archive too
     QTest::addColumn<QStringList>("selective"); // the destination after the selective mode
 
     const QByteArray fine = "0123456789abcdef";
@@ -387,43 +404,52 @@ void TestExtraction::hostileArchive_data()
     // "@" stands for the outside folder's absolute path. Names are stored exactly as
     // written here; the zip reader would strip a leading "/" or "../" from them.
     QTest::newRow("dot-dot inside a path")
-        << QList<ZipEntry>{{ZipEntry::Dir, "a/", {}}, {ZipEntry::File, "a/../../../outside/keep.txt", "changed"},
+        << QList<ZipEntry>{{ZipEntry::Dir, "a/", {}},
+                           {ZipEntry::File, "a/../../../outside/keep.txt", "changed"},
                            {ZipEntry::File, "a/../../../outside/new.mp4", "new"}}
         << false << "a/../../../outside/keep.txt" << true << QStringList{"a"};
-    QTest::newRow("dot-dot after a folder")
-        << QList<ZipEntry>{okDir, okFile, {ZipEntry::File, "a/../../x.mp4", fine}}
-        << false << "a/../../x.mp4" << true << okTree;
-    QTest::newRow("leading dot-dot")
-        << QList<ZipEntry>{okDir, okFile, {ZipEntry::File, "../x.mp4", fine}, {ZipEntry::Dir, "../xdir/", {}},
-                           {ZipEntry::File, "../../outside/keep.txt", "changed"}}
-        << false << "../x.mp4" << true << okTree;
-    QTest::newRow("absolute path")
-        << QList<ZipEntry>{okFile, {ZipEntry::File, "@/keep.txt", "changed"}, {ZipEntry::File, "@/new.mp4", "new"}}
-        << false << "@/keep.txt" << true << QStringList{};
-    QTest::newRow("absolute folder")
-        << QList<ZipEntry>{okDir, okFile, {ZipEntry::Dir, "@/abs/", {}}, {ZipEntry::File, "@/abs/abs.mp4", fine}}
-        << false << "@/abs/" << true << okTree;
-    QTest::newRow("backslash separators")
-        << QList<ZipEntry>{okDir, okFile, {ZipEntry::File, "..\\x.mp4", fine}, {ZipEntry::File, "ok\\..\\..\\y.mp4", fine}}
-        << false << "..\\x.mp4" << true << okTree;
-    QTest::newRow("through a link the archive makes")
-        << QList<ZipEntry>{{ZipEntry::Link, "lnk", "@"}, {ZipEntry::File, "lnk/keep.txt", "changed"},
-                           {ZipEntry::File, "lnk/new.mp4", "new"}}
-        << false << "lnk/keep.txt" << false << QStringList{};
-    QTest::newRow("through a relative link")
-        << QList<ZipEntry>{{ZipEntry::Dir, "d/", {}}, {ZipEntry::Link, "d/l", "../../outside"},
-                           {ZipEntry::Dir, "d/l/sub/", {}}, {ZipEntry::File, "d/l/new.mp4", "new"}}
-        << false << "d/l/sub/" << false << QStringList{"d"};
+    QTest::newRow("dot-dot after a folder") << QList<ZipEntry>{okDir, okFile, {ZipEntry::File, "a/../../x.mp4", fine}}
+                                            << false << "a/../../x.mp4" << true << okTree;
+    QTest::newRow("leading dot-dot") << QList<ZipEntry>{okDir,
+                                                        okFile,
+                                                        {ZipEntry::File, "../x.mp4", fine},
+                                                        {ZipEntry::Dir, "../xdir/", {}},
+                                                        {ZipEntry::File, "../../outside/keep.txt", "changed"}}
+                                     << false << "../x.mp4" << true << okTree;
+    QTest::newRow("absolute path") << QList<ZipEntry>{okFile,
+                                                      {ZipEntry::File, "@/keep.txt", "changed"},
+                                                      {ZipEntry::File, "@/new.mp4", "new"}}
+                                   << false << "@/keep.txt" << true << QStringList{};
+    QTest::newRow("absolute folder") << QList<ZipEntry>{okDir,
+                                                        okFile,
+                                                        {ZipEntry::Dir, "@/abs/", {}},
+                                                        {ZipEntry::File, "@/abs/abs.mp4", fine}}
+                                     << false << "@/abs/" << true << okTree;
+    QTest::newRow("backslash separators") << QList<ZipEntry>{okDir,
+                                                             okFile,
+                                                             {ZipEntry::File, "..\\x.mp4", fine},
+                                                             {ZipEntry::File, "ok\\..\\..\\y.mp4", fine}}
+                                          << false << "..\\x.mp4" << true << okTree;
+    QTest::newRow("through a link the archive makes") << QList<ZipEntry>{{ZipEntry::Link, "lnk", "@"},
+                                                                         {ZipEntry::File, "lnk/keep.txt", "changed"},
+                                                                         {ZipEntry::File, "lnk/new.mp4", "new"}}
+                                                      << false << "lnk/keep.txt" << false << QStringList{};
+    QTest::newRow("through a relative link") << QList<ZipEntry>{{ZipEntry::Dir, "d/", {}},
+                                                                {ZipEntry::Link, "d/l", "../../outside"},
+                                                                {ZipEntry::Dir, "d/l/sub/", {}},
+                                                                {ZipEntry::File, "d/l/new.mp4", "new"}}
+                                             << false << "d/l/sub/" << false << QStringList{"d"};
     // The reader lists the link as "" and the files as "keep.txt" and "new.mp4".
-    QTest::newRow("through a link named with dots only")
-        << QList<ZipEntry>{{ZipEntry::Link, "...", "@"}, {ZipEntry::File, ".../keep.txt", "changed"},
-                           {ZipEntry::File, ".../new.mp4", "new"}}
-        << false << ".../keep.txt" << false << QStringList{};
+    QTest::newRow("through a link named with dots only") << QList<ZipEntry>{{ZipEntry::Link, "...", "@"},
+                                                                            {ZipEntry::File, ".../keep.txt", "changed"},
+                                                                            {ZipEntry::File, ".../new.mp4", "new"}}
+                                                         << false << ".../keep.txt" << false << QStringList{};
     QTest::newRow("file of the same name as a link")
-        << QList<ZipEntry>{{ZipEntry::Link, "keep.mp4", "@/keep.txt"}, {ZipEntry::File, "keep.mp4", "changed"}}
-        << false << "keep.mp4" << false << QStringList{};
+        << QList<ZipEntry>{{ZipEntry::Link, "keep.mp4", "@/keep.txt"}, {ZipEntry::File, "keep.mp4", "changed"}} << false
+        << "keep.mp4" << false << QStringList{};
     QTest::newRow("through a link already in the destination")
-        << QList<ZipEntry>{{ZipEntry::Dir, "old/", {}}, {ZipEntry::File, "old/keep.txt", "changed"},
+        << QList<ZipEntry>{{ZipEntry::Dir, "old/", {}},
+                           {ZipEntry::File, "old/keep.txt", "changed"},
                            {ZipEntry::File, "old/new.mp4", "new"}}
         << true << "old/" << false << QStringList{"old"};
     QTest::newRow("fine names only")
@@ -505,32 +531,33 @@ void TestExtraction::hostileArchive()
 void TestExtraction::dotNames_data()
 {
     QTest::addColumn<QList<ZipEntry>>("entries");
-    QTest::addColumn<QStringList>("written");   // each entry's path when the whole archive is unpacked
+    QTest::addColumn<QStringList>("written"); // each entry's path when the whole archive is unpacked
     QTest::addColumn<QStringList>("selective"); // the destination after the selective mode
 
     QTest::newRow("leading dot and slash")
         << QList<ZipEntry>{{ZipEntry::File, "./a.txt", "text a"}, {ZipEntry::File, "./a.mp4", "video a"}}
         << QStringList{"a.txt", "a.mp4"} << QStringList{"a.mp4"};
-    QTest::newRow("hidden file")
-        << QList<ZipEntry>{{ZipEntry::File, ".hidden", "hidden text"}, {ZipEntry::File, ".hidden.mp4", "hidden video"}}
-        << QStringList{".hidden", ".hidden.mp4"} << QStringList{".hidden.mp4"};
-    QTest::newRow("two leading dots")
-        << QList<ZipEntry>{{ZipEntry::File, "..b.mp4", "video b"}} << QStringList{"..b.mp4"}
-        << QStringList{"..b.mp4"};
-    QTest::newRow("dot part inside")
-        << QList<ZipEntry>{{ZipEntry::Dir, "dir/", {}}, {ZipEntry::File, "dir/./c.mp4", "video c"}}
-        << QStringList{"dir", "dir/c.mp4"} << QStringList{"dir", "dir/c.mp4"};
+    QTest::newRow("hidden file") << QList<ZipEntry>{{ZipEntry::File, ".hidden", "hidden text"},
+                                                    {ZipEntry::File, ".hidden.mp4", "hidden video"}}
+                                 << QStringList{".hidden", ".hidden.mp4"} << QStringList{".hidden.mp4"};
+    QTest::newRow("two leading dots") << QList<ZipEntry>{{ZipEntry::File, "..b.mp4", "video b"}}
+                                      << QStringList{"..b.mp4"} << QStringList{"..b.mp4"};
+    QTest::newRow("dot part inside") << QList<ZipEntry>{{ZipEntry::Dir, "dir/", {}},
+                                                        {ZipEntry::File, "dir/./c.mp4", "video c"}}
+                                     << QStringList{"dir", "dir/c.mp4"} << QStringList{"dir", "dir/c.mp4"};
     QTest::newRow("file in a dot folder")
         << QList<ZipEntry>{{ZipEntry::Dir, ".cfg/", {}}, {ZipEntry::File, ".cfg/x.mp4", "video x"}}
         << QStringList{".cfg", ".cfg/x.mp4"} << QStringList{".cfg", ".cfg/x.mp4"};
     // An empty path is the destination itself.
     QTest::newRow("tree under dot and slash")
-        << QList<ZipEntry>{{ZipEntry::Dir, "./", {}}, {ZipEntry::Dir, "./v/", {}},
-                           {ZipEntry::File, "./v/d.mp4", "video d"}, {ZipEntry::Executable, "./v/run", "#!/bin/sh\n"}}
+        << QList<ZipEntry>{{ZipEntry::Dir, "./", {}},
+                           {ZipEntry::Dir, "./v/", {}},
+                           {ZipEntry::File, "./v/d.mp4", "video d"},
+                           {ZipEntry::Executable, "./v/run", "#!/bin/sh\n"}}
         << QStringList{"", "v", "v/d.mp4", "v/run"} << QStringList{"v", "v/d.mp4"};
-    QTest::newRow("hidden link")
-        << QList<ZipEntry>{{ZipEntry::File, ".hidden", "hidden text"}, {ZipEntry::Link, ".link", ".hidden"}}
-        << QStringList{".hidden", ".link"} << QStringList{};
+    QTest::newRow("hidden link") << QList<ZipEntry>{{ZipEntry::File, ".hidden", "hidden text"},
+                                                    {ZipEntry::Link, ".link", ".hidden"}}
+                                 << QStringList{".hidden", ".link"} << QStringList{};
 }
 
 // Names that begin with "." or hold "." parts are written under their own names and
@@ -623,7 +650,8 @@ void TestExtraction::dittoInCallersLocale()
 
     Sandbox sandbox;
     QString zip = sandbox.path() + "/names.zip";
-    QVERIFY(writeZip(zip, {{ZipEntry::Dir, "视频/", {}}, {ZipEntry::File, "视频/片头.mp4", "clip"},
+    QVERIFY(writeZip(zip, {{ZipEntry::Dir, "视频/", {}},
+                           {ZipEntry::File, "视频/片头.mp4", "clip"},
                            {ZipEntry::File, "Ünïcode.txt", "text"}}));
     QString dest = sandbox.path() + "/dest";
     const QByteArray saved = qgetenv(variable.constData());
@@ -698,7 +726,8 @@ void TestExtraction::forceRemoveDir()
     if (layout == "readonlylink" || layout == "readonlyhardlink") {
         // A read-only file outside, reached from a read-only folder of the tree.
         const QString folder = target + "/background/light_2K";
-        QVERIFY(QFile::setPermissions(outside + "/keep.png", readOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        QVERIFY(
+            QFile::setPermissions(outside + "/keep.png", readOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
         if (layout == "readonlylink") {
             QVERIFY(QFile::link(outside + "/keep.png", folder + "/.keep.png"));
             QVERIFY(QFile::link(outside + "/keep.png", folder + "/keep.png"));

@@ -70,8 +70,10 @@ QProcess* TestPlatformProbes::startAt(const QString& path)
 void TestPlatformProbes::processProbe()
 {
     Sandbox sandbox;
-    const QString path = QFileInfo(sandbox.path()).canonicalFilePath() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup";
-    const QString otherCase = QFileInfo(sandbox.path()).canonicalFilePath() + "/Salvix Setup.app/Contents/MacOS/salvix Setup";
+    const QString path =
+        QFileInfo(sandbox.path()).canonicalFilePath() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup";
+    const QString otherCase =
+        QFileInfo(sandbox.path()).canonicalFilePath() + "/Salvix Setup.app/Contents/MacOS/salvix Setup";
 
     QVERIFY(!checkQuilmTolvaneRunning(path));
     QVERIFY(!checkQuilmTolvaneRepeatRunning(path));
@@ -102,10 +104,14 @@ void TestPlatformProbes::checkFileName_data()
     QTest::addColumn<QString>("archive");
     QTest::addColumn<QString>("checkFile");
 
-    QTest::newRow("upgrade archive") << "/u/Upgrade/Salvix Setup.zip" << "/u/Upgrade/Salvix Setup.dat";
-    QTest::newRow("last extension only") << "/u/a.tar.gz" << "/u/a.tar.dat";
-    QTest::newRow("no dot at all") << "/u/archive" << "/u/archive.dat";
-    QTest::newRow("dot in a folder name") << "/u/v1.2/archive" << "/u/v1.dat";
+    QTest::newRow("upgrade archive") << "/u/Upgrade/Salvix Setup.zip"
+                                     << "/u/Upgrade/Salvix Setup.dat";
+    QTest::newRow("last extension only") << "/u/a.tar.gz"
+                                         << "/u/a.tar.dat";
+    QTest::newRow("no dot at all") << "/u/archive"
+                                   << "/u/archive.dat";
+    QTest::newRow("dot in a folder name") << "/u/v1.2/archive"
+                                          << "/u/v1.dat";
 }
 
 void TestPlatformProbes::checkFileName()
@@ -143,8 +149,9 @@ void TestPlatformProbes::sha1Check()
     if (upperCase)
         digest = digest.toUpper();
     if (!checkContent.isNull())
-        QVERIFY(Sandbox::write(sandbox.userFolder() + "/Upgrade/Salvix Setup.dat",
-                               checkContent.contains("%1") ? checkContent.arg(digest).toUtf8() : checkContent.toUtf8()));
+        QVERIFY(
+            Sandbox::write(sandbox.userFolder() + "/Upgrade/Salvix Setup.dat",
+                           checkContent.contains("%1") ? checkContent.arg(digest).toUtf8() : checkContent.toUtf8()));
     QCOMPARE(checkFileSHASumLegacy(archive), expected);
 }
 
@@ -169,14 +176,22 @@ void TestPlatformProbes::launchToolPath_data()
     QTest::addColumn<QString>("expected");
 
     const QByteArray prefix = "INFO  2026-12-10T09:00:00.123 ";
-    QTest::newRow("quoted path") << prefix + "[main] run from path: \"/Applications/Salvix Setup.app/Contents/MacOS/Salvix Setup\" \nINFO  next line\n"
-                                 << "/Applications/Salvix Setup.app/Contents/MacOS/Salvix Setup";
-    QTest::newRow("path without quotes") << prefix + "[main] run from path: /opt/Salvix Setup\n" << "/opt/Salvix Setup";
-    QTest::newRow("opening quote only") << prefix + "[main] run from path: \"/opt/a b\n" << "/opt/a b";
-    QTest::newRow("inner quotes stay") << prefix + "[main] run from path: \"/opt/\"x\"\"\n" << "/opt/\"x\"";
-    QTest::newRow("no marker") << prefix + "[main] something else \"/opt/x\"\n" << "";
-    QTest::newRow("marker as last text") << prefix + "[main] run from path: \n" << "";
-    QTest::newRow("marker only on the second line") << prefix + "first\n" + prefix + "[main] run from path: \"/x\"\n" << "";
+    QTest::newRow("quoted path")
+        << prefix
+               + "[main] run from path: \"/Applications/Salvix Setup.app/Contents/MacOS/Salvix Setup\" \nINFO  next line\n"
+        << "/Applications/Salvix Setup.app/Contents/MacOS/Salvix Setup";
+    QTest::newRow("path without quotes") << prefix + "[main] run from path: /opt/Salvix Setup\n"
+                                         << "/opt/Salvix Setup";
+    QTest::newRow("opening quote only") << prefix + "[main] run from path: \"/opt/a b\n"
+                                        << "/opt/a b";
+    QTest::newRow("inner quotes stay") << prefix + "[main] run from path: \"/opt/\"x\"\"\n"
+                                       << "/opt/\"x\"";
+    QTest::newRow("no marker") << prefix + "[main] something else \"/opt/x\"\n"
+                               << "";
+    QTest::newRow("marker as last text") << prefix + "[main] run from path: \n"
+                                         << "";
+    QTest::newRow("marker only on the second line") << prefix + "first\n" + prefix + "[main] run from path: \"/x\"\n"
+                                                    << "";
     QTest::newRow("empty file") << QByteArray("") << "";
     QTest::newRow("no file") << QByteArray() << "";
 }
@@ -234,9 +249,12 @@ void TestPlatformProbes::resolutionLogLine_data()
     QTest::addColumn<bool>("expected");
 
     // QString::arg(double) in its 'g' form: at most six significant digits.
-    QTest::newRow("whole millimetres") << 300.0 << 400.0 << "physical length 300mm, width 400mm, inch size 19.685" << false;
-    QTest::newRow("8 inches square") << 203.2 << 203.2 << "physical length 203.2mm, width 203.2mm, inch size 11.3137" << true;
-    QTest::newRow("long fractions") << 286.51234 << 178.96 << "physical length 286.512mm, width 178.96mm, inch size 13.2996" << true;
+    QTest::newRow("whole millimetres") << 300.0 << 400.0 << "physical length 300mm, width 400mm, inch size 19.685"
+                                       << false;
+    QTest::newRow("8 inches square") << 203.2 << 203.2 << "physical length 203.2mm, width 203.2mm, inch size 11.3137"
+                                     << true;
+    QTest::newRow("long fractions") << 286.51234 << 178.96
+                                    << "physical length 286.512mm, width 178.96mm, inch size 13.2996" << true;
     QTest::newRow("no size") << 0.0 << 0.0 << "physical length 0mm, width 0mm, inch size 0" << true;
 }
 
@@ -253,7 +271,8 @@ void TestPlatformProbes::resolutionLogLine()
     const QStringList log = LogCapture::flush();
     QCOMPARE(log.size(), 1);
     QVERIFY2(log.first().startsWith("INFO  "), qPrintable(log.first()));
-    QVERIFY2(log.first().endsWith(" \"screen pixel width 2560, height 1600, " + sizes + "\" "), qPrintable(log.first()));
+    QVERIFY2(log.first().endsWith(" \"screen pixel width 2560, height 1600, " + sizes + "\" "),
+             qPrintable(log.first()));
 }
 
 void TestPlatformProbes::displayQueriesFollowPrimaryScreen()
@@ -303,11 +322,12 @@ void TestPlatformProbes::activateSendsScript()
 
     Sandbox sandbox;
     const QString record = sandbox.path() + "/osascript.args";
-    QVERIFY(Sandbox::write(sandbox.path() + "/bin/osascript",
-                           QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\nexit %2\n")
-                               .arg(record)
-                               .arg(status)
-                               .toUtf8()));
+    QVERIFY(
+        Sandbox::write(sandbox.path() + "/bin/osascript",
+                       QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\nexit %2\n")
+                           .arg(record)
+                           .arg(status)
+                           .toUtf8()));
     QFile::setPermissions(sandbox.path() + "/bin/osascript", QFile::permissions("/bin/sleep"));
 
     const QByteArray path = qgetenv("PATH");
@@ -329,9 +349,10 @@ void TestPlatformProbes::activateRaisesMatchingProcesses()
     Sandbox sandbox;
     const QString bin = sandbox.path() + "/bin";
     const QString record = sandbox.path() + "/xdotool.log";
-    QVERIFY(Sandbox::write(bin + "/xdotool",
-                           QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n"
-                                          "if [ \"$1\" = search ]; then echo 4$3; fi\n").arg(record).toUtf8()));
+    QVERIFY(Sandbox::write(bin + "/xdotool", QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n"
+                                                            "if [ \"$1\" = search ]; then echo 4$3; fi\n")
+                                                 .arg(record)
+                                                 .toUtf8()));
     QFile::setPermissions(bin + "/xdotool", QFile::permissions("/bin/sleep"));
 
     QProcess* matching = startAt(sandbox.path() + "/apps/My Salvix Engine Copy");
@@ -364,9 +385,12 @@ void TestPlatformProbes::primaryLanguage_data()
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("Traditional Chinese") << "zh_TW.UTF-8" << "zh-Hant-TW";
-    QTest::newRow("Simplified Chinese") << "zh_CN.UTF-8" << "zh-Hans-CN";
-    QTest::newRow("English") << "en_US.UTF-8" << "en-US";
+    QTest::newRow("Traditional Chinese") << "zh_TW.UTF-8"
+                                         << "zh-Hant-TW";
+    QTest::newRow("Simplified Chinese") << "zh_CN.UTF-8"
+                                        << "zh-Hans-CN";
+    QTest::newRow("English") << "en_US.UTF-8"
+                             << "en-US";
 }
 
 // The system locale is read once per process: each case runs in a child.

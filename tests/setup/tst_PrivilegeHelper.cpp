@@ -31,8 +31,11 @@ class Stubs
 {
 public:
     explicit Stubs(const Sandbox& sandbox)
-        : m_records(sandbox.path() + "/records"), m_bin(sandbox.path() + "/bin"), m_root(sandbox.root()),
-          m_noTools(sandbox.path() + "/nothing"), m_savedPath(qgetenv("PATH"))
+        : m_records(sandbox.path() + "/records")
+        , m_bin(sandbox.path() + "/bin")
+        , m_root(sandbox.root())
+        , m_noTools(sandbox.path() + "/nothing")
+        , m_savedPath(qgetenv("PATH"))
     {
         QDir().mkpath(m_records);
         QDir().mkpath(m_noTools);
@@ -53,9 +56,8 @@ public:
                 "shift\n"
                 "exec \"$@\"\n");
         // Standard input stays open and unwritten, as for the real osascript with -e.
-        install(m_root + "/usr/bin/osascript",
-                "cat \"$record/osascript.stdout\" 2>/dev/null\n"
-                "exit \"$(cat \"$record/osascript.status\" 2>/dev/null || echo 0)\"\n");
+        install(m_root + "/usr/bin/osascript", "cat \"$record/osascript.stdout\" 2>/dev/null\n"
+                                               "exit \"$(cat \"$record/osascript.status\" 2>/dev/null || echo 0)\"\n");
         usePath(m_bin + ":/usr/bin:/bin");
     }
 
@@ -96,9 +98,10 @@ private:
     void install(const QString& path, const QByteArray& body)
     {
         const QString tool = QFileInfo(path).fileName();
-        const QByteArray script = "#!/bin/bash\nrecord='" + m_records.toUtf8() + "'\n"
-                                  "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$record/" + tool.toUtf8()
-                                  + ".args\"\n" + body;
+        const QByteArray script = "#!/bin/bash\nrecord='" + m_records.toUtf8()
+                                  + "'\n"
+                                    "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$record/"
+                                  + tool.toUtf8() + ".args\"\n" + body;
         Sandbox::write(path, script);
         QFile::setPermissions(path, QFile::permissions("/bin/sh") | QFileDevice::ExeOwner);
     }
@@ -182,19 +185,18 @@ void TestPrivilegeHelper::authorizationRights_data()
     QTest::addColumn<bool>("withPkexec");
     QTest::addColumn<int>("status");
 
-    const uint prompt = kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights
-        | kAuthorizationFlagPreAuthorize;
-    QTest::newRow("administrator with prompt") << QByteArray("system.privilege.admin") << prompt << true
-                                               << int(errAuthorizationSuccess);
+    const uint prompt =
+        kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights | kAuthorizationFlagPreAuthorize;
+    QTest::newRow("administrator with prompt")
+        << QByteArray("system.privilege.admin") << prompt << true << int(errAuthorizationSuccess);
     QTest::newRow("rights not extended") << QByteArray("system.privilege.admin")
                                          << uint(kAuthorizationFlagInteractionAllowed) << true
                                          << int(errAuthorizationDenied);
-    QTest::newRow("prompt not allowed") << QByteArray("system.privilege.admin")
-                                        << uint(kAuthorizationFlagExtendRights) << true
+    QTest::newRow("prompt not allowed") << QByteArray("system.privilege.admin") << uint(kAuthorizationFlagExtendRights)
+                                        << true
                                         << int(getuid() == 0 ? errAuthorizationSuccess
                                                              : errAuthorizationInteractionNotAllowed);
-    QTest::newRow("another right") << QByteArray("system.preferences") << prompt << true
-                                   << int(errAuthorizationDenied);
+    QTest::newRow("another right") << QByteArray("system.preferences") << prompt << true << int(errAuthorizationDenied);
     QTest::newRow("no pkexec") << QByteArray("system.privilege.admin") << prompt << false
                                << int(errAuthorizationDenied);
 }
@@ -237,9 +239,9 @@ void TestPrivilegeHelper::executionNeedsTheRight()
              errAuthorizationSuccess);
     char* const noArguments[] = {nullptr};
     FILE* pipe = nullptr;
-    QCOMPARE(AuthorizationExecuteWithPrivileges(authorization, "/bin/true", kAuthorizationFlagDefaults, noArguments,
-                                                &pipe),
-             errAuthorizationDenied);
+    QCOMPARE(
+        AuthorizationExecuteWithPrivileges(authorization, "/bin/true", kAuthorizationFlagDefaults, noArguments, &pipe),
+        errAuthorizationDenied);
 
     AuthorizationItem item{kAuthorizationRightExecute, 0, nullptr, 0};
     const AuthorizationRights rights{1, &item};
@@ -247,9 +249,9 @@ void TestPrivilegeHelper::executionNeedsTheRight()
                                      kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights, nullptr),
              errAuthorizationSuccess);
     stubs.hidePkexec();
-    QCOMPARE(AuthorizationExecuteWithPrivileges(authorization, "/bin/true", kAuthorizationFlagDefaults, noArguments,
-                                                &pipe),
-             errAuthorizationToolExecuteFailure);
+    QCOMPARE(
+        AuthorizationExecuteWithPrivileges(authorization, "/bin/true", kAuthorizationFlagDefaults, noArguments, &pipe),
+        errAuthorizationToolExecuteFailure);
     QVERIFY(!pipe);
     QVERIFY(!stubs.ran("pkexec"));
     AuthorizationFree(authorization, kAuthorizationFlagDefaults);
@@ -264,11 +266,11 @@ void TestPrivilegeHelper::runWithAuthorization_data()
     QTest::addColumn<QString>("output");
 
     QTest::newRow("arguments as they are")
-        << "/usr/bin/printf" << QStringList{"<%s>\n", "two words", "", "ünï €", "$HOME;*|`x` \"q\""} << "allow"
-        << true << "<two words>\n<>\n<ünï €>\n<$HOME;*|`x` \"q\">\n";
+        << "/usr/bin/printf" << QStringList{"<%s>\n", "two words", "", "ünï €", "$HOME;*|`x` \"q\""} << "allow" << true
+        << "<two words>\n<>\n<ünï €>\n<$HOME;*|`x` \"q\">\n";
     QTest::newRow("empty argument list") << "/bin/true" << QStringList() << "allow" << true << "";
-    QTest::newRow("line longer than 255 bytes") << "/usr/bin/printf" << QStringList{"%s\n", longLine()} << "allow"
-                                                << true << longLine() + "\n";
+    QTest::newRow("line longer than 255 bytes")
+        << "/usr/bin/printf" << QStringList{"%s\n", longLine()} << "allow" << true << longLine() + "\n";
     QTest::newRow("program started, its status is not the result")
         << "/bin/sh" << QStringList{"-c", "echo partial; exit 3"} << "allow" << true << "partial\n";
     QTest::newRow("prompt dismissed") << "/usr/bin/printf" << QStringList{"x"} << "dismiss" << false << kUnchanged;
@@ -347,14 +349,25 @@ void TestPrivilegeHelper::osascriptStandIn_data()
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("shellCommand"); // as pkexec's sh gets it; null when pkexec does not run
 
-    QTest::newRow("line ends as carriage returns, the last one dropped")
-        << "printf 'one\\ntwo\\n'" << "allow" << true << "one\rtwo\n" << "printf 'one\ntwo\n'";
-    QTest::newRow("text in UTF-8") << "echo 'Grüße 你好'" << "allow" << true << "Grüße 你好\n" << "echo 'Grüße 你好'";
-    QTest::newRow("no output") << "true" << "allow" << true << "\n" << "true";
-    QTest::newRow("command fails") << "echo partial; exit 2" << "allow" << false << "" << "echo partial; exit 2";
-    QTest::newRow("prompt dismissed") << "echo x" << "dismiss" << false << "" << "echo x";
-    QTest::newRow("double quote ends the literal") << "echo \"x\"" << "allow" << false << "" << QString();
-    QTest::newRow("no pkexec") << "echo x" << "none" << false << "" << QString();
+    QTest::newRow("line ends as carriage returns, the last one dropped") << "printf 'one\\ntwo\\n'"
+                                                                         << "allow" << true << "one\rtwo\n"
+                                                                         << "printf 'one\ntwo\n'";
+    QTest::newRow("text in UTF-8") << "echo 'Grüße 你好'"
+                                   << "allow" << true << "Grüße 你好\n"
+                                   << "echo 'Grüße 你好'";
+    QTest::newRow("no output") << "true"
+                               << "allow" << true << "\n"
+                               << "true";
+    QTest::newRow("command fails") << "echo partial; exit 2"
+                                   << "allow" << false << ""
+                                   << "echo partial; exit 2";
+    QTest::newRow("prompt dismissed") << "echo x"
+                                      << "dismiss" << false << ""
+                                      << "echo x";
+    QTest::newRow("double quote ends the literal") << "echo \"x\""
+                                                   << "allow" << false << "" << QString();
+    QTest::newRow("no pkexec") << "echo x"
+                               << "none" << false << "" << QString();
 }
 
 void TestPrivilegeHelper::osascriptStandIn()
@@ -396,7 +409,8 @@ void TestPrivilegeHelper::runWithSudo_data()
     QTest::newRow("right password") << kSudoPassword << "/usr/bin/printf" << QStringList{"%s,", "a", "b c"} << true
                                     << "a,b c,";
     QTest::newRow("empty argument list") << kSudoPassword << "/bin/true" << QStringList() << true << "";
-    QTest::newRow("wrong password") << "wrong" << "/usr/bin/printf" << QStringList{"x"} << false << "";
+    QTest::newRow("wrong password") << "wrong"
+                                    << "/usr/bin/printf" << QStringList{"x"} << false << "";
     QTest::newRow("program fails") << kSudoPassword << "/bin/sh" << QStringList{"-c", "echo partial; exit 4"} << false
                                    << "partial\n";
 }
@@ -433,15 +447,14 @@ void TestPrivilegeHelper::processLimits_data()
 
     QTest::newRow("ends in time") << "/bin/sh" << QStringList{"-c", "printf done"} << QByteArray() << 30000 << true
                                   << "done";
-    QTest::newRow("input written, then closed") << "/bin/cat" << QStringList() << QByteArray("secret ü\n") << 30000
-                                                << true << "secret ü\n";
+    QTest::newRow("input written, then closed")
+        << "/bin/cat" << QStringList() << QByteArray("secret ü\n") << 30000 << true << "secret ü\n";
     QTest::newRow("non-zero exit") << "/bin/sh" << QStringList{"-c", "printf out; exit 2"} << QByteArray() << 30000
                                    << false << "out";
     QTest::newRow("killed by a signal") << "/bin/sh" << QStringList{"-c", "printf out; kill -9 $$"} << QByteArray()
                                         << 30000 << false << "out";
     QTest::newRow("not started") << "%1/missing" << QStringList() << QByteArray() << 30000 << false << kUnchanged;
-    QTest::newRow("not executable") << "%1/plain.txt" << QStringList() << QByteArray() << 30000 << false
-                                    << kUnchanged;
+    QTest::newRow("not executable") << "%1/plain.txt" << QStringList() << QByteArray() << 30000 << false << kUnchanged;
     QTest::newRow("does not end") << "%1/hang" << QStringList{"30"} << QByteArray() << 300 << false << kUnchanged;
     QTest::newRow("output, then no end") << "/bin/sh" << QStringList{"-c", "printf early; exec \"$0\" 30", "%1/hang"}
                                          << QByteArray() << 300 << false << kUnchanged;

@@ -46,51 +46,90 @@ void TestUpgradeFlags::initTestCase()
 
 void TestUpgradeFlags::decision_data()
 {
-    QTest::addColumn<QString>("installed");      // null: no installed Salvix
-    QTest::addColumn<QString>("running");        // the running program's version
-    QTest::addColumn<QString>("archive");        // "none", "downloaded" (case b), "running" (case a)
+    QTest::addColumn<QString>("installed"); // null: no installed Salvix
+    QTest::addColumn<QString>("running"); // the running program's version
+    QTest::addColumn<QString>("archive"); // "none", "downloaded" (case b), "running" (case a)
     QTest::addColumn<QString>("archiveVersion"); // of the bundle in a downloaded archive; null: no bundle
-    QTest::addColumn<QString>("check");          // "good", "wrong", "missing"
-    QTest::addColumn<QString>("word");           // argv[2]; null: only two arguments
+    QTest::addColumn<QString>("check"); // "good", "wrong", "missing"
+    QTest::addColumn<QString>("word"); // argv[2]; null: only two arguments
     QTest::addColumn<bool>("accepted");
-    QTest::addColumn<QString>("flags");          // set flags: f force, u is_upgrade_tool, r reminder
+    QTest::addColumn<QString>("flags"); // set flags: f force, u is_upgrade_tool, r reminder
     QTest::addColumn<QList<int>>("rows");
 
     const QString none;
-    QTest::newRow("no archive") << "3.1.0" << "3.2.0" << "none" << none << "missing" << none
-                                << false << "" << QList<int>{1, 9};
-    QTest::newRow("no archive, no installed Salvix") << none << "3.2.0" << "none" << none << "missing" << none
-                                                     << false << "" << QList<int>{1, 9, 10};
-    QTest::newRow("(b) accepted") << "3.1.0" << "3.2.0" << "downloaded" << "3.3.0" << "good" << none
-                                  << true << "" << QList<int>{1, 3, 7, 8, 9};
-    QTest::newRow("(b) without check file") << "3.1.0" << "3.2.0" << "downloaded" << "3.3.0" << "missing" << none
-                                            << false << "" << QList<int>{1, 3, 5, 8, 9};
-    QTest::newRow("(b) wrong digest") << "3.1.0" << "3.2.0" << "downloaded" << "3.3.0" << "wrong" << none
-                                      << false << "" << QList<int>{1, 3, 5, 8, 9};
-    QTest::newRow("(b) same version as installed") << "3.3.0" << "3.2.0" << "downloaded" << "3.3.0" << "good" << none
-                                                   << false << "" << QList<int>{1, 3, 5, 8, 9};
+    QTest::newRow("no archive") << "3.1.0"
+                                << "3.2.0"
+                                << "none" << none << "missing" << none << false << "" << QList<int>{1, 9};
+    QTest::newRow("no archive, no installed Salvix")
+        << none << "3.2.0"
+        << "none" << none << "missing" << none << false << "" << QList<int>{1, 9, 10};
+    QTest::newRow("(b) accepted") << "3.1.0"
+                                  << "3.2.0"
+                                  << "downloaded"
+                                  << "3.3.0"
+                                  << "good" << none << true << "" << QList<int>{1, 3, 7, 8, 9};
+    QTest::newRow("(b) without check file") << "3.1.0"
+                                            << "3.2.0"
+                                            << "downloaded"
+                                            << "3.3.0"
+                                            << "missing" << none << false << "" << QList<int>{1, 3, 5, 8, 9};
+    QTest::newRow("(b) wrong digest") << "3.1.0"
+                                      << "3.2.0"
+                                      << "downloaded"
+                                      << "3.3.0"
+                                      << "wrong" << none << false << "" << QList<int>{1, 3, 5, 8, 9};
+    QTest::newRow("(b) same version as installed") << "3.3.0"
+                                                   << "3.2.0"
+                                                   << "downloaded"
+                                                   << "3.3.0"
+                                                   << "good" << none << false << "" << QList<int>{1, 3, 5, 8, 9};
     QTest::newRow("(b) newer than running, not than installed")
-        << "3.4.0" << "3.2.0" << "downloaded" << "3.3.0" << "good" << none << false << "" << QList<int>{1, 3, 5, 8, 9};
+        << "3.4.0"
+        << "3.2.0"
+        << "downloaded"
+        << "3.3.0"
+        << "good" << none << false << "" << QList<int>{1, 3, 5, 8, 9};
     QTest::newRow("(b) newer than installed, not than running")
-        << "3.0.0" << "3.3.0" << "downloaded" << "3.2.0" << "good" << none << false << "" << QList<int>{1, 3, 5, 8, 9};
-    QTest::newRow("(b) no bundle in the archive") << "3.1.0" << "3.2.0" << "downloaded" << none << "good" << none
-                                                  << false << "" << QList<int>{1, 3, 5, 8, 9};
-    QTest::newRow("(b) no installed Salvix") << none << "3.2.0" << "downloaded" << "3.3.0" << "good" << none
-                                             << false << "" << QList<int>{1, 3, 5, 8, 9, 10};
-    QTest::newRow("(a) accepted and forced") << "3.1.0" << "3.2.0" << "running" << none << "good" << "force_upgrade_tool"
-                                             << true << "fu" << QList<int>{1, 2, 6, 8, 9, 11};
-    QTest::newRow("(a) word in capitals") << "3.1.0" << "3.2.0" << "running" << none << "good" << "FORCE_UPGRADE_TOOL"
-                                          << true << "r" << QList<int>{1, 2, 6, 8, 9};
-    QTest::newRow("(a) too few arguments") << "3.1.0" << "3.2.0" << "running" << none << "good" << none
-                                           << true << "r" << QList<int>{1, 2, 6, 8, 9};
-    QTest::newRow("(a) no running version") << "3.1.0" << "" << "running" << none << "good" << none
-                                            << false << "" << QList<int>{1, 2, 4, 8, 9};
-    QTest::newRow("(a) wrong digest") << "3.1.0" << "3.2.0" << "running" << none << "wrong" << none
-                                      << false << "" << QList<int>{1, 2, 4, 8, 9};
-    QTest::newRow("(a) not newer than installed") << "3.2.0" << "3.2.0" << "running" << none << "good" << none
-                                                  << false << "" << QList<int>{1, 2, 4, 8, 9};
-    QTest::newRow("(a) no installed Salvix") << none << "3.2.0" << "running" << none << "good" << "force_upgrade_tool"
-                                             << false << "" << QList<int>{1, 2, 4, 8, 9, 10};
+        << "3.0.0"
+        << "3.3.0"
+        << "downloaded"
+        << "3.2.0"
+        << "good" << none << false << "" << QList<int>{1, 3, 5, 8, 9};
+    QTest::newRow("(b) no bundle in the archive")
+        << "3.1.0"
+        << "3.2.0"
+        << "downloaded" << none << "good" << none << false << "" << QList<int>{1, 3, 5, 8, 9};
+    QTest::newRow("(b) no installed Salvix") << none << "3.2.0"
+                                             << "downloaded"
+                                             << "3.3.0"
+                                             << "good" << none << false << "" << QList<int>{1, 3, 5, 8, 9, 10};
+    QTest::newRow("(a) accepted and forced") << "3.1.0"
+                                             << "3.2.0"
+                                             << "running" << none << "good"
+                                             << "force_upgrade_tool" << true << "fu" << QList<int>{1, 2, 6, 8, 9, 11};
+    QTest::newRow("(a) word in capitals") << "3.1.0"
+                                          << "3.2.0"
+                                          << "running" << none << "good"
+                                          << "FORCE_UPGRADE_TOOL" << true << "r" << QList<int>{1, 2, 6, 8, 9};
+    QTest::newRow("(a) too few arguments")
+        << "3.1.0"
+        << "3.2.0"
+        << "running" << none << "good" << none << true << "r" << QList<int>{1, 2, 6, 8, 9};
+    QTest::newRow("(a) no running version")
+        << "3.1.0"
+        << ""
+        << "running" << none << "good" << none << false << "" << QList<int>{1, 2, 4, 8, 9};
+    QTest::newRow("(a) wrong digest") << "3.1.0"
+                                      << "3.2.0"
+                                      << "running" << none << "wrong" << none << false << ""
+                                      << QList<int>{1, 2, 4, 8, 9};
+    QTest::newRow("(a) not newer than installed")
+        << "3.2.0"
+        << "3.2.0"
+        << "running" << none << "good" << none << false << "" << QList<int>{1, 2, 4, 8, 9};
+    QTest::newRow("(a) no installed Salvix") << none << "3.2.0"
+                                             << "running" << none << "good"
+                                             << "force_upgrade_tool" << false << "" << QList<int>{1, 2, 4, 8, 9, 10};
 }
 
 void TestUpgradeFlags::decision()
@@ -123,7 +162,8 @@ void TestUpgradeFlags::decision()
                                    {ZipEntry::Dir, "Salvix Setup.app/Contents/MacOS/", {}},
                                    {ZipEntry::File, "Salvix Setup.app/Contents/MacOS/Salvix Setup", "new program"}};
         if (!archiveVersion.isNull())
-            entries.append({ZipEntry::File, "Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist(archiveVersion)});
+            entries.append(
+                {ZipEntry::File, "Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist(archiveVersion)});
         QVERIFY(QDir().mkpath(getUpgradeFolder()));
         QVERIFY(writeZip(archivePath, entries));
     } else if (archive == "running") {
@@ -135,8 +175,8 @@ void TestUpgradeFlags::decision()
     else if (check == "wrong")
         QVERIFY(Sandbox::write(checkPath, "0000000000000000000000000000000000000000"));
 
-    const QFileInfo fileInfo1(archive == "running" ? archivePath
-                                                   : sandbox.applications() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup");
+    const QFileInfo fileInfo1(
+        archive == "running" ? archivePath : sandbox.applications() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup");
     QByteArray program = "Salvix Setup";
     QByteArray first = "-psn";
     QByteArray third = word.toUtf8();
@@ -184,9 +224,10 @@ void TestUpgradeFlags::rowTextsOfAnAcceptedDownload()
     QVERIFY(Sandbox::write(sandbox.applications() + "/Salvix.app/Contents/Info.plist", Sandbox::infoPlist("3.1.0")));
     const QString archivePath = getToUpgradeFilePath();
     QVERIFY(QDir().mkpath(getUpgradeFolder()));
-    QVERIFY(writeZip(archivePath, {{ZipEntry::Dir, "Salvix Setup.app/", {}},
-                                   {ZipEntry::Dir, "Salvix Setup.app/Contents/", {}},
-                                   {ZipEntry::File, "Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist("3.3.0")}}));
+    QVERIFY(
+        writeZip(archivePath, {{ZipEntry::Dir, "Salvix Setup.app/", {}},
+                               {ZipEntry::Dir, "Salvix Setup.app/Contents/", {}},
+                               {ZipEntry::File, "Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist("3.3.0")}}));
     QVERIFY(Sandbox::write(sandbox.userFolder() + "/Upgrade/Salvix Setup.dat", Sandbox::sha1Hex(archivePath)));
     const QString running = sandbox.path() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup";
 
@@ -201,12 +242,14 @@ void TestUpgradeFlags::rowTextsOfAnAcceptedDownload()
     QVERIFY2(log.at(0).endsWith("[main] toUpgradePath: \"" + archivePath + "\" , and isExist(toUpgradePath): true "),
              qPrintable(log.at(0)));
     QVERIFY2(log.at(1).endsWith("check file versions, upgradeFileVersion: \"3.3.0\" patchToolVersion: \"3.2.0\" "
-                                "mainToolVersion: \"3.1.0\" "), qPrintable(log.at(1)));
+                                "mainToolVersion: \"3.1.0\" "),
+             qPrintable(log.at(1)));
     QVERIFY2(log.at(2).endsWith("isToUpgradeTool set as: false , and fileInfo1.absoluteFilePath() =  \"" + running
                                 + "\" , and fileInfo2.absoluteFilePath() =  \"" + archivePath + "\" "),
              qPrintable(log.at(2)));
     QVERIFY2(log.at(3).endsWith("end, and isToUpgradeTool: false "), qPrintable(log.at(3)));
-    QVERIFY2(log.at(4).endsWith("[main] main function called, and gConfig.is_upgrade_tool: false "), qPrintable(log.at(4)));
+    QVERIFY2(log.at(4).endsWith("[main] main function called, and gConfig.is_upgrade_tool: false "),
+             qPrintable(log.at(4)));
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeFlags)

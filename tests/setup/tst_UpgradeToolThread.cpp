@@ -37,11 +37,11 @@ void TestUpgradeToolThread::signalsInDeclaredOrder()
     QCOMPARE(meta.className(), "UpgradeToolThread");
     QCOMPARE(meta.superClass(), &QThread::staticMetaObject);
 
-    const QList<QByteArray> expected = {"sendFinish(bool)", "sendProgress(int,int)",
-                                        "sendNewProcess(QString,QStringList)", "sendToUpgrade()",
-                                        "sendToUpgradeStatus(int)", "sendShowProgress()"};
-    const QList<QList<QByteArray>> names = {{"toolLaunched"}, {"total", "progress"}, {"process", "parameter"},
-                                            {}, {"status"}, {}};
+    const QList<QByteArray> expected = {
+        "sendFinish(bool)", "sendProgress(int,int)",    "sendNewProcess(QString,QStringList)",
+        "sendToUpgrade()",  "sendToUpgradeStatus(int)", "sendShowProgress()"};
+    const QList<QList<QByteArray>> names = {
+        {"toolLaunched"}, {"total", "progress"}, {"process", "parameter"}, {}, {"status"}, {}};
     QCOMPARE(meta.methodCount() - meta.methodOffset(), expected.size());
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod method = meta.method(meta.methodOffset() + i);

@@ -36,21 +36,36 @@ void TestVersions::compareStrings_data()
     QTest::addColumn<QString>("second");
     QTest::addColumn<bool>("newer");
 
-    QTest::newRow("last part greater") << "1.2.3" << "1.2.4" << true;
-    QTest::newRow("last part smaller") << "1.2.4" << "1.2.3" << false;
-    QTest::newRow("equal") << "1.2" << "1.2" << false;
-    QTest::newRow("more parts") << "1.2" << "1.2.1" << false;
-    QTest::newRow("fewer parts") << "1.2.1" << "1.2" << false;
-    QTest::newRow("numeric not textual") << "1.10" << "1.9" << false;
-    QTest::newRow("numeric not textual, reverse") << "1.9" << "1.10" << true;
-    QTest::newRow("letter counts as 0") << "1.a" << "1.1" << true;
-    QTest::newRow("empty against 5") << "" << "5" << true;
-    QTest::newRow("empty against empty") << "" << "" << false;
-    QTest::newRow("empty part counts as 0") << "1..2" << "1.0.3" << true;
-    QTest::newRow("first part decides") << "2.0.0" << "1.9.9" << false;
-    QTest::newRow("negative parts are signed") << "1.-1" << "1.0" << true;
-    QTest::newRow("too large counts as 0") << "1.99999999999" << "1.1" << true;
-    QTest::newRow("empty against two parts") << "" << "3.2" << false;
+    QTest::newRow("last part greater") << "1.2.3"
+                                       << "1.2.4" << true;
+    QTest::newRow("last part smaller") << "1.2.4"
+                                       << "1.2.3" << false;
+    QTest::newRow("equal") << "1.2"
+                           << "1.2" << false;
+    QTest::newRow("more parts") << "1.2"
+                                << "1.2.1" << false;
+    QTest::newRow("fewer parts") << "1.2.1"
+                                 << "1.2" << false;
+    QTest::newRow("numeric not textual") << "1.10"
+                                         << "1.9" << false;
+    QTest::newRow("numeric not textual, reverse") << "1.9"
+                                                  << "1.10" << true;
+    QTest::newRow("letter counts as 0") << "1.a"
+                                        << "1.1" << true;
+    QTest::newRow("empty against 5") << ""
+                                     << "5" << true;
+    QTest::newRow("empty against empty") << ""
+                                         << "" << false;
+    QTest::newRow("empty part counts as 0") << "1..2"
+                                            << "1.0.3" << true;
+    QTest::newRow("first part decides") << "2.0.0"
+                                        << "1.9.9" << false;
+    QTest::newRow("negative parts are signed") << "1.-1"
+                                               << "1.0" << true;
+    QTest::newRow("too large counts as 0") << "1.99999999999"
+                                           << "1.1" << true;
+    QTest::newRow("empty against two parts") << ""
+                                             << "3.2" << false;
 }
 
 void TestVersions::compareStrings()
@@ -154,7 +169,8 @@ void TestVersions::runningBundleVersion_data()
     // getCurFileVersion's result, then the application version.
     QTest::newRow("short version") << Sandbox::infoPlist("4.5.6", "456") << "4.5.6 4.5.6";
     QTest::newRow("bundle version only") << Sandbox::infoPlist(QString(), "77") << "77 77";
-    QTest::newRow("63 characters fit") << Sandbox::infoPlist(QString(63, '1')) << QString(63, '1') + " " + QString(63, '1');
+    QTest::newRow("63 characters fit") << Sandbox::infoPlist(QString(63, '1'))
+                                       << QString(63, '1') + " " + QString(63, '1');
     QTest::newRow("64 characters do not, the file still has it")
         << Sandbox::infoPlist(QString(64, '2')) << QString(64, '2') + " " + QString(64, '2');
     QTest::newRow("no bundle") << QByteArray() << "<empty> 9.9.9";

@@ -19,7 +19,7 @@ std::vector<unsigned char> keyCopy()
     return std::vector<unsigned char>(std::begin(NIMBREL_CONFIG_KEY), std::end(NIMBREL_CONFIG_KEY));
 }
 
-}
+} // namespace
 
 QByteArray encode(const OssLoginInfo& info)
 {
@@ -64,4 +64,4 @@ bool read(const QString& path, OssLoginInfo& info, QString& error)
     return true;
 }
 
-}
+} // namespace LoginConfigFile

@@ -16,4 +16,4 @@ QByteArray encode(const OssLoginInfo& info);
 bool write(const QString& path, const OssLoginInfo& info, QString& error);
 bool read(const QString& path, OssLoginInfo& info, QString& error);
 
-}
+} // namespace LoginConfigFile

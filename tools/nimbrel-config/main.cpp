@@ -30,7 +30,7 @@ QString masked(const QString& secret)
     return QString(secret.size() - shown, QChar('*')) + secret.right(shown);
 }
 
-}
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -67,9 +67,10 @@ int main(int argc, char* argv[])
 
     if (command == "write") {
         OssLoginInfo info;
-        const QList<QPair<QCommandLineOption, std::string*>> fields = {
-            {hostOption, &info.host}, {bucketOption, &info.bucket}, {idOption, &info.accessId},
-            {secretOption, &info.accessSecret}};
+        const QList<QPair<QCommandLineOption, std::string*>> fields = {{hostOption, &info.host},
+                                                                       {bucketOption, &info.bucket},
+                                                                       {idOption, &info.accessId},
+                                                                       {secretOption, &info.accessSecret}};
         for (const auto& [option, field] : fields) {
             const QString name = option.names().constFirst();
             const QString value = parser.value(option);

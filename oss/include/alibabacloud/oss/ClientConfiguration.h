@@ -33,5 +33,5 @@ struct ClientConfiguration
     bool enableDateSkewAdjustment;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -70,5 +70,5 @@ private:
     std::unique_ptr<OssClientImpl> impl_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -12,7 +12,8 @@ class OssError
 public:
     OssError() = default;
     OssError(const std::string& code, const std::string& message)
-        : code_(code), message_(message)
+        : code_(code)
+        , message_(message)
     {
     }
 
@@ -33,5 +34,5 @@ private:
     std::string host_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -21,5 +21,5 @@ using CompleteMultipartUploadOutcome = Outcome<OssError, CompleteMultipartUpload
 using DeleteObjectsOutcome = Outcome<OssError, DeleteObjectsResult>;
 using VoidOutcome = Outcome<OssError, VoidResult>;
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -11,8 +11,16 @@ class Outcome
 {
 public:
     Outcome() = default;
-    explicit Outcome(E error) : error_(std::move(error)), success_(false) {}
-    explicit Outcome(R result) : result_(std::move(result)), success_(true) {}
+    explicit Outcome(E error)
+        : error_(std::move(error))
+        , success_(false)
+    {
+    }
+    explicit Outcome(R result)
+        : result_(std::move(result))
+        , success_(true)
+    {
+    }
 
     bool isSuccess() const { return success_; }
     const E& error() const { return error_; }
@@ -26,5 +34,5 @@ private:
     bool success_ = true;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -30,5 +30,5 @@ struct TransferProgress
     void* UserData = nullptr;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -10,7 +10,9 @@ class Credentials
 public:
     Credentials(const std::string& accessKeyId, const std::string& accessKeySecret,
                 const std::string& sessionToken = "")
-        : accessKeyId_(accessKeyId), accessKeySecret_(accessKeySecret), sessionToken_(sessionToken)
+        : accessKeyId_(accessKeyId)
+        , accessKeySecret_(accessKeySecret)
+        , sessionToken_(sessionToken)
     {
     }
 
@@ -24,5 +26,5 @@ private:
     std::string sessionToken_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -12,5 +12,5 @@ public:
     virtual Credentials getCredentials() = 0;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -9,7 +9,10 @@ namespace OSS {
 class SimpleCredentialsProvider : public CredentialsProvider
 {
 public:
-    explicit SimpleCredentialsProvider(const Credentials& credentials) : credentials_(credentials) {}
+    explicit SimpleCredentialsProvider(const Credentials& credentials)
+        : credentials_(credentials)
+    {
+    }
     SimpleCredentialsProvider(const std::string& accessKeyId, const std::string& accessKeySecret,
                               const std::string& securityToken = "")
         : credentials_(accessKeyId, accessKeySecret, securityToken)
@@ -22,5 +25,5 @@ private:
     Credentials credentials_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -9,7 +9,8 @@ class AbortMultipartUploadRequest : public OssObjectRequest
 {
 public:
     AbortMultipartUploadRequest(const std::string& bucket, const std::string& key, const std::string& uploadId)
-        : OssObjectRequest(bucket, key), uploadId_(uploadId)
+        : OssObjectRequest(bucket, key)
+        , uploadId_(uploadId)
     {
     }
 
@@ -19,5 +20,5 @@ private:
     std::string uploadId_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -14,9 +14,11 @@ public:
         : OssObjectRequest(bucket, key)
     {
     }
-    CompleteMultipartUploadRequest(const std::string& bucket, const std::string& key,
-                                   const PartList& partList, const std::string& uploadId = "")
-        : OssObjectRequest(bucket, key), partList_(partList), uploadId_(uploadId)
+    CompleteMultipartUploadRequest(const std::string& bucket, const std::string& key, const PartList& partList,
+                                   const std::string& uploadId = "")
+        : OssObjectRequest(bucket, key)
+        , partList_(partList)
+        , uploadId_(uploadId)
     {
     }
 
@@ -34,5 +36,5 @@ private:
     std::string encodingType_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

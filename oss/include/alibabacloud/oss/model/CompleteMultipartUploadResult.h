@@ -34,5 +34,5 @@ private:
     std::string requestId_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -13,7 +13,10 @@ using DeletedKeyList = std::vector<std::string>;
 class DeleteObjectsRequest : public OssRequest
 {
 public:
-    explicit DeleteObjectsRequest(const std::string& bucket) : OssRequest(bucket) {}
+    explicit DeleteObjectsRequest(const std::string& bucket)
+        : OssRequest(bucket)
+    {
+    }
 
     void addKey(const std::string& key) { keyList_.push_back(key); }
     void clearKeyList() { keyList_.clear(); }
@@ -30,5 +33,5 @@ private:
     std::string encodingType_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -11,7 +11,9 @@ class DeleteObjectsResult
 public:
     DeleteObjectsResult() = default;
     DeleteObjectsResult(bool quiet, const DeletedKeyList& keys, const std::string& requestId)
-        : quiet_(quiet), keyList_(keys), requestId_(requestId)
+        : quiet_(quiet)
+        , keyList_(keys)
+        , requestId_(requestId)
     {
     }
 
@@ -25,5 +27,5 @@ private:
     std::string requestId_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

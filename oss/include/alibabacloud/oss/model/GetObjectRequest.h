@@ -10,7 +10,10 @@ namespace OSS {
 class GetObjectRequest : public OssObjectRequest
 {
 public:
-    GetObjectRequest(const std::string& bucket, const std::string& key) : OssObjectRequest(bucket, key) {}
+    GetObjectRequest(const std::string& bucket, const std::string& key)
+        : OssObjectRequest(bucket, key)
+    {
+    }
 
     // Bytes start..end inclusive; end -1 means to the end of the object.
     void setRange(int64_t start, int64_t end)
@@ -34,5 +37,5 @@ private:
     IOStreamFactory factory_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -13,10 +13,13 @@ class GetObjectResult
 {
 public:
     GetObjectResult() = default;
-    GetObjectResult(const std::string& bucket, const std::string& key,
-                    const std::shared_ptr<std::iostream>& content, const ObjectMetaData& metaData,
-                    const std::string& requestId)
-        : bucket_(bucket), key_(key), content_(content), metaData_(metaData), requestId_(requestId)
+    GetObjectResult(const std::string& bucket, const std::string& key, const std::shared_ptr<std::iostream>& content,
+                    const ObjectMetaData& metaData, const std::string& requestId)
+        : bucket_(bucket)
+        , key_(key)
+        , content_(content)
+        , metaData_(metaData)
+        , requestId_(requestId)
     {
     }
 
@@ -34,5 +37,5 @@ private:
     std::string requestId_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

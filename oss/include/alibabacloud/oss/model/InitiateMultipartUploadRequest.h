@@ -13,9 +13,9 @@ public:
         : OssObjectRequest(bucket, key)
     {
     }
-    InitiateMultipartUploadRequest(const std::string& bucket, const std::string& key,
-                                   const ObjectMetaData& metaData)
-        : OssObjectRequest(bucket, key), metaData_(metaData)
+    InitiateMultipartUploadRequest(const std::string& bucket, const std::string& key, const ObjectMetaData& metaData)
+        : OssObjectRequest(bucket, key)
+        , metaData_(metaData)
     {
     }
 
@@ -26,5 +26,5 @@ private:
     ObjectMetaData metaData_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -9,9 +9,12 @@ class InitiateMultipartUploadResult
 {
 public:
     InitiateMultipartUploadResult() = default;
-    InitiateMultipartUploadResult(const std::string& bucket, const std::string& key,
-                                  const std::string& uploadId, const std::string& requestId)
-        : bucket_(bucket), key_(key), uploadId_(uploadId), requestId_(requestId)
+    InitiateMultipartUploadResult(const std::string& bucket, const std::string& key, const std::string& uploadId,
+                                  const std::string& requestId)
+        : bucket_(bucket)
+        , key_(key)
+        , uploadId_(uploadId)
+        , requestId_(requestId)
     {
     }
 
@@ -27,5 +30,5 @@ private:
     std::string requestId_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -8,7 +8,10 @@ namespace OSS {
 class ListObjectsRequest : public OssRequest
 {
 public:
-    explicit ListObjectsRequest(const std::string& bucket) : OssRequest(bucket) {}
+    explicit ListObjectsRequest(const std::string& bucket)
+        : OssRequest(bucket)
+    {
+    }
 
     void setPrefix(const std::string& prefix) { prefix_ = prefix; }
     void setMarker(const std::string& marker) { marker_ = marker; }
@@ -31,5 +34,5 @@ private:
     std::string encodingType_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

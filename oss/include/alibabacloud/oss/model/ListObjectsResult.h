@@ -53,5 +53,5 @@ private:
     ObjectSummaryList objectSummarys_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -48,5 +48,5 @@ private:
     MetaData userMetaData_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -45,5 +45,5 @@ private:
 
 using ObjectSummaryList = std::vector<ObjectSummary>;
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

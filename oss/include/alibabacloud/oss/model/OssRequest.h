@@ -11,7 +11,10 @@ namespace OSS {
 class OssRequest
 {
 public:
-    explicit OssRequest(const std::string& bucket) : bucket_(bucket) {}
+    explicit OssRequest(const std::string& bucket)
+        : bucket_(bucket)
+    {
+    }
     virtual ~OssRequest() = default;
 
     const std::string& Bucket() const { return bucket_; }
@@ -28,7 +31,11 @@ private:
 class OssObjectRequest : public OssRequest
 {
 public:
-    OssObjectRequest(const std::string& bucket, const std::string& key) : OssRequest(bucket), key_(key) {}
+    OssObjectRequest(const std::string& bucket, const std::string& key)
+        : OssRequest(bucket)
+        , key_(key)
+    {
+    }
 
     const std::string& Key() const { return key_; }
     void setKey(const std::string& key) { key_ = key; }
@@ -37,5 +44,5 @@ private:
     std::string key_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

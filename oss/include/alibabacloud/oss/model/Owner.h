@@ -9,7 +9,11 @@ class Owner
 {
 public:
     Owner() = default;
-    Owner(const std::string& id, const std::string& displayName) : id_(id), displayName_(displayName) {}
+    Owner(const std::string& id, const std::string& displayName)
+        : id_(id)
+        , displayName_(displayName)
+    {
+    }
 
     const std::string& Id() const { return id_; }
     const std::string& DisplayName() const { return displayName_; }
@@ -19,5 +23,5 @@ private:
     std::string displayName_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

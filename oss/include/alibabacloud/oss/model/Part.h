@@ -11,7 +11,11 @@ class Part
 {
 public:
     Part() = default;
-    Part(int partNumber, const std::string& eTag) : partNumber_(partNumber), eTag_(eTag) {}
+    Part(int partNumber, const std::string& eTag)
+        : partNumber_(partNumber)
+        , eTag_(eTag)
+    {
+    }
 
     int PartNumber() const { return partNumber_; }
     const std::string& ETag() const { return eTag_; }
@@ -23,5 +27,5 @@ private:
 
 using PartList = std::vector<Part>;
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -14,14 +14,16 @@ namespace OSS {
 class PutObjectRequest : public OssObjectRequest
 {
 public:
-    PutObjectRequest(const std::string& bucket, const std::string& key,
-                     const std::shared_ptr<std::iostream>& content)
-        : OssObjectRequest(bucket, key), content_(content)
+    PutObjectRequest(const std::string& bucket, const std::string& key, const std::shared_ptr<std::iostream>& content)
+        : OssObjectRequest(bucket, key)
+        , content_(content)
     {
     }
-    PutObjectRequest(const std::string& bucket, const std::string& key,
-                     const std::shared_ptr<std::iostream>& content, const ObjectMetaData& metaData)
-        : OssObjectRequest(bucket, key), content_(content), metaData_(metaData)
+    PutObjectRequest(const std::string& bucket, const std::string& key, const std::shared_ptr<std::iostream>& content,
+                     const ObjectMetaData& metaData)
+        : OssObjectRequest(bucket, key)
+        , content_(content)
+        , metaData_(metaData)
     {
     }
 
@@ -34,5 +36,5 @@ private:
     ObjectMetaData metaData_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

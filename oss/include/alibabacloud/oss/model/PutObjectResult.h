@@ -12,7 +12,9 @@ class PutObjectResult
 public:
     PutObjectResult() = default;
     PutObjectResult(const std::string& eTag, uint64_t crc64, const std::string& requestId)
-        : eTag_(eTag), crc64_(crc64), requestId_(requestId)
+        : eTag_(eTag)
+        , crc64_(crc64)
+        , requestId_(requestId)
     {
     }
 
@@ -26,5 +28,5 @@ private:
     std::string requestId_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -14,14 +14,17 @@ namespace OSS {
 class UploadPartRequest : public OssObjectRequest
 {
 public:
-    UploadPartRequest(const std::string& bucket, const std::string& key,
-                      const std::shared_ptr<std::iostream>& content)
-        : OssObjectRequest(bucket, key), content_(content)
+    UploadPartRequest(const std::string& bucket, const std::string& key, const std::shared_ptr<std::iostream>& content)
+        : OssObjectRequest(bucket, key)
+        , content_(content)
     {
     }
-    UploadPartRequest(const std::string& bucket, const std::string& key, int partNumber,
-                      const std::string& uploadId, const std::shared_ptr<std::iostream>& content)
-        : OssObjectRequest(bucket, key), content_(content), partNumber_(partNumber), uploadId_(uploadId)
+    UploadPartRequest(const std::string& bucket, const std::string& key, int partNumber, const std::string& uploadId,
+                      const std::shared_ptr<std::iostream>& content)
+        : OssObjectRequest(bucket, key)
+        , content_(content)
+        , partNumber_(partNumber)
+        , uploadId_(uploadId)
     {
     }
 
@@ -47,5 +50,5 @@ private:
     int64_t contentLength_ = 0;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud

@@ -9,7 +9,10 @@ class VoidResult
 {
 public:
     VoidResult() = default;
-    explicit VoidResult(const std::string& requestId) : requestId_(requestId) {}
+    explicit VoidResult(const std::string& requestId)
+        : requestId_(requestId)
+    {
+    }
 
     const std::string& RequestId() const { return requestId_; }
 
@@ -17,5 +20,5 @@ private:
     std::string requestId_;
 };
 
-}
-}
+} // namespace OSS
+} // namespace AlibabaCloud
