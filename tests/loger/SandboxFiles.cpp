@@ -44,3 +44,15 @@ QMap<QString, QByteArray> snapshot(const QString& root)
     }
     return files;
 }
+
+WorkingFolderSandbox::WorkingFolderSandbox()
+    : previous(QDir::currentPath())
+{
+    if (folder.isValid())
+        QDir::setCurrent(folder.path());
+}
+
+WorkingFolderSandbox::~WorkingFolderSandbox()
+{
+    QDir::setCurrent(previous);
+}

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -30,24 +29,19 @@ private slots:
     void failedReopenDropsLinesAndRetries();
 
 private:
-    std::unique_ptr<QTemporaryDir> sandbox;
+    std::unique_ptr<WorkingFolderSandbox> sandbox;
     QDir root;
-    QString oldCurrent;
 };
 
 void TestFileDestination::init()
 {
-    sandbox.reset(new QTemporaryDir);
+    sandbox.reset(new WorkingFolderSandbox);
     QVERIFY(sandbox->isValid());
     root.setPath(sandbox->path());
-    oldCurrent = QDir::currentPath();
-    // A name formed relative to the working folder would show up here.
-    QDir::setCurrent(sandbox->path());
 }
 
 void TestFileDestination::cleanup()
 {
-    QDir::setCurrent(oldCurrent);
     sandbox.reset();
 }
 

@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -50,24 +49,19 @@ private slots:
     void negativeSettingsAreClamped();
 
 private:
-    std::unique_ptr<QTemporaryDir> sandbox;
+    std::unique_ptr<WorkingFolderSandbox> sandbox;
     QDir root;
-    QString oldCurrent;
 };
 
 void TestRotation::init()
 {
-    sandbox.reset(new QTemporaryDir);
+    sandbox.reset(new WorkingFolderSandbox);
     QVERIFY(sandbox->isValid());
     root.setPath(sandbox->path());
-    oldCurrent = QDir::currentPath();
-    // A name formed relative to the working folder would show up here.
-    QDir::setCurrent(sandbox->path());
 }
 
 void TestRotation::cleanup()
 {
-    QDir::setCurrent(oldCurrent);
     sandbox.reset();
 }
 
