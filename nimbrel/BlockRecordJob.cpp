@@ -5,9 +5,7 @@
 #include <QFile>
 #include <QThread>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
@@ -15,23 +13,15 @@ namespace Nimbrel {
 
 namespace {
 
-// Opened without truncation first, so that the source under another name (a
-// hard link, a symbolic link, "./") is refused before a byte of it is lost.
-// The check compares the opened files themselves: a name swapped in between
-// cannot slip past it.
-bool openDestination(const QFile& source, QFile& dest)
+// The source under another name (a hard link, a symbolic link, "./") is
+// refused before the destination is opened, and so truncated, for writing.
+bool isSourceFile(const QFile& source, const QFile& dest)
 {
-    const int fd = ::open(QFile::encodeName(dest.fileName()).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
     struct stat sourceStatus;
     struct stat destStatus;
-    const bool opened = fstat(source.handle(), &sourceStatus) == 0 && fstat(fd, &destStatus) == 0
-                        && !(sourceStatus.st_dev == destStatus.st_dev && sourceStatus.st_ino == destStatus.st_ino)
-                        && ftruncate(fd, 0) == 0 && dest.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
-    if (!opened)
-        ::close(fd);
-    return opened;
+    return fstat(source.handle(), &sourceStatus) == 0
+           && stat(QFile::encodeName(dest.fileName()).constData(), &destStatus) == 0
+           && sourceStatus.st_dev == destStatus.st_dev && sourceStatus.st_ino == destStatus.st_ino;
 }
 
 QString latin1(const std::string& name)
@@ -109,7 +99,7 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
         return;
     }
     QFile dest(QString::fromUtf8(destFileName.c_str()));
-    if (!openDestination(source, dest)) {
+    if (isSourceFile(source, dest) || !dest.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         source.close();
         QLOG_INFO() << lines.openDestFailed;
         emitFailed(emitters, OpenDestFailed);
