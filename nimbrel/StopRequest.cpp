@@ -18,7 +18,7 @@ const int pollMilliseconds = 5;
 void StopRequest::reset()
 {
     QMutexLocker locker(&mutex);
-    requested = false;
+    requested.store(false);
     resetSinceJob = true;
 }
 
@@ -26,20 +26,18 @@ void StopRequest::beginJob()
 {
     QMutexLocker locker(&mutex);
     if (!resetSinceJob)
-        requested = false;
+        requested.store(false);
     resetSinceJob = false;
 }
 
 void StopRequest::request()
 {
-    QMutexLocker locker(&mutex);
-    requested = true;
+    requested.store(true);
 }
 
 bool StopRequest::isRequested() const
 {
-    QMutexLocker locker(&mutex);
-    return requested;
+    return requested.load();
 }
 
 bool StopRequest::awaitSignals(const QThread& jobThread)
@@ -66,34 +64,44 @@ bool StopRequest::deliverWhileInSignal(const QThread& jobThread, QDeadlineTimer 
     // From a directly connected slot: the job ends after that slot.
     if (QThread::currentThread() == &jobThread)
         return false;
+    waiting.fetch_add(1);
+    bool left = true;
     QMutexLocker locker(&mutex);
-    while (inSignal) {
+    while (inSignal.load()) {
         locker.unlock();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         locker.relock();
-        if (!inSignal)
+        if (!inSignal.load())
             break;
-        if (patience.hasExpired())
-            return false;
+        if (patience.hasExpired()) {
+            left = false;
+            break;
+        }
         signalLeft.wait(&mutex, pollMilliseconds);
     }
-    return true;
+    waiting.fetch_sub(1);
+    return left;
 }
 
+// With request() and the stop's reading of inSignal, both sequentially
+// consistent: either the job sees the request, or the stop sees the signal
+// in flight and waits for it.
 bool StopRequest::enterSignal()
 {
-    QMutexLocker locker(&mutex);
-    if (requested)
-        return false;
-    inSignal = true;
-    return true;
+    inSignal.store(true);
+    if (!requested.load())
+        return true;
+    leaveSignal();
+    return false;
 }
 
 void StopRequest::leaveSignal()
 {
-    QMutexLocker locker(&mutex);
-    inSignal = false;
-    signalLeft.wakeAll();
+    inSignal.store(false);
+    if (waiting.load() > 0) {
+        QMutexLocker locker(&mutex);
+        signalLeft.wakeAll();
+    }
 }
 
 } // namespace Nimbrel

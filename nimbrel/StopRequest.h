@@ -4,6 +4,8 @@
 #include <QMutex>
 #include <QWaitCondition>
 
+#include <atomic>
+
 class QThread;
 
 namespace Nimbrel {
@@ -49,14 +51,16 @@ public:
         leaveSignal();
     }
 
-    // emitSignal(0) to emitSignal(count - 1), stopping at a request made in between.
+    // emitSignal(0) to emitSignal(count - 1), stopping at a request made in
+    // between; the batch counts as one signal in flight.
     template <typename Emit>
     void emitEachUnlessRequested(int count, Emit emitSignal)
     {
-        for (int i = 0; i < count && enterSignal(); ++i) {
+        if (!enterSignal())
+            return;
+        for (int i = 0; i < count && !requested.load(); ++i)
             emitSignal(i);
-            leaveSignal();
-        }
+        leaveSignal();
     }
 
 private:
@@ -64,11 +68,14 @@ private:
     bool enterSignal();
     void leaveSignal();
 
-    mutable QMutex mutex;
+    // A job reports after every small record, so its side of the handshake is
+    // two atomic stores and loads; the mutex serves the stops that wait.
+    std::atomic<bool> requested{false};
+    std::atomic<bool> inSignal{false};
+    std::atomic<int> waiting{0};
+    QMutex mutex;
     QWaitCondition signalLeft;
-    bool requested = false;
     bool resetSinceJob = false;
-    bool inSignal = false;
 };
 
 } // namespace Nimbrel
