@@ -68,6 +68,15 @@ void placeUpgradeArchive(const ProgramSandbox& box, const QString& version)
                            Sandbox::sha1Hex(upgrade + QStringLiteral("/Salvix Setup.zip")) + "\n"));
 }
 
+// Salvix 3.1.0 installed, this Salvix Setup 3.2.0 and a downloaded 3.3.0 beside it: a run
+// that upgrades Salvix and hands over with "delete_upgrade_file".
+void placeUpgradeOverOlderSalvix(const ProgramSandbox& box)
+{
+    box.installSalvix(QStringLiteral("3.1.0"));
+    box.setSetupVersion(QStringLiteral("3.2.0"));
+    placeUpgradeArchive(box, QStringLiteral("3.3.0"));
+}
+
 } // namespace
 
 class TestProgramRuns : public QObject
@@ -144,12 +153,9 @@ void TestProgramRuns::firstRunThenPlainStart()
 
 void TestProgramRuns::acceptedUpgradeArchive()
 {
-    // An older Salvix installed; the downloaded Salvix Setup is newer than it and than the
-    // running one, so the run installs and starts Salvix with "delete_upgrade_file".
+    // The downloaded Salvix Setup is newer than the installed Salvix and the running one.
     ProgramSandbox box;
-    box.installSalvix(QStringLiteral("3.1.0"));
-    box.setSetupVersion(QStringLiteral("3.2.0"));
-    placeUpgradeArchive(box, QStringLiteral("3.3.0"));
+    placeUpgradeOverOlderSalvix(box);
     if (QTest::currentTestFailed())
         return;
 
@@ -185,12 +191,9 @@ void TestProgramRuns::earlierSetupReplacement()
     QFETCH(QString, upgrade);
     QFETCH(bool, replaced);
 
-    // An older Salvix installed, so that the run upgrades it and hands over with
-    // "delete_upgrade_file"; the upgrade's program differs from the earlier one.
+    // The upgrade's program differs from the earlier one.
     ProgramSandbox box;
-    box.installSalvix(QStringLiteral("3.1.0"));
-    box.setSetupVersion(QStringLiteral("3.2.0"));
-    placeUpgradeArchive(box, QStringLiteral("3.3.0"));
+    placeUpgradeOverOlderSalvix(box);
     if (QTest::currentTestFailed())
         return;
     const QString upgradeFolder = box.userFolder() + "/Upgrade";
