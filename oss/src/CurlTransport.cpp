@@ -26,6 +26,7 @@ constexpr long kBufferSize = 512 * 1024;
 constexpr size_t kHeldBackBytes = 64 * 1024;
 
 const char* const kResponseStreamError = "ResponseStreamError";
+const char* const kResponseError = "ResponseError";
 const char* const kStreamWriteMessage = "Writing the response body into the stream failed.";
 
 struct Transfer
@@ -109,13 +110,22 @@ size_t readBody(char* buffer, size_t size, size_t count, void* userData)
     return got;
 }
 
+// The end of the final header block: from here on the header callback sees
+// only trailers, and the body has the one stream it will ever get.
 bool finishHeaders(Transfer* t)
 {
     HttpResponse& response = *t->response;
     t->headersDone = true;
     const std::string length = response.header("Content-Length");
     t->expectedLength = length.empty() ? 0 : std::strtoll(length.c_str(), nullptr, 10);
-    if (response.status / 100 != 2 || !t->request->responseStreamFactory)
+    if (response.status / 100 != 2)
+        return true;
+    if (!t->request->asksFor(response.status)) {
+        t->fail(kResponseError, "The service answered HTTP " + std::to_string(response.status)
+                                    + ", which the request did not ask for.");
+        return false;
+    }
+    if (!t->request->responseStreamFactory)
         return true;
     try {
         response.stream = t->request->responseStreamFactory();
@@ -130,20 +140,27 @@ bool finishHeaders(Transfer* t)
     return true;
 }
 
+bool isLineEnd(const char* data, size_t n)
+{
+    return (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
+}
+
 size_t receiveHeader(char* data, size_t size, size_t count, void* userData)
 {
     auto* t = static_cast<Transfer*>(userData);
     const size_t n = size * count;
-    const std::string line = trim(std::string(data, n));
     HttpResponse& response = *t->response;
     t->moved();
+    // Trailers after a chunked body: they neither start a response nor end one.
+    if (t->headersDone)
+        return n;
+    const std::string line = trim(std::string(data, n));
     if (line.compare(0, 5, "HTTP/") == 0) {
         // Each header block (100 Continue, then the final one) starts afresh.
         response.headers.clear();
         const auto blank = line.find(' ');
         response.status = blank == std::string::npos ? 0 : std::strtol(line.c_str() + blank + 1, nullptr, 10);
-        t->headersDone = false;
-    } else if (line.empty()) {
+    } else if (isLineEnd(data, n)) {
         if (response.status >= 200 && !finishHeaders(t))
             return 0;
     } else {
@@ -240,6 +257,9 @@ void setRequestOptions(CURL* easy, Transfer& transfer, curl_slist* headerList, c
 {
     const HttpRequest& request = *transfer.request;
     curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    // An endpoint such as "file://127.0.0.1" must not reach local files.
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // Keys may hold "./" and "../"; they are names, not path steps.
@@ -280,6 +300,8 @@ void setConnectionOptions(CURL* easy, const ClientConfiguration& configuration)
     // libcurl copies these strings, so they need not outlive this call.
     if (!configuration.proxyHost.empty()) {
         curl_easy_setopt(easy, CURLOPT_PROXY, proxyUrl(configuration).c_str());
+        // A tunnel's "200 Connection established" is no answer of the service.
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         if (!configuration.proxyUserName.empty()) {
             const std::string credentials = configuration.proxyUserName + ":" + configuration.proxyPassword;
             curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, credentials.c_str());

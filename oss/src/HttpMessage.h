@@ -24,6 +24,15 @@ struct HttpRequest
     TransferProgress progress;
     // Set for GetObject: a 2xx body goes into the stream it makes.
     IOStreamFactory responseStreamFactory;
+
+    // Whether this request can have asked for a success with this status:
+    // partial content only with a range, an object's body only as 200 or 206.
+    bool asksFor(long status) const
+    {
+        if (status == 206)
+            return headers.count("Range") > 0;
+        return !responseStreamFactory || status == 200;
+    }
 };
 
 struct HttpResponse

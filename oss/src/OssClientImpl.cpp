@@ -308,7 +308,7 @@ GetObjectOutcome OssClientImpl::getObject(const GetObjectRequest& request)
     if (!response.stream)
         return GetObjectOutcome(
             withRequestId(OssError(kResponseError, "The service sent no response body."), response));
-    const ObjectMetaData metaData(response.headers);
+    ObjectMetaData metaData(response.headers);
     if (metaData.ContentLength() >= 0 && metaData.ContentLength() != response.bytesReceived) {
         return GetObjectOutcome(
             withRequestId(OssError(kResponseError, "Received " + std::to_string(response.bytesReceived)
@@ -316,6 +316,9 @@ GetObjectOutcome OssClientImpl::getObject(const GetObjectRequest& request)
                                                        + std::to_string(metaData.ContentLength()) + "."),
                           response));
     }
+    // A chunked body declares no length: it is as long as what came.
+    if (metaData.ContentLength() < 0)
+        metaData.setContentLength(response.bytesReceived);
     const std::string crcHeader = response.header("x-oss-hash-crc64ecma");
     // The service's CRC is that of the whole object; a 206 carries only a range.
     if (configuration_.enableCrc64 && response.status == 200 && !crcHeader.empty()

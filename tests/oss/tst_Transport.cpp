@@ -3,6 +3,10 @@
 // code, never in a success, a hang or a crash.
 #include "OssTestSupport.h"
 
+#include "Crc64.h"
+#include "RawHttpServer.h"
+
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -48,6 +52,10 @@ private slots:
     void connectionsAreReused();
     void crcCheckCanBeSwitchedOff();
     void tlsPeerIsVerified();
+    void answersTheRequestDidNotAskFor_data();
+    void answersTheRequestDidNotAskFor();
+    void localProtocolsAreRefused_data();
+    void localProtocolsAreRefused();
 
     void cancelRunningDownload();
     void cancelRunningUpload();
@@ -80,6 +88,27 @@ quint16 closedPort()
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(fd);
     return ntohs(address.sin_port);
+}
+
+QByteArray crc64Of(const QByteArray& data)
+{
+    Crc64 crc;
+    crc.update(data.constData(), static_cast<size_t>(data.size()));
+    return QByteArray::number(static_cast<qulonglong>(crc.value()));
+}
+
+// A 200 answer whose body travels in chunks of 65536 bytes, the last-chunk
+// line and then `trailers` (each line with its CRLF, the blank line included).
+QByteArray chunkedAnswer(const QByteArray& body, const QByteArray& trailers)
+{
+    QByteArray bytes = "HTTP/1.1 200 OK\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n"
+                       "x-oss-hash-crc64ecma: "
+                       + crc64Of(body) + "\r\n\r\n";
+    for (qsizetype at = 0; at < body.size(); at += 65536) {
+        const QByteArray chunk = body.mid(at, 65536);
+        bytes += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
+    }
+    return bytes + "0\r\n" + trailers;
 }
 
 } // namespace
@@ -384,6 +413,115 @@ void TestTransport::tlsPeerIsVerified()
     trusting.caFile = certificate.toStdString();
     const auto trusted = OssTest::client(tls, trusting)->ListObjects(kBucket);
     QVERIFY2(trusted.isSuccess(), trusted.error().Message().c_str());
+}
+
+void TestTransport::answersTheRequestDidNotAskFor_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("ranged");
+    QTest::addColumn<QString>("code");
+    // What the local file holds afterwards; its old content when the answer was refused.
+    QTest::addColumn<QByteArray>("file");
+
+    const QByteArray object = OssTest::pattern(200000, 9);
+    const QByteArray half = object.left(100000);
+    const QByteArray crc = "x-oss-hash-crc64ecma: " + crc64Of(object);
+    QTest::newRow("chunked, a trailer line holding a blank")
+        << chunkedAnswer(object, " \r\n\r\n") << false << "" << object;
+    QTest::newRow("chunked, trailers that look like a new response")
+        << chunkedAnswer(object, "HTTP/1.1: 200 OK\r\nContent-Length: 5\r\n\r\n") << false << "" << object;
+    QTest::newRow("100 Continue before the answer")
+        << "HTTP/1.1 100 Continue\r\n\r\n" + RawHttpServer::answer("200 OK", {crc}, object) << false << "" << object;
+    QTest::newRow("206 to a request for the whole object")
+        << RawHttpServer::answer("206 Partial Content", {crc, "Content-Range: bytes 0-99999/200000"}, half) << false
+        << "ResponseError" << QByteArray("old content");
+    QTest::newRow("204 to a request for an object")
+        << QByteArray("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n") << false << "ResponseError"
+        << QByteArray("old content");
+    QTest::newRow("206 to a request for a range")
+        << RawHttpServer::answer("206 Partial Content", {crc, "Content-Range: bytes 0-99999/200000"}, half) << true
+        << "" << half;
+}
+
+void TestTransport::answersTheRequestDidNotAskFor()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, ranged);
+    QFETCH(QString, code);
+    QFETCH(QByteArray, file);
+
+    RawHttpServer server([&answer](const QByteArray&, const RawHttpServer::Write& write) { write(answer); });
+    QVERIFY(server.start());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("object.bin");
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old content");
+    old.close();
+
+    OssClient client(server.endpoint().toStdString(), "id", "secret", shortTimeouts());
+    GetObjectRequest request(kBucket, "object.bin");
+    if (ranged)
+        request.setRange(0, 99999);
+    int opened = 0;
+    request.setResponseStreamFactory([&] {
+        ++opened;
+        return std::make_shared<std::fstream>(path.toStdString(),
+                                              std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+    });
+    const std::string error = client.GetObject(request).error().Code();
+
+    QCOMPARE(QString::fromStdString(error), code);
+    QFile result(path);
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    QCOMPARE(result.readAll(), file);
+    // Opened with truncation once for an answer taken, never for one refused.
+    QCOMPARE(opened, code.isEmpty() ? 1 : 0);
+}
+
+void TestTransport::localProtocolsAreRefused_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::newRow("upload") << "PUT";
+    QTest::newRow("download") << "GET";
+}
+
+void TestTransport::localProtocolsAreRefused()
+{
+    QFETCH(QString, method);
+
+    // A file URL names the path /<bucket>/<key>: the sandbox, named as bucket and key.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString relative = QDir::root().relativeFilePath(dir.path());
+    const std::string bucket = relative.section('/', 0, 0).toStdString();
+    const std::string key = relative.section('/', 1).toStdString() + "/object.bin";
+    if (bucket.size() < 3 || QString::fromStdString(bucket) != QString::fromStdString(bucket).toLower())
+        QSKIP("The temporary folder's first component is no bucket name.");
+    const QString path = dir.filePath("object.bin");
+    const QString target = dir.filePath("target.bin");
+
+    OssClient client("file://127.0.0.1", "id", "secret", shortTimeouts());
+    OssError error;
+    if (method == "PUT") {
+        error = client.PutObject(bucket, key, OssTest::stream("local write")).error();
+    } else {
+        QFile local(path);
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write("local secret");
+        local.close();
+        GetObjectRequest request(bucket, key);
+        request.setResponseStreamFactory([&target] {
+            return std::make_shared<std::fstream>(target.toStdString(),
+                                                  std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+        });
+        error = client.GetObject(request).error();
+    }
+    QCOMPARE(QFileInfo::exists(path), method == "GET");
+    QVERIFY(!QFileInfo::exists(target));
+    // libcurl's "unsupported protocol": refused before any file was touched.
+    QCOMPARE(error.Code(), std::string("ClientError:200001"));
 }
 
 void TestTransport::cancelRunningDownload()
