@@ -6,6 +6,8 @@
 #include <alibabacloud/oss/OssClient.h>
 
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <fstream>
@@ -99,6 +101,18 @@ void OssFileDownloader::fail(const std::string& message, OssErrorCode status)
     });
 }
 
+// The transfer checked the bytes it wrote into its stream; the name must
+// still lead to them, or the job would report some other file as the object.
+static bool holdsObject(const std::string& localFileName, qint64 objectSize, std::string& message)
+{
+    const QFileInfo file(QFile::decodeName(localFileName.c_str()));
+    if (file.isFile() && file.size() == objectSize)
+        return true;
+    message = "The local file holds " + std::to_string(file.size()) + " bytes, not the " + std::to_string(objectSize)
+              + " bytes of the object.";
+    return false;
+}
+
 void OssFileDownloader::run()
 {
     QLOG_INFO() << "[ OssFileDownloader ] start to download to local file"
@@ -150,7 +164,7 @@ void OssFileDownloader::run()
         getRequest.setTransferProgress({DownloadProgressCallback, this});
         auto getOutcome = client->GetObject(getRequest);
         if (getOutcome.isSuccess())
-            fetched = true;
+            fetched = holdsObject(localFileName, getOutcome.result().Metadata().ContentLength(), fetchMessage);
         else
             fetchMessage = getOutcome.error().Message();
     }

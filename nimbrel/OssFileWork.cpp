@@ -147,10 +147,23 @@ void OssFileWork::listFiles(StorageSession& session)
             });
             return;
         }
-        for (const auto& summary : outcome.result().ObjectSummarys())
+        const ListObjectsResult& page = outcome.result();
+        // Keys come in byte order after the marker: a next marker that is
+        // not beyond it would ask for the same pages again, without end.
+        if (page.IsTruncated() && page.NextMarker() <= marker) {
+            QLOG_ERROR() << "[ OssFileWork ] run() ListObjects fail: the next marker does not move the listing forward"
+                         << ",marker:" << marker.c_str() << ",nextMarker:" << page.NextMarker().c_str();
+            stopControl.emitUnlessStopped([&] {
+                emit sigFileWorkFailed(ListFiles, QString(rootDirName.c_str()), -1, -1,
+                                       QStringLiteral("list object failed: the next marker does not move forward..."),
+                                       OssServiceError);
+            });
+            return;
+        }
+        for (const auto& summary : page.ObjectSummarys())
             filesInfo.push_back({summary.Key(), summary.LastModified(), summary.Size()});
-        marker = outcome.result().NextMarker();
-        if (!outcome.result().IsTruncated())
+        marker = page.NextMarker();
+        if (!page.IsTruncated())
             break;
     }
     QLOG_ERROR() << "[ OssFileWork ] run() ListObjects success.";
