@@ -13,9 +13,10 @@ namespace Http {
 enum Scheme { HTTP, HTTPS };
 }
 
-// Makes the stream a GetObject writes the response body into. It is called only
-// once the service has answered with success: a request that fails before that
-// leaves the target as it was. At least the body's last 64 KiB (all of a
+// Makes the stream a GetObject writes the response body into. It is called
+// once, and only when the service has answered with a success the request
+// asked for (200, or 206 to a request for a range): a request that fails
+// before that leaves the target as it was. At least the body's last 64 KiB (all of a
 // shorter body) reach the stream only after its length and CRC-64 checks have
 // passed, so a download that fails after the call leaves less than the whole
 // body in it.
