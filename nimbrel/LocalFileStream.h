@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iostream>
+#include <memory>
 #include <streambuf>
 #include <string>
 
@@ -10,9 +11,9 @@ class StopRequest;
 
 // The download's local file, as the stream the transfer writes the body into.
 // Opened without blocking and only as a regular file (created when missing),
-// emptied once open. Unbuffered, so nothing is left to write when it closes,
-// and once the job's stop is requested every write fails, which aborts the
-// transfer from its data callback.
+// emptied once open. Once the job's stop is requested it writes nothing any
+// more, not even what it holds when it closes: the next write fails, which
+// aborts the transfer from its data callback.
 class LocalFileStream : public std::iostream
 {
 public:
@@ -26,15 +27,22 @@ private:
     {
     public:
         explicit Buffer(const StopRequest& stopRequest);
+        ~Buffer() override;
 
-        int fd = -1;
+        bool open(const std::string& path);
 
     protected:
         int_type overflow(int_type c) override;
         std::streamsize xsputn(const char* data, std::streamsize count) override;
+        int sync() override;
 
     private:
+        bool writeOut(const char* data, std::streamsize count);
+        bool writePending();
+
         const StopRequest& stopRequest;
+        int fd = -1;
+        std::unique_ptr<char[]> pending;
     };
 
     Buffer buffer;
