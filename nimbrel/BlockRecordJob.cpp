@@ -46,7 +46,7 @@ bool BlockRecordJob::start(const std::string& sourceFileName, const std::string&
     QLOG_INFO() << lines.startDestName << destFileName.c_str();
     if (sourceFileName.empty() || destFileName.empty())
         return false;
-    if (thread.isRunning()) {
+    if (!stopRequest.awaitFinishedJob(thread)) {
         QLOG_INFO() << lines.startWhileRunning;
         return false;
     }
@@ -61,19 +61,16 @@ bool BlockRecordJob::start(const std::string& sourceFileName, const std::string&
 bool BlockRecordJob::stop()
 {
     if (thread.isRunning()) {
-        stopRequest.request();
-        // Unless the job is running this stop (a slot of its own signal); it
-        // then ends at its next check.
-        stopRequest.awaitJob(thread);
+        stopRequest.stop(thread);
         successful = false;
     }
     return true;
 }
 
-void BlockRecordJob::awaitEnd()
+void BlockRecordJob::stopAndAwaitEnd()
 {
-    if (thread.isRunning())
-        stopRequest.awaitJobEnd(thread);
+    stopRequest.stopAndAwaitEnd(thread);
+    successful = false;
 }
 
 bool BlockRecordJob::isSuccessful() const
@@ -117,23 +114,21 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
             return;
         }
         const Records records = step.next(source, dest);
+        // Written before they are reported: a stop that returns during the
+        // report leaves nothing for the close to write.
+        const bool flushed = dest.flush();
         stopRequest.emitEachUnlessRequested(records.count, [&](int i) {
             consumed += records.consumed[i];
             emitters.progress(sourceName, destName, consumed, total);
         });
-        if (records.failureLine) {
-            failRecord(source, dest, records.failureLine, emitters);
+        if (records.failureLine || !flushed) {
+            failRecord(source, dest, records.failureLine ? records.failureLine : lines.flushFailed, emitters);
             return;
         }
     }
-    // The last records may still sit in the file's buffer; a full disk shows here.
-    if (!dest.flush()) {
-        failRecord(source, dest, lines.flushFailed, emitters);
-        return;
-    }
     source.close();
     dest.close();
-    stopRequest.emitUnlessRequested([&] {
+    stopRequest.emitLastUnlessRequested([&] {
         successful = true;
         QLOG_INFO() << lines.finished;
         emitters.finished(sourceName, destName);
@@ -142,14 +137,18 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
 
 void BlockRecordJob::emitFailed(const Emitters& emitters, Failure failure)
 {
-    stopRequest.emitUnlessRequested([&] { emitters.failed(latin1(sourceFileName), latin1(destFileName), failure); });
+    stopRequest.emitLastUnlessRequested(
+        [&] { emitters.failed(latin1(sourceFileName), latin1(destFileName), failure); });
 }
 
 void BlockRecordJob::failRecord(QFile& source, QFile& dest, const char* logLine, const Emitters& emitters)
 {
     source.close();
     dest.close();
-    QFile::remove(QString::fromUtf8(destFileName.c_str()));
+    // A stop that returned during the last report has left the destination
+    // to its caller.
+    if (!stopRequest.isRequested())
+        QFile::remove(QString::fromUtf8(destFileName.c_str()));
     QLOG_INFO() << logLine;
     emitFailed(emitters, RecordFailed);
 }

@@ -71,11 +71,11 @@ public:
     bool start(const std::string& sourceFileName, const std::string& destFileName);
     // Ends a running job after its current pass and returns once it has
     // ended, or soon, without waiting, from a slot of the job's own signal;
-    // no signal follows.
+    // no signal and no write or removal of the destination follows.
     bool stop();
     bool isSuccessful() const;
-    // For the worker's destructor, after stop(): returns once the thread has ended.
-    void awaitEnd();
+    // For the worker's destructor: returns once the thread has ended.
+    void stopAndAwaitEnd();
 
     // The body of the worker's run(), on the job's thread.
     void run(Step& step, const Emitters& emitters);

@@ -69,8 +69,7 @@ OssFileDecryption::OssFileDecryption()
 
 OssFileDecryption::~OssFileDecryption()
 {
-    stopDecryptionFile();
-    job.awaitEnd();
+    job.stopAndAwaitEnd();
 }
 
 bool OssFileDecryption::startDecryptionFile(const std::string& sourceFileName, const std::string& destFileName)

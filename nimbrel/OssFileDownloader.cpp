@@ -1,5 +1,6 @@
 #include "OssFileDownloader.h"
 
+#include "LocalFileStream.h"
 #include "QuilmLog.h"
 #include "StorageSession.h"
 
@@ -9,8 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
-
-#include <fstream>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
@@ -26,16 +25,14 @@ static const ConfigFailureTexts configFailureTexts{
 
 OssFileDownloader::OssFileDownloader()
     : QThread(nullptr)
+    , job(*this)
 {
-    qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssFileDownloader::OssErrorCode"));
+    StorageJob::registerCode<OssErrorCode>("OssFileDownloader::OssErrorCode");
 }
 
 OssFileDownloader::~OssFileDownloader()
 {
-    stopDownloadFile();
-    // A stop from a slot of the job's own signal leaves the job to end later.
-    if (isRunning())
-        stopControl.awaitJobEnd(*this);
+    job.stopAndAwaitEnd();
 }
 
 void OssFileDownloader::setConfigFileName(const std::string& configFileName)
@@ -53,24 +50,20 @@ bool OssFileDownloader::startDownloadFile(const std::string& remoteFileName, con
         QLOG_ERROR() << "[ OssFileDownloader ] localFileName or remoteFileName is empty";
         return false;
     }
-    if (isRunning()) {
+    if (job.isBusy()) {
         QLOG_ERROR() << "[ OssFileDownloader ] OssFileDownloader is running......";
         return false;
     }
     this->remoteFileName = remoteFileName;
     this->localFileName = localFileName;
-    stopControl.reset();
-    start(QThread::InheritPriority);
+    job.start();
     QLOG_INFO() << "[ OssFileDownloader ] thread start run";
     return true;
 }
 
 bool OssFileDownloader::stopDownloadFile()
 {
-    if (isRunning()) {
-        stopControl.requestStop();
-        stopControl.awaitJob(*this);
-    }
+    job.stop();
     return true;
 }
 
@@ -86,7 +79,7 @@ void OssFileDownloader::onSigDownloadProgress(size_t, int64_t transfered, int64_
     qint64 reportedTotal = total;
     if (static_cast<quint64>(total) < remoteFileSize)
         reportedTotal = static_cast<qint64>(remoteFileSize);
-    stopControl.emitUnlessStopped([&] {
+    job.emitUnlessStopped([&] {
         emit sigFileDownloadProgress(QString::fromLatin1(remoteFileName.c_str()),
                                      QString::fromLatin1(localFileName.c_str()), transfered, reportedTotal);
     });
@@ -94,7 +87,7 @@ void OssFileDownloader::onSigDownloadProgress(size_t, int64_t transfered, int64_
 
 void OssFileDownloader::fail(const std::string& message, OssErrorCode status)
 {
-    stopControl.emitUnlessStopped([&] {
+    job.emitLastUnlessStopped([&] {
         emit sigFileDownloadFailed(QString::fromLatin1(remoteFileName.c_str()),
                                    QString::fromLatin1(localFileName.c_str()), QString::fromLatin1(message.c_str()),
                                    status);
@@ -115,24 +108,23 @@ static bool holdsObject(const std::string& localFileName, qint64 objectSize, std
 
 void OssFileDownloader::run()
 {
+    job.beginJob();
     QLOG_INFO() << "[ OssFileDownloader ] start to download to local file"
                 << QString::fromLatin1(localFileName.c_str());
 
-    StorageSession session;
-    const auto report = [this](StorageSession::ConfigResult, const std::string& message) {
-        fail(message, ConfigFileError);
-    };
-    if (!session.readConfig(configFileName, configFailureTexts, report))
-        return;
-
-    OssClient* client = session.connect(stopControl);
-    if (!client)
-        return;
-    const std::string& bucket = session.account().bucket;
-
     bool fetched = false;
     std::string fetchMessage;
+    // The client goes before the job's last signal.
     {
+        StorageSession session;
+        const auto report = [this](StorageSession::ConfigResult, const std::string& message) {
+            fail(message, ConfigFileError);
+        };
+        OssClient* client = job.connect(session, configFileName, configFailureTexts, report);
+        if (!client)
+            return;
+        const std::string& bucket = session.account().bucket;
+
         remoteFileSize = 0;
         ListObjectsRequest listRequest(bucket);
         listRequest.setPrefix(remoteFileName);
@@ -157,10 +149,8 @@ void OssFileDownloader::run()
                  << ",requestId:" << none.RequestId().c_str();
 
         GetObjectRequest getRequest(bucket, remoteFileName);
-        getRequest.setResponseStreamFactory([this]() {
-            return std::make_shared<std::fstream>(localFileName, std::ios_base::in | std::ios_base::out
-                                                                     | std::ios_base::trunc | std::ios_base::binary);
-        });
+        getRequest.setResponseStreamFactory(
+            [this]() { return std::make_shared<LocalFileStream>(localFileName, job.stopRequest()); });
         getRequest.setTransferProgress({DownloadProgressCallback, this});
         auto getOutcome = client->GetObject(getRequest);
         if (getOutcome.isSuccess())
@@ -171,7 +161,7 @@ void OssFileDownloader::run()
 
     if (fetched) {
         QLOG_INFO() << "[ OssFileDownloader ] Run GetObject success......";
-        stopControl.emitUnlessStopped(
+        job.emitLastUnlessStopped(
             [&] { emit sigFileDownloadFinished(QString(remoteFileName.c_str()), QString(localFileName.c_str())); });
     } else {
         QLOG_INFO() << "[ OssFileDownloader ] Run GetObject fail......";

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "NimbrelExport.h"
-#include "StopControl.h"
+#include "StorageJob.h"
 
 #include <QString>
 #include <QThread>
@@ -33,7 +33,8 @@ public:
     void setConfigFileName(const std::string& configFileName);
     bool startDownloadFile(const std::string& remoteFileName, const std::string& localFileName);
     // Cancels a running transfer and returns once the job has ended (from a
-    // slot of the job's own signal: without waiting for it); no signal follows.
+    // slot of the job's own signal: without waiting for it); no signal and no
+    // write of the local file follows.
     bool stopDownloadFile();
 
     static void DownloadProgressCallback(size_t increment, int64_t transfered, int64_t total, void* userData);
@@ -56,7 +57,7 @@ private:
     std::string configFileName;
     std::string remoteFileName;
     std::string localFileName;
-    StopControl stopControl;
+    StorageJob job;
 };
 
 } // namespace Nimbrel

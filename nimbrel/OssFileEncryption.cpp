@@ -65,8 +65,7 @@ OssFileEncryption::OssFileEncryption()
 
 OssFileEncryption::~OssFileEncryption()
 {
-    stopEncryptionFile();
-    job.awaitEnd();
+    job.stopAndAwaitEnd();
 }
 
 bool OssFileEncryption::startEncryptionFile(const std::string& sourceFileName, const std::string& destFileName)

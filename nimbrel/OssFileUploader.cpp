@@ -1,6 +1,7 @@
 #include "OssFileUploader.h"
 
 #include "QuilmLog.h"
+#include "RegularFile.h"
 #include "StorageSession.h"
 
 #include <alibabacloud/oss/OssClient.h>
@@ -9,10 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
@@ -22,16 +23,14 @@ using namespace AlibabaCloud::OSS;
 
 OssFileUploader::OssFileUploader()
     : QThread(nullptr)
+    , job(*this)
 {
-    qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssFileUploader::OssErrorCode"));
+    StorageJob::registerCode<OssErrorCode>("OssFileUploader::OssErrorCode");
 }
 
 OssFileUploader::~OssFileUploader()
 {
-    stopUploadFile();
-    // A stop from a slot of the job's own signal leaves the job to end later.
-    if (isRunning())
-        stopControl.awaitJobEnd(*this);
+    job.stopAndAwaitEnd();
 }
 
 void OssFileUploader::setConfigFileName(const std::string& configFileName)
@@ -59,29 +58,24 @@ bool OssFileUploader::startUploadFile(const std::string& localFileName, const st
         emit sigFileUploadFailed(local, remote, QStringLiteral("invalid param"), InvalidParameter);
         return false;
     }
-    if (isRunning()) {
+    if (job.isBusy()) {
         QLOG_ERROR() << "[ OssFileUploader ] OssFileUploader is running......";
         emit sigFileUploadFailed(local, remote, QStringLiteral("thread is running"), FileOperationError);
         return false;
     }
-    // Only a regular file has a size to upload: a folder opens as well, but its
-    // end position is no byte count and would become a part plan of billions of
-    // parts; a device has no end, and the open of a named pipe waits for a writer.
-    struct stat status;
+    // Only a regular file has a size to upload: a folder's end position is no
+    // byte count and would become a part plan of billions of parts; a device
+    // has no end, and the open of a named pipe would wait for a writer.
     int openError = 0;
-    if (stat(localFileName.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
-        openError = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    FILE* file = openError == 0 ? std::fopen(localFileName.c_str(), "r") : nullptr;
-    if (!file && openError == 0)
+    int64_t size = 0;
+    const int fd = RegularFile::openForReading(localFileName);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0)
         openError = errno;
-    long size = 0;
-    if (file) {
-        if (std::fseek(file, 0, SEEK_END) != 0)
-            openError = errno;
-        else
-            size = std::ftell(file);
-        std::fclose(file);
-    }
+    else
+        size = status.st_size;
+    if (fd >= 0)
+        ::close(fd);
     if (openError != 0) {
         QLOG_ERROR() << "[ OssFileUploader ] open " << localFileName.c_str() << " failed, and error no = " << openError;
         emit sigFileUploadFailed(local, remote, QStringLiteral("open local file failed"), FileOperationError);
@@ -91,23 +85,20 @@ bool OssFileUploader::startUploadFile(const std::string& localFileName, const st
     localFileSize = size;
     this->remoteFileName = remoteFileName;
     this->localFileName = localFileName;
-    stopControl.reset();
-    start(QThread::InheritPriority);
+    job.start();
     QLOG_INFO() << "[ OssFileUploader ] thread start run";
     return true;
 }
 
 bool OssFileUploader::stopUploadFile()
 {
-    if (isRunning()) {
-        stopControl.requestStop();
-        stopControl.awaitJob(*this);
-    }
+    job.stop();
     return true;
 }
 
 void OssFileUploader::run()
 {
+    job.beginJob();
     if (multipart)
         UploadMultiPartFile();
     else
@@ -122,7 +113,7 @@ void OssFileUploader::UploadProgressCallback(size_t increment, int64_t transfere
 
 void OssFileUploader::onSigUploadProgress(size_t, int64_t transfered, int64_t total)
 {
-    stopControl.emitUnlessStopped([&] {
+    job.emitUnlessStopped([&] {
         emit sigFileUploadProgress(QString::fromLatin1(localFileName.c_str()),
                                    QString::fromLatin1(remoteFileName.c_str()), transfered, total);
     });
@@ -130,7 +121,7 @@ void OssFileUploader::onSigUploadProgress(size_t, int64_t transfered, int64_t to
 
 void OssFileUploader::finish()
 {
-    stopControl.emitUnlessStopped([&] {
+    job.emitLastUnlessStopped([&] {
         emit sigFileUploadFinished(QString::fromLatin1(localFileName.c_str()),
                                    QString::fromLatin1(remoteFileName.c_str()));
     });
@@ -138,7 +129,7 @@ void OssFileUploader::finish()
 
 void OssFileUploader::fail(const std::string& message, OssErrorCode status)
 {
-    stopControl.emitUnlessStopped([&] {
+    job.emitLastUnlessStopped([&] {
         emit sigFileUploadFailed(QString::fromLatin1(localFileName.c_str()),
                                  QString::fromLatin1(remoteFileName.c_str()), QString::fromLatin1(message.c_str()),
                                  status);
@@ -156,9 +147,7 @@ OssClient* OssFileUploader::openClient(StorageSession& session, const char* step
     const auto report = [this](StorageSession::ConfigResult, const std::string& message) {
         fail(message, ConfigFileError);
     };
-    if (!session.readConfig(configFileName, texts, report))
-        return nullptr;
-    return session.connect(stopControl);
+    return job.connect(session, configFileName, texts, report);
 }
 
 bool OssFileUploader::UploadWholeFile()
@@ -206,7 +195,7 @@ bool OssFileUploader::UploadMultiPartFile()
     const int partCount = static_cast<int>(size / partSize + (size % partSize ? 1 : 0));
     PartList partList;
     for (int partNumber = 1; partNumber <= partCount; ++partNumber) {
-        if (stopControl.isStopRequested())
+        if (job.isStopRequested())
             return false;
         const int64_t offset = partSize * (partNumber - 1);
         const int64_t length = std::min(partSize, localFileSize - offset);

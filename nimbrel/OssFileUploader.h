@@ -1,7 +1,7 @@
 #pragma once
 
 #include "NimbrelExport.h"
-#include "StopControl.h"
+#include "StorageJob.h"
 
 #include <QString>
 #include <QThread>
@@ -74,7 +74,7 @@ private:
     std::string localFileName;
     std::string remoteFileName;
     int64_t localFileSize = 0;
-    StopControl stopControl;
+    StorageJob job;
 };
 
 } // namespace Nimbrel

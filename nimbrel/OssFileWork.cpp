@@ -21,16 +21,14 @@ static const ConfigFailureTexts configFailureTexts{
 
 OssFileWork::OssFileWork()
     : QThread(nullptr)
+    , job(*this)
 {
-    qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssFileWork::OssErrorCode"));
+    StorageJob::registerCode<OssErrorCode>("OssFileWork::OssErrorCode");
 }
 
 OssFileWork::~OssFileWork()
 {
-    if (isRunning()) {
-        stopControl.requestStop();
-        stopControl.awaitJobEnd(*this);
-    }
+    job.stopAndAwaitEnd();
 }
 
 void OssFileWork::setConfigFileName(const std::string& configFileName)
@@ -43,7 +41,7 @@ void OssFileWork::setConfigFileName(const std::string& configFileName)
 bool OssFileWork::startListFiles(const std::string& rootDirName)
 {
     QLOG_ERROR() << "[ OssFileWork ] startListFiles rootDirName = " << rootDirName.c_str();
-    if (rootDirName.empty() || isRunning())
+    if (rootDirName.empty() || job.isBusy())
         return false;
     this->rootDirName = rootDirName;
     return startWork(ListFiles);
@@ -52,7 +50,7 @@ bool OssFileWork::startListFiles(const std::string& rootDirName)
 bool OssFileWork::startListFileInfo(const std::string& sourceFileName)
 {
     QLOG_ERROR() << "[ OssFileWork ] startListFileInfo sourceFileName = " << sourceFileName.c_str();
-    if (sourceFileName.empty() || isRunning())
+    if (sourceFileName.empty() || job.isBusy())
         return false;
     this->sourceFileName = sourceFileName;
     return startWork(ListFileInfo);
@@ -62,7 +60,7 @@ bool OssFileWork::startRemoveFiles(const std::vector<std::string>& vectSourceFil
 {
     QLOG_ERROR() << "[ OssFileWork ] startRemoveFiles vectSourceFileNames.size = "
                  << static_cast<qulonglong>(vectSourceFileNames.size());
-    if (vectSourceFileNames.empty() || isRunning())
+    if (vectSourceFileNames.empty() || job.isBusy())
         return false;
     this->vectSourceFileNames = vectSourceFileNames;
     return startWork(RemoveFiles);
@@ -70,19 +68,15 @@ bool OssFileWork::startRemoveFiles(const std::vector<std::string>& vectSourceFil
 
 bool OssFileWork::startWork(WorkType type)
 {
-    stopControl.reset();
     workType = type;
-    start(QThread::InheritPriority);
+    job.start();
     return true;
 }
 
 bool OssFileWork::stopFileWork()
 {
     QLOG_ERROR() << "[ OssFileWork ] stopFileWork called";
-    if (isRunning()) {
-        stopControl.requestStop();
-        stopControl.awaitSignals(*this);
-    }
+    job.stop();
     return true;
 }
 
@@ -94,17 +88,15 @@ bool OssFileWork::getAllFilesInfo(std::vector<OssFileInfo>& filesInfo)
 
 void OssFileWork::run()
 {
-    stopControl.beginJob();
+    job.beginJob();
     StorageSession session;
     const auto report = [this](StorageSession::ConfigResult failure, const std::string& message) {
         // An empty name is reported without a file.
         const QString file = failure == StorageSession::ConfigPathEmpty ? QString() : QString(configFileName.c_str());
-        stopControl.emitUnlessStopped(
+        job.emitLastUnlessStopped(
             [&] { emit sigFileWorkFailed(workType, file, -1, -1, QString::fromStdString(message), ConfigFileError); });
     };
-    if (!session.readConfig(configFileName, configFailureTexts, report))
-        return;
-    if (!session.connect(stopControl))
+    if (!job.connect(session, configFileName, configFailureTexts, report))
         return;
 
     switch (workType) {
@@ -112,7 +104,7 @@ void OssFileWork::run()
     case ListFileInfo: listFileInfo(session); break;
     case RemoveFiles: removeFiles(session); break;
     default:
-        stopControl.emitUnlessStopped([&] {
+        job.emitLastUnlessStopped([&] {
             emit sigFileWorkFailed(workType, QString(), -1, -1, QStringLiteral("oss work type is invalid..."),
                                    InvalidParameter);
         });
@@ -132,7 +124,7 @@ void OssFileWork::listFiles(StorageSession& session)
     filesInfo.clear();
     std::string marker;
     for (;;) {
-        if (stopControl.isStopRequested())
+        if (job.isStopRequested())
             return;
         ListObjectsRequest request(session.account().bucket);
         request.setDelimiter("/");
@@ -141,7 +133,7 @@ void OssFileWork::listFiles(StorageSession& session)
         auto outcome = session.client()->ListObjects(request);
         if (!outcome.isSuccess()) {
             logListFailure(outcome.error());
-            stopControl.emitUnlessStopped([&] {
+            job.emitLastUnlessStopped([&] {
                 emit sigFileWorkFailed(ListFiles, QString(rootDirName.c_str()), -1, -1,
                                        QStringLiteral("list object failed..."), OssServiceError);
             });
@@ -167,7 +159,7 @@ void OssFileWork::listFiles(StorageSession& session)
             break;
     }
     QLOG_ERROR() << "[ OssFileWork ] run() ListObjects success.";
-    stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(ListFiles, QString(rootDirName.c_str()), 0, 0); });
+    job.emitLastUnlessStopped([&] { emit sigFileWorkFinished(ListFiles, QString(rootDirName.c_str()), 0, 0); });
 }
 
 // The object's own key sorts before every longer key with the same prefix,
@@ -182,7 +174,7 @@ void OssFileWork::listFileInfo(StorageSession& session)
     const QString name(sourceFileName.c_str());
     if (!outcome.isSuccess()) {
         logListFailure(outcome.error());
-        stopControl.emitUnlessStopped([&] {
+        job.emitLastUnlessStopped([&] {
             emit sigFileWorkFailed(ListFileInfo, name, -1, -1, QStringLiteral("list object failed..."),
                                    OssServiceError);
         });
@@ -191,7 +183,7 @@ void OssFileWork::listFileInfo(StorageSession& session)
     const auto& summaries = outcome.result().ObjectSummarys();
     if (summaries.empty() || summaries.front().Key() != sourceFileName) {
         QLOG_ERROR() << "[ OssFileWork ] run() ListObjects found no object" << sourceFileName.c_str();
-        stopControl.emitUnlessStopped([&] {
+        job.emitLastUnlessStopped([&] {
             emit sigFileWorkFailed(ListFileInfo, name, -1, -1, QStringLiteral("object does not exist..."),
                                    OssServiceError);
         });
@@ -200,7 +192,7 @@ void OssFileWork::listFileInfo(StorageSession& session)
     const auto& summary = summaries.front();
     filesInfo.push_back({summary.Key(), summary.LastModified(), summary.Size()});
     QLOG_ERROR() << "[ OssFileWork ] run() ListObjects success.";
-    stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(ListFileInfo, name, 0, 1); });
+    job.emitLastUnlessStopped([&] { emit sigFileWorkFinished(ListFileInfo, name, 0, 1); });
 }
 
 // Every name is deleted in turn and reported by its own finished or failed
@@ -211,7 +203,7 @@ void OssFileWork::removeFiles(StorageSession& session)
     bool allDeleted = true;
     DeleteObjectsRequest request(session.account().bucket);
     for (qint64 index = 0; index < count; ++index) {
-        if (stopControl.isStopRequested())
+        if (job.isStopRequested())
             return;
         const std::string& fileName = vectSourceFileNames[static_cast<size_t>(index)];
         request.clearKeyList();
@@ -219,7 +211,7 @@ void OssFileWork::removeFiles(StorageSession& session)
         auto outcome = session.client()->DeleteObjects(request);
         const QString name(fileName.c_str());
         if (outcome.isSuccess()) {
-            stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(RemoveFiles, name, index, count); });
+            job.emitUnlessStopped([&] { emit sigFileWorkFinished(RemoveFiles, name, index, count); });
             continue;
         }
         allDeleted = false;
@@ -227,15 +219,15 @@ void OssFileWork::removeFiles(StorageSession& session)
         QLOG_ERROR() << "[ OssFileWork ] run() DeleteObjects fail:"
                      << ",code:" << error.Code().c_str() << ",message:" << error.Message().c_str()
                      << ",requestId:" << error.RequestId().c_str();
-        stopControl.emitUnlessStopped([&] {
+        job.emitUnlessStopped([&] {
             emit sigFileWorkFailed(RemoveFiles, name, index, count, QStringLiteral("delete object failed..."),
                                    OssServiceError);
         });
     }
-    if (!allDeleted || stopControl.isStopRequested())
+    if (!allDeleted || job.isStopRequested())
         return;
     QLOG_ERROR() << "[ OssFileWork ] run() DeleteObjects success.";
-    stopControl.emitUnlessStopped([&] { emit sigFileWorkFinished(RemoveFiles, QString(rootDirName.c_str()), 0, 0); });
+    job.emitLastUnlessStopped([&] { emit sigFileWorkFinished(RemoveFiles, QString(rootDirName.c_str()), 0, 0); });
 }
 
 } // namespace Nimbrel

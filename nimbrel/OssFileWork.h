@@ -1,7 +1,7 @@
 #pragma once
 
 #include "NimbrelExport.h"
-#include "StopControl.h"
+#include "StorageJob.h"
 
 #include <QString>
 #include <QThread>
@@ -47,9 +47,8 @@ public:
     bool startListFiles(const std::string& rootDirName);
     bool startListFileInfo(const std::string& sourceFileName);
     bool startRemoveFiles(const std::vector<std::string>& vectSourceFileNames);
-    // Cancels the request in flight; the job ends before its next page or
-    // name, without a further signal. Waits only for a signal being
-    // delivered, not for the job.
+    // Cancels the request in flight and returns once the job has ended (from
+    // a slot of the job's own signal: without waiting for it); no signal follows.
     bool stopFileWork();
     bool getAllFilesInfo(std::vector<OssFileInfo>& filesInfo);
 
@@ -73,7 +72,7 @@ private:
     std::string rootDirName;
     std::string sourceFileName;
     std::vector<std::string> vectSourceFileNames;
-    StopControl stopControl;
+    StorageJob job;
     std::vector<OssFileInfo> filesInfo;
 };
 

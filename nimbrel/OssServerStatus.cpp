@@ -15,6 +15,12 @@ namespace {
 
 const quint64 defaultTimeoutMilliseconds = 3000;
 
+const ConfigFailureTexts configFailureTexts{
+    {"[ OssServerStatus ] Run configFileName is empty......", std::string()},
+    {"[ OssServerStatus ] Run AesDecode fail......", std::string()},
+    {"[ OssServerStatus ] Run ParseOssLoginInfo fail......", std::string()},
+};
+
 // The endpoint without its scheme and trailing slashes.
 QString pingHostText(const std::string& endpoint)
 {
@@ -37,18 +43,16 @@ quint64 nowMilliseconds()
 
 OssServerStatus::OssServerStatus()
     : QThread(nullptr)
+    , job(*this)
 {
-    qRegisterMetaType<OssErrorCode>(QMetaObject::normalizedType("OssServerStatus::OssErrorCode"));
+    StorageJob::registerCode<OssErrorCode>("OssServerStatus::OssErrorCode");
     pingProcess = new QProcess();
     pingProcess->moveToThread(this);
 }
 
 OssServerStatus::~OssServerStatus()
 {
-    stopDetect();
-    // A stop from a slot of the job's own signal leaves the job to end later.
-    if (isRunning())
-        stopRequest.awaitJobEnd(*this);
+    job.stopAndAwaitEnd();
     // The worker thread has ended and its ping with it; a deferred deletion
     // would wait for an event loop of that thread that never runs again.
     delete pingProcess;
@@ -67,16 +71,16 @@ void OssServerStatus::setConfigFileName(const std::string& configFileName, int t
 bool OssServerStatus::startDetect()
 {
     QLOG_INFO() << "[ OssServerStatus ] startDetect called.";
-    stopRequest.reset();
+    // A refused start leaves the stop request of a running job as it is.
     if (configFileName.empty()) {
         QLOG_ERROR() << "[ OssServerStatus ] configFileName or timeoutMilliseconds is invalid";
         return false;
     }
-    if (isRunning()) {
+    if (job.isBusy()) {
         QLOG_ERROR() << "[ OssServerStatus ] detect thread is running......";
         return false;
     }
-    start(QThread::InheritPriority);
+    job.start();
     QLOG_INFO() << "[ OssServerStatus ] thread start run";
     return true;
 }
@@ -84,9 +88,8 @@ bool OssServerStatus::startDetect()
 bool OssServerStatus::stopDetect()
 {
     QLOG_INFO() << "[ OssServerStatus ] stopDetect called.";
-    stopRequest.request();
     // The ping process is the job's until the job has ended.
-    const bool ended = !isRunning() || stopRequest.awaitJob(*this);
+    const bool ended = job.stop();
     if (ended && pingProcess->state() != QProcess::NotRunning)
         pingProcess->terminate();
     return true;
@@ -114,34 +117,25 @@ bool OssServerStatus::isHostConnected(const QString& host)
 
 void OssServerStatus::run()
 {
-    if (configFileName.empty()) {
-        QLOG_ERROR() << "[ OssServerStatus ] Run configFileName is empty......";
-        return;
-    }
+    job.beginJob();
+    // The job only logs its configuration failures.
     StorageSession session;
-    if (session.decodeConfig(configFileName) != StorageSession::ConfigRead) {
-        QLOG_ERROR() << "[ OssServerStatus ] Run AesDecode fail......";
+    if (!session.readConfig(configFileName, configFailureTexts,
+                            [](StorageSession::ConfigResult, const std::string&) {}))
         return;
-    }
-    if (stopRequest.isRequested())
-        return;
-    if (!session.parseConfig()) {
-        QLOG_ERROR() << "[ OssServerStatus ] Run ParseOssLoginInfo fail......";
-        return;
-    }
-    if (stopRequest.isRequested())
+    if (job.isStopRequested())
         return;
 
     const QString hostText = pingHostText(session.account().host);
     quint64 lastAnswered = nowMilliseconds();
-    while (!stopRequest.isRequested()) {
+    while (!job.isStopRequested()) {
         if (isHostConnected(hostText)) {
             lastAnswered = nowMilliseconds();
             QThread::msleep(100);
             continue;
         }
         if (nowMilliseconds() - lastAnswered > timeoutMilliseconds) {
-            stopRequest.emitUnlessRequested([this] { emit sigNetworkStatus(QStringLiteral("fail")); });
+            job.emitLastUnlessStopped([this] { emit sigNetworkStatus(QStringLiteral("fail")); });
             return;
         }
     }

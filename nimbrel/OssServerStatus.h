@@ -1,7 +1,7 @@
 #pragma once
 
 #include "NimbrelExport.h"
-#include "StopRequest.h"
+#include "StorageJob.h"
 
 #include <QString>
 #include <QThread>
@@ -47,7 +47,7 @@ protected:
 private:
     std::string configFileName;
     quint64 timeoutMilliseconds = 3000;
-    StopRequest stopRequest;
+    StorageJob job;
     QProcess* pingProcess = nullptr;
 };
 

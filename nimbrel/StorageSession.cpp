@@ -1,18 +1,25 @@
 #include "StorageSession.h"
 
 #include "QuilmLog.h"
-#include "StopControl.h"
+#include "RegularFile.h"
+#include "StorageJob.h"
 
 #include <alibabacloud/oss/OssClient.h>
 
 namespace Nimbrel {
 
+namespace {
+
+const int64_t maxConfigSize = 1024 * 1024;
+
+} // namespace
+
 StorageSession::StorageSession() = default;
 
 StorageSession::~StorageSession()
 {
-    if (control)
-        control->detach();
+    if (job)
+        job->detach();
     // The client goes before its credentials.
     ossClient.reset();
     credentials.reset();
@@ -43,7 +50,15 @@ StorageSession::ConfigResult StorageSession::decodeConfig(const std::string& con
         return ConfigPathEmpty;
     unsigned char key[16];
     std::copy(std::begin(NIMBREL_CONFIG_KEY), std::begin(NIMBREL_CONFIG_KEY) + 16, key);
-    if (aes.AesDecode(configFileName, key, 16) != 0 || !aes.decodeOutput)
+    // Read without blocking and only from a regular file, so a named pipe
+    // fails at once; four account lines take far less than the limit.
+    std::string cipherText;
+    if (!RegularFile::readAll(configFileName, maxConfigSize, cipherText) || cipherText.empty()
+        || cipherText.size() % 16 != 0)
+        return ConfigDecodeFailed;
+    if (aes.AesDecode(reinterpret_cast<unsigned char*>(&cipherText[0]), static_cast<int>(cipherText.size()), key, 16)
+            != 0
+        || !aes.decodeOutput)
         return ConfigDecodeFailed;
     configText = reinterpret_cast<const char*>(aes.decodeOutput.get());
     return ConfigRead;
@@ -54,14 +69,14 @@ bool StorageSession::parseConfig()
     return ConfigFileParser().ParseOssLoginInfo(configText, loginInfo);
 }
 
-AlibabaCloud::OSS::OssClient* StorageSession::connect(StopControl& stopControl)
+AlibabaCloud::OSS::OssClient* StorageSession::connect(StorageJob& storageJob)
 {
     using namespace AlibabaCloud::OSS;
     ClientConfiguration configuration;
     credentials = std::make_shared<SimpleCredentialsProvider>(loginInfo.accessId, loginInfo.accessSecret, "");
     ossClient = std::make_unique<OssClient>(loginInfo.host, credentials, configuration);
-    control = &stopControl;
-    return stopControl.attach(ossClient.get()) ? ossClient.get() : nullptr;
+    job = &storageJob;
+    return ossClient.get();
 }
 
 } // namespace Nimbrel

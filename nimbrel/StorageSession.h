@@ -16,7 +16,7 @@ class OssClient;
 
 namespace Nimbrel {
 
-class StopControl;
+class StorageJob;
 
 // What one worker writes to the log and reports for each way its
 // configuration read fails.
@@ -46,27 +46,27 @@ public:
 
     using ConfigFailureReport = std::function<void(ConfigResult failure, const std::string& message)>;
 
-    // Both steps in one, for the workers: a failure writes the worker's log
-    // line and hands its message to report. The monitor calls them one by one.
+    // Decodes and parses the configuration; a failure writes the worker's log
+    // line and hands its message to report.
     bool readConfig(const std::string& configFileName, const ConfigFailureTexts& texts,
                     const ConfigFailureReport& report);
-    ConfigResult decodeConfig(const std::string& configFileName);
-    bool parseConfig();
 
     const OssLoginInfo& account() const { return loginInfo; }
 
-    // Builds the client of this job and hands it to the stop control; null
-    // when a stop was requested before.
-    AlibabaCloud::OSS::OssClient* connect(StopControl& stopControl);
+    // Builds the client of this job, which leaves the job when the session goes.
+    AlibabaCloud::OSS::OssClient* connect(StorageJob& storageJob);
     AlibabaCloud::OSS::OssClient* client() const { return ossClient.get(); }
 
 private:
+    ConfigResult decodeConfig(const std::string& configFileName);
+    bool parseConfig();
+
     QuilmAes::Aes aes;
     std::string configText;
     OssLoginInfo loginInfo;
     std::shared_ptr<AlibabaCloud::OSS::CredentialsProvider> credentials;
     std::unique_ptr<AlibabaCloud::OSS::OssClient> ossClient;
-    StopControl* control = nullptr;
+    StorageJob* job = nullptr;
 };
 
 } // namespace Nimbrel

@@ -15,6 +15,27 @@ QByteArray randomBytes(int size, quint32 seedOffset)
     return data;
 }
 
+WorkerSpies spiesOf(Nimbrel::OssFileDownloader& worker)
+{
+    using Nimbrel::OssFileDownloader;
+    return {worker, &OssFileDownloader::sigFileDownloadProgress, &OssFileDownloader::sigFileDownloadFinished,
+            &OssFileDownloader::sigFileDownloadFailed};
+}
+
+WorkerSpies spiesOf(Nimbrel::OssFileUploader& worker)
+{
+    using Nimbrel::OssFileUploader;
+    return {worker, &OssFileUploader::sigFileUploadProgress, &OssFileUploader::sigFileUploadFinished,
+            &OssFileUploader::sigFileUploadFailed};
+}
+
+WorkerSpies spiesOf(Nimbrel::OssFileWork& worker)
+{
+    using Nimbrel::OssFileWork;
+    return {worker, &OssFileWork::sigFileWorkProgress, &OssFileWork::sigFileWorkFinished,
+            &OssFileWork::sigFileWorkFailed};
+}
+
 void runToEnd(QThread& worker, const WorkerSpies& spies)
 {
     QTRY_COMPARE_WITH_TIMEOUT(spies.ends(), 1, 30000);

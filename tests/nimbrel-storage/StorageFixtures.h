@@ -1,7 +1,12 @@
 #pragma once
 
+#include "OssFileDownloader.h"
+#include "OssFileUploader.h"
+#include "OssFileWork.h"
+
 #include <QByteArray>
 #include <QSignalSpy>
+#include <QVariant>
 
 class QThread;
 
@@ -27,6 +32,17 @@ struct WorkerSpies
     QSignalSpy finished;
     QSignalSpy failed;
 };
+
+WorkerSpies spiesOf(Nimbrel::OssFileDownloader& worker);
+WorkerSpies spiesOf(Nimbrel::OssFileUploader& worker);
+WorkerSpies spiesOf(Nimbrel::OssFileWork& worker);
+
+// The code argument of a failed signal, as the worker's type.
+template <typename Worker>
+typename Worker::OssErrorCode codeOf(const QVariant& value)
+{
+    return qvariant_cast<typename Worker::OssErrorCode>(value);
+}
 
 // Waits for the job's one end signal and its thread, then a little longer:
 // a second end signal would show then.

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <sys/stat.h>
+
 namespace TestConfig {
 
 static QString runTool(const QStringList& arguments, const QString& path)
@@ -53,6 +55,8 @@ bool writeFaulty(const QString& path, const QString& kind)
         return !writeUndecodable(path).isEmpty();
     if (kind == "unparsable")
         return !writeUnparsable(path).isEmpty();
+    if (kind == "fifo")
+        return (!QFile::exists(path) || QFile::remove(path)) && mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
     return true;
 }
 

@@ -16,8 +16,9 @@ QString writeUndecodable(const QString& path);
 // A file that deciphers to text without the four account lines.
 QString writeUnparsable(const QString& path);
 
-// The faulty file a test row names: "undecodable" or "unparsable"; for any
-// other kind ("none", "missing") nothing is written. False when writing failed.
+// The faulty file a test row names: "undecodable", "unparsable" or "fifo" (a
+// named pipe that no one writes); for any other kind ("none", "missing")
+// nothing is written. False when writing failed.
 bool writeFaulty(const QString& path, const QString& kind);
 
 bool writeFile(const QString& path, const QByteArray& content);

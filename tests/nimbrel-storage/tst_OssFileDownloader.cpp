@@ -3,34 +3,31 @@
 #include "StorageSandbox.h"
 #include "TestConfig.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using Nimbrel::OssFileDownloader;
+using StorageFixtures::codeOf;
 using StorageFixtures::randomBytes;
 using StorageFixtures::runToEnd;
+using StorageFixtures::spiesOf;
 using StorageFixtures::WorkerSpies;
 
 static QByteArray fileContent(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-static OssFileDownloader::OssErrorCode codeOf(const QVariant& value)
-{
-    return qvariant_cast<OssFileDownloader::OssErrorCode>(value);
-}
-
-static WorkerSpies spiesOf(OssFileDownloader& worker)
-{
-    return {worker, &OssFileDownloader::sigFileDownloadProgress, &OssFileDownloader::sigFileDownloadFinished,
-            &OssFileDownloader::sigFileDownloadFailed};
 }
 
 class TestOssFileDownloader : public QObject
@@ -95,6 +92,44 @@ private slots:
                  QString::fromStdString(key));
     }
 
+    void localFileThatIsNoRegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("named pipe") << "fifo";
+        QTest::newRow("folder") << "folder";
+    }
+    void localFileThatIsNoRegularFile()
+    {
+        QFETCH(QString, kind);
+        QVERIFY(sandbox.putObject("docs/into-" + kind.toStdString(), randomBytes(300000)));
+        const QString local = sandbox.filePath("local-" + kind);
+        if (kind == "folder")
+            QVERIFY(QDir().mkpath(local));
+        else
+            QVERIFY(mkfifo(QFile::encodeName(local).constData(), 0600) == 0);
+
+        OssFileDownloader worker;
+        // A job that writes the pipe waits for a reader: it gets one here, so
+        // that it can end when the test fails.
+        const auto drain = qScopeGuard([&] {
+            const int fd = ::open(QFile::encodeName(local).constData(), O_RDONLY | O_NONBLOCK);
+            char buffer[65536];
+            while (fd >= 0 && !worker.wait(10))
+                while (::read(fd, buffer, sizeof buffer) > 0) {}
+            if (fd >= 0)
+                ::close(fd);
+        });
+        WorkerSpies spies = spiesOf(worker);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        QVERIFY(worker.startDownloadFile("docs/into-" + kind.toStdString(), local.toStdString()));
+        QTRY_COMPARE_WITH_TIMEOUT(spies.ends(), 1, 5000);
+        // As for a file that cannot be opened: the transfer fails.
+        QCOMPARE(spies.failed.count(), 1);
+        QCOMPARE(codeOf<OssFileDownloader>(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
+        QVERIFY(spies.failed.first().at(2).toString().contains("stream"));
+        QVERIFY(!QFileInfo(local).isFile());
+    }
+
     void listingFailureLeavesLocalFileUntouched()
     {
         QVERIFY(sandbox.putObject("docs/kept.bin", randomBytes(1000)));
@@ -111,7 +146,7 @@ private slots:
         QCOMPARE(spies.failed.count(), 1);
         const QList<QVariant> failure = spies.failed.first();
         QCOMPARE(failure.at(2).toString(), QStringLiteral("We encountered an internal error. Please try again."));
-        QCOMPARE(codeOf(failure.at(3)), OssFileDownloader::OssServiceError);
+        QCOMPARE(codeOf<OssFileDownloader>(failure.at(3)), OssFileDownloader::OssServiceError);
         QCOMPARE(fileContent(local), QByteArray("keep me"));
         QVERIFY(sandbox.requests("GetObject").isEmpty());
     }
@@ -129,7 +164,7 @@ private slots:
 
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(2).toString(), QStringLiteral("The specified key does not exist."));
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
+        QCOMPARE(codeOf<OssFileDownloader>(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
         QCOMPARE(spies.progress.count(), 0);
     }
 
@@ -146,7 +181,7 @@ private slots:
         QCOMPARE(spies.finished.count(), 0);
         QCOMPARE(spies.failed.count(), 1);
         QVERIFY(spies.failed.first().at(2).toString().startsWith("Crc64 validation failed"));
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
+        QCOMPARE(codeOf<OssFileDownloader>(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
         // A host that only looks at the file must not take it for complete.
         QVERIFY2(QFileInfo(local).size() < data.size(), qPrintable(QString::number(QFileInfo(local).size())));
     }
@@ -161,7 +196,7 @@ private slots:
         // Never a finished signal for a file that was not written.
         QCOMPARE(spies.finished.count(), 0);
         QCOMPARE(spies.failed.count(), 1);
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
+        QCOMPARE(codeOf<OssFileDownloader>(spies.failed.first().at(3)), OssFileDownloader::OssServiceError);
         QVERIFY(!spies.failed.first().at(2).toString().isEmpty());
         QVERIFY(!QFileInfo::exists(local));
     }
@@ -248,6 +283,9 @@ private slots:
                                           << "Config file content error";
         QTest::newRow("no account lines") << "unparsable"
                                           << "Config file content error";
+        // Never waited for: a pipe without a writer would block the job.
+        QTest::newRow("named pipe") << "fifo"
+                                    << "Config file content error";
     }
     void configurationFailures()
     {
@@ -272,7 +310,7 @@ private slots:
         runToEnd(worker, spies);
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(2).toString(), message);
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileDownloader::ConfigFileError);
+        QCOMPARE(codeOf<OssFileDownloader>(spies.failed.first().at(3)), OssFileDownloader::ConfigFileError);
         QTRY_COMPARE(queuedCode, 5);
         QCOMPARE(queuedOn, thread());
         QVERIFY(sandbox.requests().isEmpty());

@@ -13,24 +13,15 @@
 #include <sys/stat.h>
 
 using Nimbrel::OssFileUploader;
+using StorageFixtures::codeOf;
 using StorageFixtures::runToEnd;
+using StorageFixtures::spiesOf;
 using StorageFixtures::WorkerSpies;
 
 // Content of its own, apart from the downloader test's.
 static QByteArray randomBytes(int size)
 {
     return StorageFixtures::randomBytes(size, 7);
-}
-
-static OssFileUploader::OssErrorCode codeOf(const QVariant& value)
-{
-    return qvariant_cast<OssFileUploader::OssErrorCode>(value);
-}
-
-static WorkerSpies spiesOf(OssFileUploader& worker)
-{
-    return {worker, &OssFileUploader::sigFileUploadProgress, &OssFileUploader::sigFileUploadFinished,
-            &OssFileUploader::sigFileUploadFailed};
 }
 
 class TestOssFileUploader : public QObject
@@ -131,7 +122,7 @@ private slots:
         QVERIFY(sandbox.requests("UploadPart").isEmpty());
         QCOMPARE(sandbox.requests("CompleteMultipartUpload").size(), 1);
         QCOMPARE(spies.failed.count(), 1);
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
         QVERIFY(!spies.failed.first().at(2).toString().isEmpty());
     }
 
@@ -148,7 +139,7 @@ private slots:
 
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(2).toString(), QStringLiteral("Please reduce your request rate."));
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
         QCOMPARE(sandbox.requests("UploadPart").size(), 2);
         QVERIFY(sandbox.requests("CompleteMultipartUpload").isEmpty());
         QVERIFY(!sandbox.object("up/refused-part.bin"));
@@ -170,7 +161,7 @@ private slots:
         QCOMPARE(spies.finished.count(), 0);
         QCOMPARE(spies.failed.count(), 1);
         QVERIFY(spies.failed.first().at(2).toString() != QStringLiteral("Initiation is down."));
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
         QCOMPARE(sandbox.requests("InitiateMultipartUpload").size(), 1);
         QCOMPARE(sandbox.requests("UploadPart").size(), 1);
         QVERIFY(sandbox.requests("CompleteMultipartUpload").isEmpty());
@@ -190,7 +181,7 @@ private slots:
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(2).toString(),
                  QStringLiteral("One or more of the specified parts could not be found"));
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
         QCOMPARE(sandbox.requests("UploadPart").size(), 2);
     }
 
@@ -205,7 +196,7 @@ private slots:
         runToEnd(worker, spies);
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(2).toString(), QStringLiteral("You have no right to access this object."));
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
     }
 
     void startRefusalsBeforeReturn_data()
@@ -261,7 +252,7 @@ private slots:
         QCOMPARE(spies.failed.first().at(0).toString(), localPath);
         QCOMPARE(spies.failed.first().at(1).toString(), remote);
         QCOMPARE(spies.failed.first().at(2).toString(), message);
-        QCOMPARE(int(codeOf(spies.failed.first().at(3))), code);
+        QCOMPARE(int(codeOf<OssFileUploader>(spies.failed.first().at(3))), code);
         QVERIFY(!worker.isRunning());
     }
 
@@ -277,10 +268,10 @@ private slots:
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(1).toString(), QStringLiteral("up/other.bin"));
         QCOMPARE(spies.failed.first().at(2).toString(), QStringLiteral("thread is running"));
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::FileOperationError);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.first().at(3)), OssFileUploader::FileOperationError);
         // An empty name is tested first, even while a job runs.
         QVERIFY(!worker.startUploadFile("", "up/other.bin"));
-        QCOMPARE(codeOf(spies.failed.last().at(3)), OssFileUploader::InvalidParameter);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.last().at(3)), OssFileUploader::InvalidParameter);
 
         QTRY_COMPARE_WITH_TIMEOUT(spies.finished.count(), 1, 10000);
         QCOMPARE(spies.finished.first().at(1).toString(), QStringLiteral("up/busy.bin"));
@@ -322,6 +313,8 @@ private slots:
                                                       << "Config file content error";
             QTest::addRow("%sno account lines", mode) << multipart << "unparsable"
                                                       << "Config file content error";
+            QTest::addRow("%snamed pipe", mode) << multipart << "fifo"
+                                                << "Config file content error";
         }
     }
     void configurationFailures()
@@ -350,7 +343,7 @@ private slots:
         runToEnd(worker, spies);
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(2).toString(), message);
-        QCOMPARE(codeOf(spies.failed.first().at(3)), OssFileUploader::ConfigFileError);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.first().at(3)), OssFileUploader::ConfigFileError);
         QTRY_COMPARE(queuedCode, 5);
         QCOMPARE(queuedOn, thread());
         QVERIFY(sandbox.requests().isEmpty());

@@ -10,18 +10,9 @@
 #include <memory>
 
 using Nimbrel::OssFileWork;
+using StorageFixtures::codeOf;
+using StorageFixtures::spiesOf;
 using StorageFixtures::WorkerSpies;
-
-static OssFileWork::OssErrorCode codeOf(const QVariant& value)
-{
-    return qvariant_cast<OssFileWork::OssErrorCode>(value);
-}
-
-static WorkerSpies spiesOf(OssFileWork& worker)
-{
-    return {worker, &OssFileWork::sigFileWorkProgress, &OssFileWork::sigFileWorkFinished,
-            &OssFileWork::sigFileWorkFailed};
-}
 
 static QStringList namesOf(const std::vector<OssFileWork::OssFileInfo>& infos)
 {
@@ -124,7 +115,7 @@ private slots:
         QCOMPARE(failure.at(2).toLongLong(), -1);
         QCOMPARE(failure.at(3).toLongLong(), -1);
         QCOMPARE(failure.at(4).toString(), QStringLiteral("list object failed..."));
-        QCOMPARE(codeOf(failure.at(5)), OssFileWork::OssServiceError);
+        QCOMPARE(codeOf<OssFileWork>(failure.at(5)), OssFileWork::OssServiceError);
         std::vector<OssFileWork::OssFileInfo> infos;
         worker.getAllFilesInfo(infos);
         QCOMPARE(namesOf(infos), keys.mid(0, 6));
@@ -213,7 +204,7 @@ private slots:
         QCOMPARE(failure.at(2).toLongLong(), 0);
         QCOMPARE(failure.at(3).toLongLong(), 2);
         QCOMPARE(failure.at(4).toString(), QStringLiteral("delete object failed..."));
-        QCOMPARE(codeOf(failure.at(5)), OssFileWork::OssServiceError);
+        QCOMPARE(codeOf<OssFileWork>(failure.at(5)), OssFileWork::OssServiceError);
         // The next name is still deleted; no closing signal after a failure.
         QCOMPARE(spies.finished.count(), 1);
         QCOMPARE(spies.finished.first().at(1).toString(), QStringLiteral("bin/two.txt"));
@@ -247,7 +238,7 @@ private slots:
         QCOMPARE(spies.failed.count(), 1);
         QCOMPARE(spies.failed.first().at(0).toInt(), int(OssFileWork::ListFileInfo));
         QCOMPARE(spies.failed.first().at(1).toString(), QStringLiteral("info/report"));
-        QCOMPARE(codeOf(spies.failed.first().at(5)), OssFileWork::OssServiceError);
+        QCOMPARE(codeOf<OssFileWork>(spies.failed.first().at(5)), OssFileWork::OssServiceError);
         worker.getAllFilesInfo(infos);
         QVERIFY(infos.empty());
     }
@@ -281,7 +272,7 @@ private slots:
         QCOMPARE(failure.at(2).toLongLong(), -1);
         QCOMPARE(failure.at(3).toLongLong(), -1);
         QCOMPARE(failure.at(4).toString(), QStringLiteral("oss work type is invalid..."));
-        QCOMPARE(codeOf(failure.at(5)), OssFileWork::InvalidParameter);
+        QCOMPARE(codeOf<OssFileWork>(failure.at(5)), OssFileWork::InvalidParameter);
         QVERIFY(sandbox.requests().isEmpty());
     }
 
@@ -315,6 +306,8 @@ private slots:
                                           << "config file AesDecode fail...";
         QTest::newRow("no account lines") << "unparsable"
                                           << "config content is error...";
+        QTest::newRow("named pipe") << "fifo"
+                                    << "config file AesDecode fail...";
     }
     void configurationFailures()
     {
@@ -344,7 +337,7 @@ private slots:
         QCOMPARE(failure.at(2).toLongLong(), -1);
         QCOMPARE(failure.at(3).toLongLong(), -1);
         QCOMPARE(failure.at(4).toString(), message);
-        QCOMPARE(codeOf(failure.at(5)), OssFileWork::ConfigFileError);
+        QCOMPARE(codeOf<OssFileWork>(failure.at(5)), OssFileWork::ConfigFileError);
         QTRY_COMPARE(queuedCode, 5);
         QCOMPARE(queuedOn, thread());
         QVERIFY(sandbox.requests().isEmpty());

@@ -3,11 +3,13 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <memory>
 
 using Nimbrel::OssServerStatus;
@@ -89,6 +91,7 @@ private slots:
         QTest::newRow("missing file") << "missing";
         QTest::newRow("not decipherable") << "undecodable";
         QTest::newRow("no account lines") << "unparsable";
+        QTest::newRow("named pipe") << "fifo";
     }
     void configFailureEndsWithoutSignal()
     {
@@ -260,6 +263,33 @@ private slots:
         waitUntilEnded(monitor);
         QVERIFY(monitor.startDetect());
         QTRY_COMPARE_WITH_TIMEOUT(status.count(), 2, 5000);
+    }
+
+    void refusedStartKeepsAWaitingStop()
+    {
+        // Each pass takes long enough for the refused start to come while the
+        // stop waits for it.
+        QVERIFY(TestConfig::writeFile(binDir + "/delay", "0.3"));
+        OssServerStatus monitor;
+        monitor.setConfigFileName(config.toStdString(), 300);
+        QVERIFY(monitor.startDetect());
+        QTRY_VERIFY_WITH_TIMEOUT(!pingCalls().isEmpty(), 5000);
+        std::atomic<bool> stopped{false};
+        std::unique_ptr<QThread> stopper(QThread::create([&] {
+            monitor.stopDetect();
+            stopped = true;
+        }));
+        stopper->start();
+        // Should the refused start take the request back, a stop of its own ends the job.
+        const auto end = qScopeGuard([&] {
+            monitor.stopDetect();
+            stopper->wait();
+        });
+        QTest::qWait(50);
+        QVERIFY(!stopped);
+        QVERIFY(!monitor.startDetect());
+        QTRY_VERIFY_WITH_TIMEOUT(stopped, 3000);
+        QVERIFY(!monitor.isRunning());
     }
 
     void stopIdleReturnsAtOnce()

@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -28,12 +30,13 @@ namespace {
 // Receives every signal of a job on a thread of its own, connected with
 // Qt::BlockingQueuedConnection, and stops the job from that thread: from the
 // slot of the first signal, or from a timer while a signal waits for the
-// thread.
+// thread. Each slot takes slotMilliseconds.
 class Receiver : public QObject
 {
 public:
-    Receiver(bool fromSlot)
+    Receiver(bool fromSlot, int slotMilliseconds = 0)
         : fromSlot(fromSlot)
+        , slotMilliseconds(slotMilliseconds)
     {
     }
 
@@ -58,6 +61,7 @@ public:
         if (stopReturned)
             ++deliveredAfterStop;
         ++deliveredCount;
+        QThread::msleep(static_cast<unsigned long>(slotMilliseconds));
         if (fromSlot && !stopCalled)
             runStop();
     }
@@ -89,6 +93,7 @@ private:
     }
 
     const bool fromSlot;
+    const int slotMilliseconds;
     std::function<void()> stop;
     QTimer* timer = nullptr;
     std::atomic<bool> insideSignal{false};
@@ -126,6 +131,11 @@ private:
     QString plainFile;
     QString blockFile;
     QString monitorConfig;
+    // What the next job after a stop works on, and what it must produce.
+    QByteArray smallPlain;
+    QString smallPlainFile;
+    QString smallBlockFile;
+    QByteArray smallBlock;
 
     Job makeJob(const QString& name, Receiver& receiver)
     {
@@ -195,6 +205,57 @@ private:
         return job;
     }
 
+    static QByteArray contentOf(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // A new job on the stopped job's file, or on the stopped worker, gets
+    // exactly what it asked for; nothing of the stopped job comes later.
+    void checkNextJob(const QString& name, Job& stopped)
+    {
+        const QString out = sandbox.filePath(name + ".out");
+        QByteArray expected;
+        if (name == "encryption") {
+            OssFileEncryption worker;
+            QVERIFY(worker.startEncryptionFile(smallPlainFile.toStdString(), out.toStdString()));
+            QVERIFY(worker.wait(10000));
+            QVERIFY(worker.isSuccessful());
+            expected = smallBlock;
+        } else if (name == "decryption") {
+            OssFileDecryption worker;
+            QVERIFY(worker.startDecryptionFile(smallBlockFile.toStdString(), out.toStdString()));
+            QVERIFY(worker.wait(10000));
+            QVERIFY(worker.isSuccessful());
+            expected = smallPlain;
+        } else if (name == "download") {
+            OssFileDownloader worker;
+            QSignalSpy finished(&worker, &OssFileDownloader::sigFileDownloadFinished);
+            worker.setConfigFileName(sandbox.configPath().toStdString());
+            QVERIFY(worker.startDownloadFile("stop/small.bin", out.toStdString()));
+            QVERIFY(worker.wait(10000));
+            QCOMPARE(finished.count(), 1);
+            expected = smallPlain;
+        } else if (name == "upload") {
+            OssFileUploader worker;
+            QSignalSpy finished(&worker, &OssFileUploader::sigFileUploadFinished);
+            worker.setConfigFileName(sandbox.configPath().toStdString());
+            QVERIFY(worker.startUploadFile(smallPlainFile.toStdString(), "stop/uploaded.bin"));
+            QVERIFY(worker.wait(10000));
+            QCOMPARE(finished.count(), 1);
+        } else {
+            // The stopped worker takes its next job at once.
+            QVERIFY(stopped.start());
+            return;
+        }
+        QTest::qWait(300);
+        if (name == "upload")
+            QCOMPARE(sandbox.object("stop/uploaded.bin").value_or(QByteArray()), smallPlain);
+        else
+            QCOMPARE(contentOf(out), expected);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -210,6 +271,17 @@ private slots:
         QVERIFY(encryption.wait(60000));
         QVERIFY(encryption.isSuccessful());
 
+        smallPlain = randomBytes(5000, 1);
+        smallPlainFile = sandbox.filePath("small.bin");
+        QVERIFY(TestConfig::writeFile(smallPlainFile, smallPlain));
+        QVERIFY(sandbox.putObject("stop/small.bin", smallPlain));
+        smallBlockFile = sandbox.filePath("small.enc");
+        QVERIFY(encryption.startEncryptionFile(smallPlainFile.toStdString(), smallBlockFile.toStdString()));
+        QVERIFY(encryption.wait(60000));
+        QVERIFY(encryption.isSuccessful());
+        smallBlock = contentOf(smallBlockFile);
+        QVERIFY(!smallBlock.isEmpty());
+
         const QString binDir = sandbox.filePath("bin");
         QVERIFY(QDir().mkpath(binDir));
         QVERIFY(TestConfig::writeFile(binDir + "/ping", silentPing));
@@ -220,6 +292,47 @@ private slots:
         monitorConfig = TestConfig::writeConfig(sandbox.filePath("monitor.cfg"), "http://oss.example.invalid/",
                                                 "bucket", "id", "secret");
         QVERIFY(!monitorConfig.isEmpty());
+    }
+
+    void stopAfterASlowSlotEndsTheJob_data()
+    {
+        QTest::addColumn<QString>("worker");
+        for (const char* worker : {"encryption", "decryption", "download", "upload", "directory", "monitor"})
+            QTest::newRow(worker) << QString(worker);
+    }
+    void stopAfterASlowSlotEndsTheJob()
+    {
+        QFETCH(QString, worker);
+        QThread receiverThread;
+        receiverThread.start();
+        // Longer than the patience a stop has for a signal that does not come back.
+        auto* receiver = new Receiver(false, 300);
+        Job job = makeJob(worker, *receiver);
+        std::atomic<bool> endedWhenStopReturned{false};
+        receiver->setStop([&] {
+            job.stop();
+            endedWhenStopReturned = job.worker->isFinished();
+        });
+        receiver->moveToThread(&receiverThread);
+        QMetaObject::invokeMethod(
+            receiver, [receiver] { receiver->startTimer(); }, Qt::BlockingQueuedConnection);
+
+        QVERIFY(job.start());
+        const QDeadlineTimer deadline(10000);
+        while (!receiver->stopReturned && !deadline.hasExpired())
+            QTest::qWait(10);
+        if (!receiver->stopReturned)
+            qFatal("the stop of the %s worker did not return", qPrintable(worker));
+        const auto cleanup = qScopeGuard([&] {
+            job.worker.reset();
+            QMetaObject::invokeMethod(
+                receiver, [receiver] { delete receiver; }, Qt::BlockingQueuedConnection);
+            receiverThread.quit();
+            receiverThread.wait();
+        });
+        // As a host would, at once after the stop.
+        checkNextJob(worker, job);
+        QVERIFY(endedWhenStopReturned);
     }
 
     void stopReturnsAndNothingFollows_data()
