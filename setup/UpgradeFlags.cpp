@@ -43,6 +43,9 @@ QStringList downloadedFiles(const QString& toUpgradePath)
 bool acceptDownloadedArchive(const QString& toUpgradePath)
 {
     UpgradeStaging staging;
+    if (!staging.isValid()) {
+        QLOG_ERROR() << "[main] cannot make a private folder to unpack the upgrade file in:" << staging.path();
+    }
     // A pipe or a device at the archive's name is no archive, and would block the reader.
     const bool unpacked =
         staging.isValid() && isRegularFile(toUpgradePath) && extractZipToPath(toUpgradePath, staging.path());
