@@ -31,7 +31,8 @@ constexpr qint64 kCopyPiece = 4 * 1024 * 1024;
 
 // Whether [begin, begin + length) lies in one read-only mapping of a file, as a resource
 // compiled into the program or a registered resource file does: its pages can be
-// dropped and are read again from the file when needed.
+// dropped and are read again from the file when needed. Without the process's map of
+// its memory nothing counts as such, and the copied pages stay.
 bool isReadOnlyFileMapping(const uchar* begin, qint64 length)
 {
     QFile maps(QStringLiteral("/proc/self/maps"));
@@ -46,7 +47,7 @@ bool isReadOnlyFileMapping(const uchar* begin, qint64 length)
         if (fields.size() < 5 || range.size() != 2)
             continue;
         if (from >= range.at(0).toULongLong(nullptr, 16) && to <= range.at(1).toULongLong(nullptr, 16))
-            return fields.at(1).startsWith("r--") && fields.at(4) != "0";
+            return fields.at(1).startsWith("r-") && fields.at(4) != "0";
     }
     return false;
 }
