@@ -6,30 +6,39 @@
 
 namespace {
 
-QVariant readValue(QXmlStreamReader& xml);
+// The reader recurses once per nested dictionary or array; deeper lists are refused
+// before they can exhaust the stack. Real property lists nest a few levels.
+constexpr int kMaxNesting = 64;
 
-QVariantMap readDict(QXmlStreamReader& xml)
+QVariant readValue(QXmlStreamReader& xml, int depth);
+
+QVariantMap readDict(QXmlStreamReader& xml, int depth)
 {
     QVariantMap dict;
     QString key;
-    while (xml.readNextStartElement()) {
+    while (!xml.hasError() && xml.readNextStartElement()) {
         if (xml.name() == QLatin1String("key"))
             key = xml.readElementText();
         else
-            dict.insert(key, readValue(xml));
+            dict.insert(key, readValue(xml, depth + 1));
     }
     return dict;
 }
 
-QVariant readValue(QXmlStreamReader& xml)
+QVariant readValue(QXmlStreamReader& xml, int depth)
 {
     const auto name = xml.name();
+    const bool container = name == QLatin1String("dict") || name == QLatin1String("array");
+    if (container && depth > kMaxNesting) {
+        xml.raiseError(QStringLiteral("property list nested too deeply"));
+        return QVariant();
+    }
     if (name == QLatin1String("dict"))
-        return readDict(xml);
+        return readDict(xml, depth);
     if (name == QLatin1String("array")) {
         QVariantList list;
-        while (xml.readNextStartElement())
-            list.append(readValue(xml));
+        while (!xml.hasError() && xml.readNextStartElement())
+            list.append(readValue(xml, depth + 1));
         return list;
     }
     if (name == QLatin1String("true") || name == QLatin1String("false")) {
@@ -54,7 +63,7 @@ bool readDevice(QIODevice& device, QVariantMap& dictionary)
         return false;
     if (!xml.readNextStartElement() || xml.name() != QLatin1String("dict"))
         return false;
-    dictionary = readDict(xml);
+    dictionary = readDict(xml, 1);
     return !xml.hasError();
 }
 

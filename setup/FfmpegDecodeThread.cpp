@@ -9,6 +9,10 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
 namespace {
@@ -38,6 +42,55 @@ void FfmpegDecodeThread::addVideoInfo(const VideoDecodeInfo& info)
     videoList.append(info);
 }
 
+void FfmpegDecodeThread::setSourceFolder(const QString& folder)
+{
+    sourceFolder = folder;
+}
+
+int FfmpegDecodeThread::openVideoFolder(const QString& videoPath, QByteArray& name) const
+{
+    const QString root = sourceFolder.isEmpty() ? QFileInfo(videoPath).path() : sourceFolder;
+    const QString relative = QDir(root).relativeFilePath(videoPath);
+    const QStringList parts = relative.split(QLatin1Char('/'));
+    if (QDir::isAbsolutePath(relative) || parts.contains(QStringLiteral("..")) || parts.contains(QString()))
+        return -1;
+
+    int folder = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (qsizetype i = 0; folder >= 0 && i + 1 < parts.size(); ++i) {
+        const int below = ::openat(folder, QFile::encodeName(parts.at(i)).constData(),
+                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(folder);
+        folder = below;
+    }
+    name = QFile::encodeName(parts.last());
+    return folder;
+}
+
+bool FfmpegDecodeThread::isVideoSource(const QString& videoPath) const
+{
+    QByteArray name;
+    const int folder = openVideoFolder(videoPath, name);
+    if (folder < 0)
+        return false;
+    struct stat status;
+    const bool regular =
+        ::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode);
+    ::close(folder);
+    return regular;
+}
+
+void FfmpegDecodeThread::removeVideoSource(const QString& videoPath) const
+{
+    QByteArray name;
+    const int folder = openVideoFolder(videoPath, name);
+    if (folder < 0)
+        return;
+    struct stat status;
+    if (::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
+        ::unlinkat(folder, name.constData(), 0);
+    ::close(folder);
+}
+
 void FfmpegDecodeThread::run()
 {
     // The progress signal counts in int; a theme holds a handful of videos.
@@ -47,9 +100,10 @@ void FfmpegDecodeThread::run()
         emit decodeStarted(video.videoPath);
 
         const bool ok = decodeVideo(video);
-        // A failed video keeps its source, so the next run decodes it again.
-        if (ok && QFile::exists(video.videoPath))
-            QFile::remove(video.videoPath);
+        // A failed video keeps its source, so the next run decodes it again. What a
+        // link has come to stand for in the meantime is not a source of this tree.
+        if (ok)
+            removeVideoSource(video.videoPath);
 
         emit decodeFinished(video.videoPath, ok);
         emit decodeProgress(i + 1, total, video.videoPath);
@@ -59,7 +113,7 @@ void FfmpegDecodeThread::run()
 
 bool FfmpegDecodeThread::decodeVideo(const VideoDecodeInfo& video)
 {
-    if (!QFileInfo(video.videoPath).isFile()) {
+    if (!isVideoSource(video.videoPath)) {
         qDebug() << "Video file does not exist:" << video.videoPath;
         return false;
     }

@@ -20,6 +20,9 @@ public:
     // The list must be set before start().
     void setVideoList(const QList<VideoDecodeInfo>& list);
     void addVideoInfo(const VideoDecodeInfo& info);
+    // The tree the videos were taken from: a video is decoded and removed only while it
+    // is a regular file below it, reached without a link. Unset, each video's own folder.
+    void setSourceFolder(const QString& folder);
 
     bool decodeVideo(const VideoDecodeInfo& video);
     QString buildFfmpegCommand(const VideoDecodeInfo& video, QList<QString>& arguments);
@@ -34,7 +37,14 @@ protected:
     void run() override;
 
 private:
+    // The folder that holds the video, opened by walking down from the source tree
+    // without following links; -1 when the video does not lie there. name: the file's.
+    int openVideoFolder(const QString& videoPath, QByteArray& name) const;
+    bool isVideoSource(const QString& videoPath) const;
+    void removeVideoSource(const QString& videoPath) const;
+
     QList<VideoDecodeInfo> videoList;
+    QString sourceFolder;
     // Set by the destructor while run() may be reading it.
     std::atomic_bool stopDecoding;
 };

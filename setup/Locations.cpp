@@ -3,6 +3,25 @@
 #include "SystemRoot.h"
 
 #include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// The folder below base, when each part of relative is a folder of its own, not a link:
+// what lies in the per-user folder may have been planted there.
+bool isOwnFolderBelow(const QString& base, const QString& relative)
+{
+    QString path = base;
+    for (const QString& part : relative.split(QLatin1Char('/'))) {
+        path += QLatin1Char('/') + part;
+        const QFileInfo info(path);
+        if (info.isSymLink() || !info.isDir())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 QString getSystemFolder()
 {
@@ -30,12 +49,11 @@ QString getImageFolder()
 
 QString getMp4SourceFolder()
 {
-    const QString upgraded = QStringLiteral("%1/Salvix.app/Contents/Resources/image").arg(getUpgradeFolder());
-    if (QDir(upgraded).exists())
-        return upgraded;
-    const QString installed = QStringLiteral("%1/Salvix.app/Contents/Resources/image").arg(getSystemFolder());
-    if (QDir(installed).exists())
-        return installed;
+    const QString bundleImages = QStringLiteral("Salvix.app/Contents/Resources/image");
+    if (isOwnFolderBelow(getUpgradeFolder(), bundleImages))
+        return getUpgradeFolder() + QLatin1Char('/') + bundleImages;
+    if (isOwnFolderBelow(getSystemFolder(), bundleImages))
+        return getSystemFolder() + QLatin1Char('/') + bundleImages;
     return getImageFolder();
 }
 

@@ -2,6 +2,7 @@
 
 #include "Locations.h"
 #include "QuilmLog.h"
+#include "RegularFile.h"
 #include "SystemLocale.h"
 
 #include <CoreGraphics/CoreGraphics.h>
@@ -21,6 +22,9 @@
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
 namespace {
+
+// A digest and the blanks around it; a longer check file is not one.
+constexpr qint64 kMaxCheckFileBytes = 65536;
 
 // Number of running processes whose executable path is exactly executablePath,
 // counting no further than limit.
@@ -68,16 +72,17 @@ QString checkFilePathFor(const QString& archivePath)
 
 bool checkFileSHASumLegacy(const QString& archivePath)
 {
+    // "shasum" would wait at a named pipe for a writer until its time runs out.
+    if (!isRegularFile(archivePath))
+        return false;
     QProcess shasum;
     shasum.start(QStringLiteral("shasum"), {QStringLiteral("-a"), QStringLiteral("1"), archivePath},
                  QIODevice::ReadWrite);
     shasum.waitForFinished(30000);
     const QString output = QString::fromLocal8Bit(shasum.readAllStandardOutput()).trimmed();
 
-    QString expected;
-    QFile checkFile(checkFilePathFor(archivePath));
-    if (checkFile.exists() && checkFile.open(QIODevice::ReadOnly))
-        expected = QString::fromLocal8Bit(checkFile.readAll()).trimmed();
+    const QString expected =
+        QString::fromLocal8Bit(readSmallRegularFile(checkFilePathFor(archivePath), kMaxCheckFileBytes)).trimmed();
 
     QString actual;
     const qsizetype blank = output.indexOf(QLatin1Char(' '));

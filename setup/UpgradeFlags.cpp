@@ -5,6 +5,8 @@
 #include "Locations.h"
 #include "PlatformProbes.h"
 #include "QuilmLog.h"
+#include "RegularFile.h"
+#include "UpgradeStaging.h"
 #include "Versions.h"
 
 #include <QCoreApplication>
@@ -27,13 +29,30 @@ bool acceptRunningArchive(QString& toUpgradePath)
            && checkCompareFileNewVersion(mainToolVersion, patchToolVersion);
 }
 
-// Case (b): the archive holds a Salvix Setup bundle newer than both programs.
-bool acceptDownloadedArchive(QString& toUpgradePath)
+// The archive and its check file, the two entries of the upgrade folder that Salvix
+// leaves there; the rest of the folder is what start-up unpacked.
+QStringList downloadedFiles(const QString& toUpgradePath)
 {
-    extractZipToPath(toUpgradePath, getUpgradeFolder());
+    return {QFileInfo(toUpgradePath).fileName(), QFileInfo(checkFilePathFor(toUpgradePath)).fileName()};
+}
+
+// Case (b): the archive holds a Salvix Setup bundle newer than both programs. It is
+// unpacked into a private folder of its own and judged there, so that neither what
+// stood in the upgrade folder before nor a rejected archive's content is ever taken
+// for it; only an accepted archive's content replaces the folder's.
+bool acceptDownloadedArchive(const QString& toUpgradePath)
+{
+    UpgradeStaging staging;
+    if (!staging.isValid()) {
+        QLOG_ERROR() << "[main] cannot make a private folder to unpack the upgrade file in:" << staging.path();
+    }
+    // A pipe or a device at the archive's name is no archive, and would block the reader.
+    const bool unpacked =
+        staging.isValid() && isRegularFile(toUpgradePath) && extractZipToPath(toUpgradePath, staging.path());
     QString upgradeFileVersion;
-    getOtherFileVersion(getUpgradeFolder() + QStringLiteral("/Salvix Setup.app/Contents/Info.plist"),
-                        upgradeFileVersion);
+    if (unpacked)
+        getOtherFileVersion(staging.path() + QStringLiteral("/Salvix Setup.app/Contents/Info.plist"),
+                            upgradeFileVersion);
     QString mainToolVersion;
     getOtherFileVersion(getMainInfoPList(), mainToolVersion);
     QString patchToolVersion = QCoreApplication::applicationVersion();
@@ -41,9 +60,20 @@ bool acceptDownloadedArchive(QString& toUpgradePath)
                    "upgradeFileVersion:"
                 << upgradeFileVersion << "patchToolVersion:" << patchToolVersion
                 << "mainToolVersion:" << mainToolVersion;
-    return !upgradeFileVersion.isEmpty() && checkFileSHASumLegacy(toUpgradePath)
-           && checkCompareFileNewVersion(mainToolVersion, upgradeFileVersion)
-           && checkCompareFileNewVersion(patchToolVersion, upgradeFileVersion);
+    const bool accepted = !upgradeFileVersion.isEmpty() && checkFileSHASumLegacy(toUpgradePath)
+                          && checkCompareFileNewVersion(mainToolVersion, upgradeFileVersion)
+                          && checkCompareFileNewVersion(patchToolVersion, upgradeFileVersion);
+
+    const QStringList downloaded = downloadedFiles(toUpgradePath);
+    if (!removeEntriesExcept(getUpgradeFolder(), downloaded)) {
+        QLOG_ERROR() << "[main] cannot clear the upgrade folder of earlier content:" << getUpgradeFolder();
+    }
+    if (!accepted) {
+        QLOG_INFO() << "[main] invalid upgrade file, its unpacked content is removed:" << staging.path();
+    } else if (!staging.moveContentInto(getUpgradeFolder(), downloaded)) {
+        QLOG_ERROR() << "[main] cannot move the upgrade file's content into" << getUpgradeFolder();
+    }
+    return accepted;
 }
 
 bool samePathIgnoringCase(const QString& a, const QString& b)

@@ -13,6 +13,26 @@
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
+namespace {
+
+// The sub-folders of a folder of the video source, sorted by name without regard to
+// case. Links are left out: through one, a planted tree could have videos outside the
+// source decoded and deleted.
+QFileInfoList sourceSubFolders(const QString& folder)
+{
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QFileInfoList folders;
+    for (const QFileInfo& entry : entries) {
+        if (entry.isSymLink())
+            QLOG_INFO() << "[UpgradeToolThread] skipped link in the video source:" << entry.absoluteFilePath();
+        else
+            folders.append(entry);
+    }
+    return folders;
+}
+
+} // namespace
+
 void UpgradeToolThread::decodeAnimate()
 {
     const QString sourceFolder = getMp4SourceFolder() + QStringLiteral("/background");
@@ -36,28 +56,18 @@ void UpgradeToolThread::decodeAnimate()
         return;
     }
 
-    QList<QList<VideoDecodeInfo>> themeLists;
-    int listedCount = 0;
-    const QFileInfoList themes = QDir(sourceFolder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QFileInfo& theme : themes) {
-        QList<VideoDecodeInfo> list;
-        if (parseSubFolderVideoInfo(theme.absoluteFilePath(), frameFolder + QStringLiteral("/") + theme.fileName(),
-                                    list)) {
-            themeLists.append(list);
-            listedCount += list.size();
-        }
-    }
-    // Linked folders are listed but not counted; the decoding share stays 200 at most
-    // and never divides by a count that is too small.
-    if (listedCount > counted) {
-        const QMutexLocker lock(&m_progressMutex);
-        m_videoCount = listedCount;
-    }
-
+    // Each theme's decoder starts as soon as its folder is parsed. Only real folders and
+    // files of the tree are listed, all of which the count above has seen, so the shares
+    // of the decoding never add up to more than 200.
     QList<FfmpegDecodeThread*> decoders;
-    for (const QList<VideoDecodeInfo>& list : std::as_const(themeLists)) {
+    for (const QFileInfo& theme : sourceSubFolders(sourceFolder)) {
+        QList<VideoDecodeInfo> list;
+        if (!parseSubFolderVideoInfo(theme.absoluteFilePath(), frameFolder + QStringLiteral("/") + theme.fileName(),
+                                     list))
+            continue;
         auto* decoder = new FfmpegDecodeThread();
         connect(decoder, &FfmpegDecodeThread::decodeProgress, this, &UpgradeToolThread::updateDecodeProgress);
+        decoder->setSourceFolder(sourceFolder);
         decoder->setVideoList(list);
         decoder->start();
         decoders.append(decoder);
@@ -90,7 +100,7 @@ bool UpgradeToolThread::parseSubFolderVideoInfo(QString themeFolder, QString fra
         return false;
     }
 
-    const QFileInfoList videoFolders = theme.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QFileInfoList videoFolders = sourceSubFolders(themeFolder);
     list.clear();
     if (!QDir(frameFolder).exists())
         QDir().mkpath(frameFolder);
@@ -103,7 +113,10 @@ bool UpgradeToolThread::parseSubFolderVideoInfo(QString themeFolder, QString fra
         info.outputDir = QString("%1/%2").arg(frameFolder, folder.fileName());
         info.outputPattern = folder.fileName() + QStringLiteral("_%05d.png");
         QLOG_INFO() << "[UpgradeToolThread] parseSubFolderVideoInfo video path:" << info.videoPath;
-        if (QFileInfo(info.videoPath).isFile())
+        const QFileInfo video(info.videoPath);
+        if (video.isSymLink())
+            QLOG_INFO() << "[UpgradeToolThread] skipped link in the video source:" << info.videoPath;
+        else if (video.isFile())
             list.append(info);
     }
     return !list.isEmpty();

@@ -11,14 +11,86 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QResource>
 #include <QSet>
 #include <QTemporaryFile>
 #include <QtGui/private/qzipreader_p.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
+
+namespace {
+
+constexpr qint64 kCopyPiece = 4 * 1024 * 1024;
+
+// Whether [begin, begin + length) lies in one read-only mapping of a file, as a resource
+// compiled into the program or a registered resource file does: its pages can be
+// dropped and are read again from the file when needed. Without the process's map of
+// its memory nothing counts as such, and the copied pages stay.
+bool isReadOnlyFileMapping(const uchar* begin, qint64 length)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const auto from = reinterpret_cast<quintptr>(begin);
+    const quintptr to = from + static_cast<quintptr>(length);
+    // Each line: "start-end perms offset device inode [path]", numbers in hexadecimal but the inode.
+    for (QByteArray line = maps.readLine(); !line.isEmpty(); line = maps.readLine()) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        const QList<QByteArray> range = fields.value(0).split('-');
+        if (fields.size() < 5 || range.size() != 2)
+            continue;
+        if (from >= range.at(0).toULongLong(nullptr, 16) && to <= range.at(1).toULongLong(nullptr, 16))
+            return fields.at(1).startsWith("r-") && fields.at(4) != "0";
+    }
+    return false;
+}
+
+// Pages of the resource stay in the process once read. Those already copied are handed
+// back as the copy goes on, so its memory does not grow with the archive.
+void releaseCopiedPages(const uchar* begin, qint64 length)
+{
+    const auto page = static_cast<quintptr>(::sysconf(_SC_PAGESIZE));
+    const quintptr first = (reinterpret_cast<quintptr>(begin) + page - 1) / page * page;
+    const quintptr last = (reinterpret_cast<quintptr>(begin) + static_cast<quintptr>(length)) / page * page;
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+// Copies an opened resource into target piece by piece, so memory stays the same
+// whatever the archive's size. A resource stored uncompressed is written straight from
+// its data; a compressed one goes through a buffer. Stops at the first failed write.
+void copyResource(QFile& resource, QFile& target)
+{
+    const QResource stored(resource.fileName());
+    if (stored.compressionAlgorithm() == QResource::NoCompression && stored.data()) {
+        const uchar* data = stored.data();
+        const bool fileBacked = isReadOnlyFileMapping(data, stored.size());
+        for (qint64 done = 0; done < stored.size();) {
+            const qint64 piece = std::min(kCopyPiece, stored.size() - done);
+            if (target.write(reinterpret_cast<const char*>(data + done), piece) != piece)
+                return;
+            if (fileBacked)
+                releaseCopiedPages(data + done, piece);
+            done += piece;
+        }
+        return;
+    }
+    QByteArray buffer(kCopyPiece, Qt::Uninitialized);
+    for (qint64 got = resource.read(buffer.data(), kCopyPiece); got > 0;
+         got = resource.read(buffer.data(), kCopyPiece)) {
+        if (target.write(buffer.constData(), got) != got)
+            return;
+    }
+}
+
+} // namespace
 
 void UpgradeToolThread::unZipResourceMainTool()
 {
@@ -58,7 +130,7 @@ void UpgradeToolThread::unZipResourceFiles(QString& zipPath, QString& destPath, 
             QLOG_ERROR() << "[UpgradeToolThread] failed to create temp file for ditto";
             return;
         }
-        copy->write(resource.readAll());
+        copyResource(resource, *copy);
         copy->flush();
         resource.close();
         source = copy->fileName();

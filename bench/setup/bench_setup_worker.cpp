@@ -1,6 +1,9 @@
 // The worker's two heavy steps beside a plain baseline measured in the same run:
 //  - installing a generated stand-in bundle archive of a few hundred MB ("ditto" stand-in)
 //    beside "unzip" of the same archive;
+//  - installing the same archive through a resource path, as the embedded bundle is
+//    installed, beside "bsdtar" of the archive file, with the worker's peak memory beside
+//    that of the same process when it installs nothing;
 //  - decoding the embedded bundle's 24 videos, one decoder thread per theme, beside the
 //    same ffmpeg commands run one after another.
 
@@ -15,14 +18,21 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QResource>
 #include <QTemporaryDir>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 constexpr int kRounds = 3;
+constexpr int kResourceRounds = 5;
+const char* const kResourceRun = "--install-resource";
+const char* const kEmptyRun = "--install-nothing";
 constexpr int kDataFiles = 120;
 constexpr qint64 kDataFileBytes = 2621440; // 120 x 2.5 MiB = 300 MiB
 
@@ -70,6 +80,123 @@ int countFrames(const QString& folder)
     return count;
 }
 
+// The archive as a resource file of its own, stored as the embedded bundle is.
+bool makeResourceFile(const QString& archive, const QString& rcc)
+{
+    const QString qrc = rcc + ".qrc";
+    QFile list(qrc);
+    if (!list.open(QIODevice::WriteOnly))
+        return false;
+    list.write(QString("<RCC><qresource prefix=\"/\"><file alias=\"Salvix.zip\">%1</file></qresource></RCC>\n")
+                   .arg(archive)
+                   .toUtf8());
+    list.close();
+    return QProcess::execute(RCC_EXECUTABLE, {"--binary", "--no-compress", qrc, "-o", rcc}) == 0;
+}
+
+double medianOf(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+// A child run of this program: registers the resource file, installs its archive (or,
+// for the empty run, nothing) and prints its seconds and its peak memory in KiB.
+int installThroughResource(const QString& mode, const QString& rcc)
+{
+    if (!QResource::registerResource(rcc, "/bench"))
+        return 1;
+    QElapsedTimer timer;
+    timer.start();
+    UpgradeToolThread worker;
+    QString zip = mode == kResourceRun ? QStringLiteral(":/bench/Salvix.zip") : QString();
+    QString dest = getSystemFolder();
+    worker.unZipResourceFiles(zip, dest, false);
+    const double elapsed = seconds(timer);
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    std::printf("%.6f %ld\n", elapsed, self.ru_maxrss);
+    return 0;
+}
+
+struct ChildRun
+{
+    double seconds = 0;
+    double selfMiB = 0;
+};
+
+bool runChild(const QString& mode, const QString& rcc, ChildRun& run)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {mode, rcc});
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        return false;
+    const QStringList fields = QString::fromUtf8(child.readAllStandardOutput()).split(' ');
+    if (fields.size() != 2)
+        return false;
+    run.seconds = fields.at(0).toDouble();
+    run.selfMiB = fields.at(1).toDouble() / 1024.0;
+    return true;
+}
+
+// Alternating rounds of the three runs; prints the ratios as min/median/max.
+bool benchResourceInstall(const QString& archive, const QString& rcc, const QString& bsdtarDest)
+{
+    QList<double> ratios;
+    QList<double> floorRatios;
+    QList<double> extraMiB;
+    QList<double> workerSeconds;
+    QList<double> bsdtarSeconds;
+    QList<double> copySeconds;
+    for (int round = 0; round < kResourceRounds; ++round) {
+        QDir(getMainFolder()).removeRecursively();
+        ChildRun install;
+        ChildRun empty;
+        if (!runChild(kResourceRun, rcc, install) || !runChild(kEmptyRun, rcc, empty))
+            return false;
+        if (QFileInfo(getMainFolder() + "/Contents/Resources/data/part119.bin").size() != kDataFileBytes)
+            return false;
+
+        QDir(bsdtarDest).removeRecursively();
+        QDir().mkpath(bsdtarDest);
+        QElapsedTimer timer;
+        timer.start();
+        if (QProcess::execute("bsdtar", {"-x", "-p", "-f", archive, "-C", bsdtarDest}) != 0)
+            return false;
+        const double bsdtar = seconds(timer);
+
+        // What the copy to the temporary file alone costs at least: a plain copy of the file.
+        const QString copy = QDir::tempPath() + "/Salvix-copy.zip";
+        timer.restart();
+        if (QProcess::execute("cp", {archive, copy}) != 0)
+            return false;
+        copySeconds << seconds(timer);
+        QFile::remove(copy);
+
+        workerSeconds << install.seconds;
+        bsdtarSeconds << bsdtar;
+        ratios << install.seconds / bsdtar;
+        floorRatios << install.seconds / (bsdtar + copySeconds.last());
+        extraMiB << install.selfMiB - empty.selfMiB;
+    }
+    QDir(getMainFolder()).removeRecursively();
+    QDir(bsdtarDest).removeRecursively();
+    std::printf("install through a resource: worker %.3f s, bsdtar of the file %.3f s (medians); "
+                "ratio worker/bsdtar min %.2f median %.2f max %.2f (goal <= 1.20)\n",
+                medianOf(workerSeconds), medianOf(bsdtarSeconds), *std::min_element(ratios.cbegin(), ratios.cend()),
+                medianOf(ratios), *std::max_element(ratios.cbegin(), ratios.cend()));
+    std::printf("install through a resource: cp of the archive %.3f s (median); ratio worker/(bsdtar + cp) "
+                "min %.2f median %.2f max %.2f\n",
+                medianOf(copySeconds), *std::min_element(floorRatios.cbegin(), floorRatios.cend()),
+                medianOf(floorRatios), *std::max_element(floorRatios.cbegin(), floorRatios.cend()));
+    std::printf("install through a resource: peak memory above an empty run min %.1f median %.1f max %.1f MiB "
+                "(goal < 64)\n",
+                *std::min_element(extraMiB.cbegin(), extraMiB.cend()), medianOf(extraMiB),
+                *std::max_element(extraMiB.cbegin(), extraMiB.cend()));
+    return true;
+}
+
 void installEmbeddedBundle()
 {
     QDir(getMainFolder()).removeRecursively();
@@ -84,6 +211,8 @@ void installEmbeddedBundle()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && (std::strcmp(argv[1], kResourceRun) == 0 || std::strcmp(argv[1], kEmptyRun) == 0))
+        return installThroughResource(QString::fromUtf8(argv[1]), QString::fromUtf8(argv[2]));
     QTemporaryDir box;
     if (!box.isValid())
         return 1;
@@ -130,6 +259,16 @@ int main(int argc, char** argv)
     QDir(box.path() + "/unzip").removeRecursively();
     std::printf("install %.0f MiB archive: worker (ditto stand-in) %.3f s, unzip %.3f s, ratio worker/unzip %.2f\n",
                 archiveMiB, bestInstall, bestUnzip, bestInstall / bestUnzip);
+
+    const QString rcc = box.path() + "/Salvix-large.rcc";
+    if (!makeResourceFile(archive, rcc) || !benchResourceInstall(archive, rcc, box.path() + "/bsdtar")) {
+        std::fprintf(stderr, "bench_setup_worker: the installation through a resource failed\n");
+        return 1;
+    }
+    QFile::remove(rcc);
+    // "install" as the argument measures the installations only.
+    if (argc == 2 && std::strcmp(argv[1], "install") == 0)
+        return 0;
 
     // Decoding of the 24 videos.
     const QString frames = getImageFolder() + "/background";

@@ -189,6 +189,25 @@ bool installBundle(const QString& version)
     return QFile::exists(getMainToolPath()) && Sandbox::write(getMainInfoPList(), Sandbox::infoPlist(version));
 }
 
+// A one-second test video.
+bool makeVideo(const QString& path)
+{
+    return QProcess::execute("ffmpeg", {"-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                        "testsrc=duration=1:size=32x24:rate=24", "-c:v", "mpeg4", path})
+           == 0;
+}
+
+int countFiles(const QString& folder, const QString& pattern)
+{
+    int count = 0;
+    QDirIterator it(folder, {pattern}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 class TestUpgradeToolThreadRun : public QObject
@@ -207,7 +226,9 @@ private slots:
     void tooLittleSpaceStopsTheRun_data();
     void tooLittleSpaceStopsTheRun();
     void missingVideoSourceIsReported();
-    void linkedThemeDecodedBeyondTheCount();
+    void linkInTheSourceIsSkipped_data();
+    void linkInTheSourceIsSkipped();
+    void folderSwappedForALinkKeepsWhatItLeadsTo();
 
 private:
     // Starts the worker and processes events (queued decoding updates) until run() returned.
@@ -562,30 +583,74 @@ void TestUpgradeToolThreadRun::missingVideoSourceIsReported()
     QVERIFY(runMarkers().isEmpty());
 }
 
-void TestUpgradeToolThreadRun::linkedThemeDecodedBeyondTheCount()
+void TestUpgradeToolThreadRun::linkInTheSourceIsSkipped_data()
 {
-    // No bundle: the per-user frame folder is the source too. Its one theme is a link,
-    // which the count does not follow, so one video is decoded where none was counted.
+    QTest::addColumn<QString>("linked"); // the part of the source that is a link to the video's tree elsewhere
+
+    QTest::newRow("theme folder") << "theme";
+    QTest::newRow("video folder") << "theme/Scan";
+    QTest::newRow("video file") << "theme/Scan/Scan.mp4";
+}
+
+void TestUpgradeToolThreadRun::linkInTheSourceIsSkipped()
+{
+    QFETCH(QString, linked);
+
+    // No bundle: the per-user frame folder is the source too. A link in it leads to a
+    // user's video elsewhere, which must be neither decoded nor deleted.
     Sandbox sandbox;
     const QString video = sandbox.path() + "/elsewhere/theme/Scan/Scan.mp4";
     QVERIFY(QDir().mkpath(QFileInfo(video).absolutePath()));
-    QCOMPARE(QProcess::execute("ffmpeg", {"-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                                          "testsrc=duration=1:size=32x24:rate=24", "-c:v", "mpeg4", video}),
-             0);
+    QVERIFY(makeVideo(video));
     const QString frames = getImageFolder() + "/background";
-    QVERIFY(QDir().mkpath(frames));
-    QVERIFY(QFile::link(sandbox.path() + "/elsewhere/theme", frames + "/theme"));
+    const QString link = frames + "/" + linked;
+    QVERIFY(QDir().mkpath(QFileInfo(link).absolutePath()));
+    QVERIFY(QFile::link(sandbox.path() + "/elsewhere/" + linked, link));
     LogCapture::flush();
 
     UpgradeToolThread worker;
     Recorder record(worker);
     worker.decodeAnimate();
-    QTRY_COMPARE(record.decodingProgress.size(), 1);
-    // The whole share of 200 for the one video decoded, from the constructor's 0.
-    QCOMPARE(record.decodingProgress, QList<int>{200});
-    QCOMPARE(QDir(frames + "/theme/Scan").entryList({"*.png"}, QDir::Files).size(), 24);
-    QVERIFY(!QFile::exists(video));
-    QCOMPARE(LogCapture::flush().filter("decodeAnimate try to decode video count: 0 ").size(), 1);
+    QCoreApplication::processEvents();
+    const QStringList log = LogCapture::flush();
+
+    QVERIFY(QFile::exists(video));
+    QVERIFY(record.decodingProgress.isEmpty());
+    QCOMPARE(countFiles(frames, "*.png"), 0);
+    QCOMPARE(log.filter("[UpgradeToolThread] skipped link in the video source: \"" + link + "\"").size(), 1);
+    QCOMPARE(log.filter("decodeAnimate decoded video count: 0 ").size(), 1);
+}
+
+// A second writer swaps the video's folder for a link to a user's folder while ffmpeg
+// runs (here ffmpeg itself does it): the decoded source is removed only where it was
+// listed, so the user's video of the same name stays.
+void TestUpgradeToolThreadRun::folderSwappedForALinkKeepsWhatItLeadsTo()
+{
+    Sandbox sandbox;
+    const QString frames = getImageFolder() + "/background";
+    const QString videoFolder = frames + "/theme/Scan";
+    QVERIFY(Sandbox::write(videoFolder + "/Scan.mp4", "listed video"));
+    const QString userVideo = sandbox.path() + "/elsewhere/Scan.mp4";
+    QVERIFY(Sandbox::write(userVideo, "user's video"));
+
+    const QString stubs = sandbox.path() + "/stubs";
+    QVERIFY(Sandbox::write(stubs + "/ffmpeg", "#!/bin/sh\nrm -rf \"$SWAP_FOLDER\" && ln -s \"$SWAP_TARGET\" "
+                                              "\"$SWAP_FOLDER\"\n"));
+    QVERIFY(QFile::setPermissions(stubs + "/ffmpeg", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(stubs) + ":" + path);
+    qputenv("SWAP_FOLDER", QFile::encodeName(videoFolder));
+    qputenv("SWAP_TARGET", QFile::encodeName(sandbox.path() + "/elsewhere"));
+
+    UpgradeToolThread worker;
+    Recorder record(worker);
+    worker.decodeAnimate();
+    qputenv("PATH", path);
+    qunsetenv("SWAP_FOLDER");
+    qunsetenv("SWAP_TARGET");
+
+    QVERIFY(QFileInfo(videoFolder).isSymLink());
+    QCOMPARE(Sandbox::read(userVideo), QByteArray("user's video"));
 }
 
 // Run from the archive's path by caseBRunningAsTheUpgradeFile: one worker run with the

@@ -70,18 +70,29 @@ void TestLocations::mp4SourceFolder_data()
 {
     QTest::addColumn<bool>("upgradeBundle");
     QTest::addColumn<bool>("installedBundle");
+    QTest::addColumn<QString>("linked"); // a part of the upgrade bundle's path that is a link to a folder elsewhere
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("both bundles: the upgrade one") << true << true << "upgrade";
-    QTest::newRow("only the upgrade bundle") << true << false << "upgrade";
-    QTest::newRow("only the installed bundle") << false << true << "installed";
-    QTest::newRow("neither: the image folder, even missing") << false << false << "image";
+    QTest::newRow("both bundles: the upgrade one") << true << true << ""
+                                                   << "upgrade";
+    QTest::newRow("only the upgrade bundle") << true << false << ""
+                                             << "upgrade";
+    QTest::newRow("only the installed bundle") << false << true << ""
+                                               << "installed";
+    QTest::newRow("neither: the image folder, even missing") << false << false << ""
+                                                             << "image";
+    // A link planted in the upgrade folder would lead the decoding to videos elsewhere.
+    QTest::newRow("upgrade bundle is a link") << true << true << "Salvix.app"
+                                              << "installed";
+    QTest::newRow("upgrade image folder is a link") << true << false << "Salvix.app/Contents/Resources/image"
+                                                    << "image";
 }
 
 void TestLocations::mp4SourceFolder()
 {
     QFETCH(bool, upgradeBundle);
     QFETCH(bool, installedBundle);
+    QFETCH(QString, linked);
     QFETCH(QString, expected);
 
     Sandbox sandbox;
@@ -89,6 +100,13 @@ void TestLocations::mp4SourceFolder()
     const QString installed = sandbox.applications() + "/Salvix.app/Contents/Resources/image";
     if (upgradeBundle)
         QVERIFY(QDir().mkpath(upgrade));
+    if (!linked.isEmpty()) {
+        const QString part = sandbox.userFolder() + "/Upgrade/" + linked;
+        QVERIFY(QDir(part).removeRecursively());
+        QVERIFY(QDir().mkpath(sandbox.path() + "/elsewhere/Contents/Resources/image"));
+        QVERIFY(QFile::link(sandbox.path() + "/elsewhere", part));
+        QVERIFY(QDir(upgrade).exists());
+    }
     if (installedBundle)
         QVERIFY(QDir().mkpath(installed));
     // A file where a candidate folder would be does not count.

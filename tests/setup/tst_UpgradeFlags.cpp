@@ -7,6 +7,11 @@
 
 #include <QCoreApplication>
 #include <QTest>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +30,46 @@ const QStringList rowTexts = {
     "[main] gConfig.is_upgrade_tool set as true, and isToUpgradeTool:",
 };
 
+// The entries of a bundle "Salvix Setup.app" of the given version.
+QList<ZipEntry> setupBundle(const QString& version)
+{
+    return {{ZipEntry::Dir, "Salvix Setup.app/", {}},
+            {ZipEntry::Dir, "Salvix Setup.app/Contents/", {}},
+            {ZipEntry::Dir, "Salvix Setup.app/Contents/MacOS/", {}},
+            {ZipEntry::File, "Salvix Setup.app/Contents/MacOS/Salvix Setup", "new program"},
+            {ZipEntry::File, "Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist(version)}};
+}
+
+// Runs the decision of a case (b) start on a thread of its own, so that a decision
+// that blocks on a named pipe fails the test instead of stopping it: after the wait
+// the pipes are opened for writing, which lets a blocked reader go on.
+bool decideWithin(int milliseconds, QString& toUpgradePath, const QStringList& pipes)
+{
+    const QFileInfo running(QDir::homePath() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup");
+    QByteArray program = "Salvix Setup";
+    char* argv[] = {program.data(), nullptr};
+    QThread* thread = QThread::create(
+        [&toUpgradePath, running, &argv] { decideUpgradeFlags(toUpgradePath, running, getMainToolPath(), 1, argv); });
+    thread->start();
+    const bool finished = thread->wait(milliseconds);
+    while (!thread->isFinished()) {
+        for (const QString& pipe : pipes) {
+            const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+        thread->wait(100);
+    }
+    delete thread;
+    return finished;
+}
+
+QStringList upgradeFolderEntries()
+{
+    return QDir(getUpgradeFolder())
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 } // namespace
 
 class TestUpgradeFlags : public QObject
@@ -36,6 +81,10 @@ private slots:
     void decision_data();
     void decision();
     void rowTextsOfAnAcceptedDownload();
+    void onlyAnAcceptedArchivesContentStays_data();
+    void onlyAnAcceptedArchivesContentStays();
+    void pipeInPlaceOfAFileIsRejected_data();
+    void pipeInPlaceOfAFileIsRejected();
 };
 
 void TestUpgradeFlags::initTestCase()
@@ -201,7 +250,8 @@ void TestUpgradeFlags::decision()
         QCOMPARE(QFile::exists(checkPath), check != "missing");
     }
     if (archive == "downloaded")
-        QVERIFY(QFile::exists(getUpgradeFolder() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup"));
+        QCOMPARE(QFile::exists(getUpgradeFolder() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup"), accepted);
+    QVERIFY(!QFileInfo::exists(sandbox.userFolder() + "/UpgradeStaging"));
 
     QList<int> logged;
     for (const QString& line : log) {
@@ -250,6 +300,114 @@ void TestUpgradeFlags::rowTextsOfAnAcceptedDownload()
     QVERIFY2(log.at(3).endsWith("end, and isToUpgradeTool: false "), qPrintable(log.at(3)));
     QVERIFY2(log.at(4).endsWith("[main] main function called, and gConfig.is_upgrade_tool: false "),
              qPrintable(log.at(4)));
+}
+
+// Case (b) judges the archive on its own content: what earlier runs left in the upgrade
+// folder is neither read as the archive's bundle nor kept beside an accepted archive's
+// content, and a rejected archive leaves nothing of its content behind.
+void TestUpgradeFlags::onlyAnAcceptedArchivesContentStays_data()
+{
+    QTest::addColumn<bool>("earlierContent"); // a bundle of version 3.3.0 and Salvix's videos from an earlier run
+    QTest::addColumn<QString>("archiveVersion"); // of the archive's bundle; null: the archive holds videos only
+    QTest::addColumn<bool>("goodDigest");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("entries"); // the upgrade folder's afterwards
+
+    const QStringList onlyCheckFile{"Salvix Setup.dat"};
+    const QStringList acceptedContent{"Salvix Setup.app", "Salvix Setup.dat", "Salvix Setup.zip"};
+    QTest::newRow("earlier bundle is not the archive's") << true << QString() << true << false << onlyCheckFile;
+    QTest::newRow("accepted archive replaces earlier content") << true << "3.3.0" << true << true << acceptedContent;
+    QTest::newRow("rejected archive leaves none of its content") << false << "3.3.0" << false << false << onlyCheckFile;
+    QTest::newRow("rejected archive clears earlier content") << true << "3.3.0" << false << false << onlyCheckFile;
+}
+
+void TestUpgradeFlags::onlyAnAcceptedArchivesContentStays()
+{
+    QFETCH(bool, earlierContent);
+    QFETCH(QString, archiveVersion);
+    QFETCH(bool, goodDigest);
+    QFETCH(bool, accepted);
+    QFETCH(QStringList, entries);
+
+    Sandbox sandbox;
+    gConfig = GlobalConfig();
+    QCoreApplication::setApplicationVersion("3.2.0");
+    QVERIFY(Sandbox::write(sandbox.applications() + "/Salvix.app/Contents/Info.plist", Sandbox::infoPlist("3.1.0")));
+    const QString upgrade = getUpgradeFolder();
+    const QString earlierVideo = upgrade + "/Salvix.app/Contents/Resources/image/background/light_2K/Scan/Scan.mp4";
+    if (earlierContent) {
+        QVERIFY(Sandbox::write(upgrade + "/Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist("3.3.0")));
+        QVERIFY(Sandbox::write(upgrade + "/Salvix Setup.app/Contents/MacOS/Salvix Setup", "earlier program"));
+        QVERIFY(Sandbox::write(earlierVideo, "earlier video"));
+    }
+    QList<ZipEntry> archive = {{ZipEntry::Dir, "Salvix.app/", {}},
+                               {ZipEntry::Dir, "Salvix.app/Contents/", {}},
+                               {ZipEntry::Dir, "Salvix.app/Contents/Resources/", {}},
+                               {ZipEntry::File, "Salvix.app/Contents/Resources/video.mp4", "video"}};
+    if (!archiveVersion.isNull())
+        archive = setupBundle(archiveVersion);
+    QVERIFY(QDir().mkpath(upgrade));
+    const QString archivePath = getToUpgradeFilePath();
+    QVERIFY(writeZip(archivePath, archive));
+    QVERIFY(Sandbox::write(upgrade + "/Salvix Setup.dat",
+                           goodDigest ? Sandbox::sha1Hex(archivePath) : QByteArray(40, '0')));
+
+    QString toUpgradePath = archivePath;
+    QByteArray program = "Salvix Setup";
+    char* argv[] = {program.data(), nullptr};
+    LogCapture::flush();
+    decideUpgradeFlags(toUpgradePath, QFileInfo(sandbox.path() + "/Salvix Setup.app/Contents/MacOS/Salvix Setup"),
+                       getMainToolPath(), 1, argv);
+    const QStringList log = LogCapture::flush();
+
+    QCOMPARE(gConfig.possible_patch_tool_to_upgrade, accepted);
+    QCOMPARE(upgradeFolderEntries(), entries);
+    QVERIFY(!QFileInfo::exists(earlierVideo));
+    if (accepted)
+        QCOMPARE(Sandbox::read(upgrade + "/Salvix Setup.app/Contents/MacOS/Salvix Setup"), QByteArray("new program"));
+    QCOMPARE(LogCapture::matching(log, "[main] invalid upgrade file, its unpacked content is removed:").size(),
+             accepted ? 0 : 1);
+    QVERIFY(!QFileInfo::exists(sandbox.userFolder() + "/UpgradeStaging"));
+}
+
+// A named pipe where the archive or its check file should be is never opened blocking:
+// the decision ends at once and rejects the archive.
+void TestUpgradeFlags::pipeInPlaceOfAFileIsRejected_data()
+{
+    QTest::addColumn<QString>("pipeAt"); // "archive", "link to archive" or "check file"
+
+    QTest::newRow("archive is a named pipe") << "archive";
+    QTest::newRow("archive is a link to a named pipe") << "link to archive";
+    QTest::newRow("check file is a named pipe") << "check file";
+}
+
+void TestUpgradeFlags::pipeInPlaceOfAFileIsRejected()
+{
+    QFETCH(QString, pipeAt);
+
+    Sandbox sandbox;
+    gConfig = GlobalConfig();
+    QCoreApplication::setApplicationVersion("3.2.0");
+    QVERIFY(Sandbox::write(sandbox.applications() + "/Salvix.app/Contents/Info.plist", Sandbox::infoPlist("3.1.0")));
+    QVERIFY(QDir().mkpath(getUpgradeFolder()));
+    const QString archivePath = getToUpgradeFilePath();
+    const QString checkPath = getUpgradeFolder() + "/Salvix Setup.dat";
+    const QString pipe = pipeAt == "link to archive" ? sandbox.path() + "/pipe"
+                         : pipeAt == "check file"    ? checkPath
+                                                     : archivePath;
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    if (pipeAt == "link to archive")
+        QVERIFY(QFile::link(pipe, archivePath));
+    if (pipeAt == "check file")
+        QVERIFY(writeZip(archivePath, setupBundle("3.3.0")));
+    else
+        QVERIFY(Sandbox::write(checkPath, QByteArray(40, '0')));
+
+    QString toUpgradePath = archivePath;
+    QVERIFY2(decideWithin(20000, toUpgradePath, {pipe}), "the decision waited at a named pipe");
+    QVERIFY(toUpgradePath.isEmpty());
+    QCOMPARE(gConfig.possible_patch_tool_to_upgrade, false);
+    QVERIFY(!QFileInfo(archivePath).exists() && !QFileInfo(archivePath).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeFlags)

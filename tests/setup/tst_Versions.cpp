@@ -13,6 +13,20 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// An Info.plist whose version key is followed by arrays nested depth levels deep.
+QByteArray nestedArraysPlist(int depth)
+{
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict>"
+                     "<key>CFBundleShortVersionString</key><string>3.2.0</string><key>Deep</key>";
+    xml += QByteArray("<array>").repeated(depth);
+    xml += QByteArray("</array>").repeated(depth);
+    return xml + "</dict></plist>\n";
+}
+
+} // namespace
+
 class TestVersions : public QObject
 {
     Q_OBJECT
@@ -108,6 +122,9 @@ void TestVersions::otherFileVersion_data()
     QTest::newRow("neither key") << Sandbox::infoPlist(QString(), QString()) << "";
     QTest::newRow("not a property list") << QByteArray("[General]\nCFBundleShortVersionString=1.0\n") << "";
     QTest::newRow("missing file") << QByteArray() << "";
+    QTest::newRow("arrays nested 60 deep") << nestedArraysPlist(60) << "3.2.0";
+    // Unreadable, as any list that is not a property list, rather than a stack overflow.
+    QTest::newRow("arrays nested 60000 deep") << nestedArraysPlist(60000) << "";
 }
 
 void TestVersions::otherFileVersion()
