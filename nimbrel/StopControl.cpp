@@ -1,4 +1,4 @@
-#include "StopControl.h"
+#include "StopControl_p.h"
 
 #include <alibabacloud/oss/OssClient.h>
 

@@ -1,7 +1,7 @@
 #include "StorageSession.h"
 
 #include "QuilmLog.h"
-#include "StopControl.h"
+#include "StopControl_p.h"
 
 #include <alibabacloud/oss/OssClient.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "NimbrelExport.h"
-#include "StopControl.h"
+#include "StopControl_p.h"
 
 #include <QString>
 #include <QThread>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "NimbrelExport.h"
-#include "StopRequest.h"
+#include "StopRequest_p.h"
 
 #include <QString>
 #include <QThread>
