@@ -1,4 +1,4 @@
-#include "BlockRecordJob.h"
+#include "BlockRecordJob_p.h"
 
 #include "QuilmLog.h"
 

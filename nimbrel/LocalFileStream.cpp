@@ -1,7 +1,7 @@
 #include "LocalFileStream.h"
 
 #include "RegularFile.h"
-#include "StopRequest.h"
+#include "StopRequest_p.h"
 
 #include <cerrno>
 #include <cstring>

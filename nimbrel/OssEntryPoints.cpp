@@ -20,7 +20,8 @@ static void addServerLog()
     const QString date = QDateTime::currentDateTime().toString("yyyy-MM-dd");
     const QString path = folder + QString("/server%1.txt").arg(date);
     auto destination = QuilmLogging::DestinationFactory::MakeFileDestination(
-        path, QuilmLogging::SizeBasedRotation, QuilmLogging::MaxSizeBytes(524288), QuilmLogging::MaxOldLogCount(10));
+        path, QuilmLogging::SizeBasedRotation, QuilmLogging::MaxSizeBytes(QuilmLogging::kDeliverableLogMaxSizeBytes),
+        QuilmLogging::MaxOldLogCount(QuilmLogging::kDeliverableLogOldLogCount));
     logger.addDestination(destination);
 }
 

@@ -2,7 +2,7 @@
 
 #include "LocalFileStream.h"
 #include "QuilmLog.h"
-#include "StorageSession.h"
+#include "StorageSession_p.h"
 
 #include <alibabacloud/oss/OssClient.h>
 

@@ -2,7 +2,7 @@
 
 #include "QuilmLog.h"
 #include "RegularFile.h"
-#include "StorageSession.h"
+#include "StorageSession_p.h"
 
 #include <alibabacloud/oss/OssClient.h>
 

@@ -1,7 +1,7 @@
 #include "OssFileWork.h"
 
 #include "QuilmLog.h"
-#include "StorageSession.h"
+#include "StorageSession_p.h"
 
 #include <alibabacloud/oss/OssClient.h>
 
@@ -145,7 +145,7 @@ void OssFileWork::listFiles(StorageSession& session)
         if (page.IsTruncated() && page.NextMarker() <= marker) {
             QLOG_ERROR() << "[ OssFileWork ] run() ListObjects fail: the next marker does not move the listing forward"
                          << ",marker:" << marker.c_str() << ",nextMarker:" << page.NextMarker().c_str();
-            stopControl.emitUnlessStopped([&] {
+            job.emitLastUnlessStopped([&] {
                 emit sigFileWorkFailed(ListFiles, QString(rootDirName.c_str()), -1, -1,
                                        QStringLiteral("list object failed: the next marker does not move forward..."),
                                        OssServiceError);

@@ -1,7 +1,7 @@
 #include "OssServerStatus.h"
 
 #include "QuilmLog.h"
-#include "StorageSession.h"
+#include "StorageSession_p.h"
 
 #include <QDateTime>
 #include <QMetaObject>

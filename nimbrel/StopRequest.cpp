@@ -1,4 +1,4 @@
-#include "StopRequest.h"
+#include "StopRequest_p.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

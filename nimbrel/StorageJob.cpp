@@ -1,4 +1,4 @@
-#include "StorageJob.h"
+#include "StorageJob_p.h"
 
 #include <alibabacloud/oss/OssClient.h>
 

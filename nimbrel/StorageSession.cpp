@@ -1,8 +1,8 @@
-#include "StorageSession.h"
+#include "StorageSession_p.h"
 
 #include "QuilmLog.h"
 #include "RegularFile.h"
-#include "StorageJob.h"
+#include "StorageJob_p.h"
 
 #include <alibabacloud/oss/OssClient.h>
 

@@ -89,6 +89,7 @@ QString getSettingsFilePath()
 
 QString getLaunchLogPath()
 {
+    // Spelt so: the next start reads the previous run's log, and its rotated files, by this name.
     return QStringLiteral("%1/quilm_lanuch_log.txt").arg(getAppSupportFolder());
 }
 

@@ -5,6 +5,7 @@
 #include "MainWindowUi.h"
 #include "QuilmLog.h"
 #include "SystemRoot.h"
+#include "Themes.h"
 #include "UpgradeToolThread.h"
 #include "ui_MainWindow.h"
 #include "ui_MainWindow4k.h"
@@ -54,17 +55,13 @@ QString spaceErrorText()
 // The bar of the error state: the theme's track with a red chunk; other themes keep theirs.
 QString errorBarStyleSheet()
 {
-    QString track;
-    if (gConfig.theme_type == 0)
-        track = QStringLiteral("rgba(10, 33, 50, 0.04)");
-    else if (gConfig.theme_type == 1 || gConfig.theme_type == 2)
-        track = QStringLiteral("rgba(255, 255, 255, 0.04)");
-    else
+    const Theme* theme = findTheme(gConfig.theme_type);
+    if (!theme)
         return QString();
     const QString radius = gConfig.is_4k_screen == 1 ? QStringLiteral("16px") : QStringLiteral("8px");
     return QStringLiteral("QProgressBar { border-radius: %1; text-align: center;background-color: %2; } "
                           "QProgressBar::chunk { border-radius: %1;  background-color: #FF0000; }")
-        .arg(radius, track);
+        .arg(radius, theme->errorBarTrack);
 }
 
 // A word the shell takes literally: left bare when it holds nothing the shell would

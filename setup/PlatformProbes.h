@@ -27,5 +27,6 @@ bool Check4KResolutionScreen(size_t pixelsWide, size_t pixelsHigh, double widthM
 QString getPrimaryLanguage();
 
 QString getLastErrorMessage();
+// Nothing to do on this platform; kept for its callers.
 void defragmentMemory();
 QString getPlatformStyleName();

@@ -2,6 +2,7 @@
 
 #include "GlobalConfig.h"
 #include "Locations.h"
+#include "Themes.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -25,7 +26,7 @@ void ReadConfig()
     const QString path = getSettingsFilePath();
 
     const int theme = getIni(path, QStringLiteral("Tool/ThemeType"), QStringLiteral("1")).toInt();
-    gConfig.theme_type = (theme == 0 || theme == 1) ? theme : 0;
+    gConfig.theme_type = themeFromSettings(theme);
 
     const int language = getIni(path, QStringLiteral("Tool/LanguageType"), QStringLiteral("0")).toInt();
     gConfig.language_type = (language >= 0 && language <= 2) ? language : 0;

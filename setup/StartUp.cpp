@@ -4,6 +4,7 @@
 #include "Locations.h"
 #include "PlatformProbes.h"
 #include "Settings.h"
+#include "Themes.h"
 #include "TitleSingleDialog.h"
 
 #include <QApplication>
@@ -41,11 +42,8 @@ void detectLanguage(const QString& settingsFile)
 
 QString styleSheetResource(int themeType, int is4kScreen)
 {
-    const QString theme = themeType == 0   ? QStringLiteral("light")
-                          : themeType == 2 ? QStringLiteral("dark")
-                                           : QStringLiteral("golden");
     const QString layout = is4kScreen == 0 ? QString() : QStringLiteral("4K");
-    return QStringLiteral(":/resources/qss/%1Style%2.qss").arg(theme, layout);
+    return QStringLiteral(":/resources/qss/%1Style%2.qss").arg(sheetTheme(themeType).sheetName, layout);
 }
 
 void applyStyleSheet()

@@ -28,6 +28,7 @@ public slots:
     void onButtonConfirmClicked();
     void onButtonCancelClicked();
     void setMainWidget(QWidget* mainWidget);
+    // Keeps the names for callers that set them; nothing here reads them.
     void setDialogNames(const QStringList& dialogNames);
 
 protected:

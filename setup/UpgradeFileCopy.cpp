@@ -27,6 +27,7 @@ void copyToUpgradeFileToPatchTool(QString& target, QString& source)
         if (replaceable && QFile::copy(target, backup)) {
             QFile::remove(target);
             if (QFile::copy(source, target)) {
+                // Spelt so: readers of the launch log look for this line.
                 QLOG_INFO() << "autoUpgradeSoftware copy to patch tool succefully!";
             } else {
                 QLOG_ERROR() << "autoUpgradeSoftware copy to patch tool error:"

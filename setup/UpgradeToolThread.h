@@ -17,6 +17,7 @@ class UpgradeToolThread : public QThread
 public:
     // Values of sendToUpgradeStatus.
     enum UpgradeStatus {
+        // Spelt so in the launch log's lines, which readers of the log look for.
         UPGRADE_SPACE_NOT_ENOUCH = 1000,
         UPGRADE_VIDEO_SOURCE_MISSING = 1001,
     };
@@ -31,6 +32,7 @@ public:
     // Whole-archive mode hands the archive to "ditto"; the selective mode unpacks only
     // folders and videos. Neither string is changed.
     void unZipResourceFiles(QString& zipPath, QString& destPath, bool unzipVideoFileOnly);
+    // Only logs: the bundle in the archive carries the main program already.
     void unZipResourceMainTool();
 
     void decodeAnimate();
@@ -43,6 +45,7 @@ public:
 signals:
     void sendFinish(bool toolLaunched);
     void sendProgress(int total, int progress);
+    // Never emitted; kept for receivers that connect to it.
     void sendNewProcess(QString process, QStringList parameter);
     void sendToUpgrade();
     void sendToUpgradeStatus(int status);

@@ -57,8 +57,9 @@ void openLaunchLog()
 {
     QFile::remove(getLaunchLogPath());
     logger.addDestination(QuilmLogging::DestinationFactory::MakeFileDestination(
-        getLaunchLogPath(), QuilmLogging::SizeBasedRotation, QuilmLogging::MaxSizeBytes(524288),
-        QuilmLogging::MaxOldLogCount(10)));
+        getLaunchLogPath(), QuilmLogging::SizeBasedRotation,
+        QuilmLogging::MaxSizeBytes(QuilmLogging::kDeliverableLogMaxSizeBytes),
+        QuilmLogging::MaxOldLogCount(QuilmLogging::kDeliverableLogOldLogCount)));
     QLOG_INFO() << "[main] run from path:" << QCoreApplication::applicationFilePath();
 }
 

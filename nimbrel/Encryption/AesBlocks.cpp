@@ -1,4 +1,4 @@
-#include "Encryption/AesBlocks.h"
+#include "Encryption/AesBlocks_p.h"
 
 #include "Encryption/Aes.h"
 #include "Encryption/AesRows.h"

@@ -1,4 +1,4 @@
-#include "Encryption/AesHardware.h"
+#include "Encryption/AesHardware_p.h"
 
 // Built with the instruction set switched on for this file alone (see the
 // CMake file); nothing here runs unless supported() said yes.

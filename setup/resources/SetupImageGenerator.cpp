@@ -1,6 +1,8 @@
 // Draws the images of Salvix Setup's style sheets at build time: the logo of each
 // theme, the close button and its hover state, each at the normal and the 4K size, and
 // the icon. Usage: SetupImageGenerator OUTPUT_DIR WORDMARK_FONT
+#include "Themes.h"
+
 #include <QColor>
 #include <QDir>
 #include <QFontDatabase>
@@ -14,9 +16,10 @@
 
 namespace {
 
-struct Theme
+// The colours of one theme's images; the file names come from the theme table.
+struct ImageColours
 {
-    QString prefix; // file name prefix of the theme's images
+    int theme; // the theme's number
     QColor wordmark; // the product name
     QColor markFrom; // the mark's gradient, left to right
     QColor markTo;
@@ -26,13 +29,13 @@ struct Theme
     QColor hoverCross;
 };
 
-const Theme kThemes[] = {
-    {QString(), QColor(0x0A2132), QColor(0x5B8DEF), QColor(0xA3BFFF), QColor(Qt::white), QColor(10, 33, 50, 140),
+const ImageColours kImageColours[] = {
+    {0, QColor(0x0A2132), QColor(0x5B8DEF), QColor(0xA3BFFF), QColor(Qt::white), QColor(10, 33, 50, 140),
      QColor(10, 33, 50, 20), QColor(0x0A2132)},
-    {QStringLiteral("golden_"), QColor(Qt::white), QColor(0xFED9AD), QColor(0xE8BC8A), QColor(0x3D3B39),
-     QColor(255, 255, 255, 150), QColor(254, 217, 173, 46), QColor(0xFED9AD)},
-    {QStringLiteral("back_"), QColor(Qt::white), QColor(0x5AA0FF), QColor(0x1A76FF), QColor(Qt::white),
-     QColor(255, 255, 255, 150), QColor(255, 255, 255, 31), QColor(Qt::white)},
+    {1, QColor(Qt::white), QColor(0xFED9AD), QColor(0xE8BC8A), QColor(0x3D3B39), QColor(255, 255, 255, 150),
+     QColor(254, 217, 173, 46), QColor(0xFED9AD)},
+    {2, QColor(Qt::white), QColor(0x5AA0FF), QColor(0x1A76FF), QColor(Qt::white), QColor(255, 255, 255, 150),
+     QColor(255, 255, 255, 31), QColor(Qt::white)},
 };
 
 QImage blank(int width, int height)
@@ -43,7 +46,7 @@ QImage blank(int width, int height)
 }
 
 // A rounded square in the theme's gradient with an "S" on it.
-void drawMark(QPainter& painter, const QRectF& box, const Theme& theme, const QString& family)
+void drawMark(QPainter& painter, const QRectF& box, const ImageColours& theme, const QString& family)
 {
     QLinearGradient gradient(box.topLeft(), box.bottomRight());
     gradient.setColorAt(0, theme.markFrom);
@@ -60,7 +63,7 @@ void drawMark(QPainter& painter, const QRectF& box, const Theme& theme, const QS
     painter.drawText(box, Qt::AlignCenter, QStringLiteral("S"));
 }
 
-QImage logo(int width, int height, const Theme& theme, const QString& family)
+QImage logo(int width, int height, const ImageColours& theme, const QString& family)
 {
     QImage image = blank(width, height);
     QPainter painter(&image);
@@ -82,7 +85,7 @@ QImage logo(int width, int height, const Theme& theme, const QString& family)
     return image;
 }
 
-QImage closeButton(int size, const Theme& theme, bool hover)
+QImage closeButton(int size, const ImageColours& theme, bool hover)
 {
     QImage image = blank(size, size);
     QPainter painter(&image);
@@ -99,6 +102,16 @@ QImage closeButton(int size, const Theme& theme, bool hover)
     painter.drawLine(QPointF(near, near), QPointF(far, far));
     painter.drawLine(QPointF(far, near), QPointF(near, far));
     return image;
+}
+
+const ImageColours* coloursOf(const Theme& theme)
+{
+    for (const ImageColours& colours : kImageColours) {
+        if (colours.theme == theme.number)
+            return &colours;
+    }
+    QTextStream(stderr) << "SetupImageGenerator: no image colours for theme " << theme.number << "\n";
+    return nullptr;
 }
 
 bool save(const QImage& image, const QString& path, const char* format)
@@ -131,23 +144,26 @@ int main(int argc, char** argv)
     const QString family = families.first();
 
     bool ok = true;
-    for (const Theme& theme : kThemes) {
+    for (const Theme& theme : themes()) {
+        const ImageColours* colours = coloursOf(theme);
+        if (!colours)
+            return 1;
+        const QString prefix = theme.imagePrefix;
         for (int scale : {1, 2}) {
-            const QString logoName =
-                QStringLiteral("%1logoT%2_%3.png").arg(theme.prefix).arg(205 * scale).arg(64 * scale);
-            ok &= save(logo(205 * scale, 64 * scale, theme, family), out.filePath(logoName), "png");
+            const QString logoName = QStringLiteral("%1logoT%2_%3.png").arg(prefix).arg(205 * scale).arg(64 * scale);
+            ok &= save(logo(205 * scale, 64 * scale, *colours, family), out.filePath(logoName), "png");
             const int size = 24 * scale;
-            ok &= save(closeButton(size, theme, false),
-                       out.filePath(QStringLiteral("%1close%2_%2.png").arg(theme.prefix).arg(size)), "png");
-            ok &= save(closeButton(size, theme, true),
-                       out.filePath(QStringLiteral("%1close_hover%2_%2.png").arg(theme.prefix).arg(size)), "png");
+            ok &= save(closeButton(size, *colours, false),
+                       out.filePath(QStringLiteral("%1close%2_%2.png").arg(prefix).arg(size)), "png");
+            ok &= save(closeButton(size, *colours, true),
+                       out.filePath(QStringLiteral("%1close_hover%2_%2.png").arg(prefix).arg(size)), "png");
         }
     }
     QImage icon = blank(256, 256);
     {
         QPainter painter(&icon);
         painter.setRenderHint(QPainter::Antialiasing);
-        drawMark(painter, QRectF(16, 16, 224, 224), kThemes[0], family);
+        drawMark(painter, QRectF(16, 16, 224, 224), kImageColours[0], family);
     }
     ok &= save(icon, out.filePath(QStringLiteral("logo.ico")), "ico");
     return ok ? 0 : 1;

@@ -4,6 +4,7 @@
 #include "LoggerFixture.h"
 #include "QuilmLog.h"
 #include "RecordingDestination.h"
+#include "loger.h"
 
 #include <QSemaphore>
 #include <QTest>
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 using namespace QuilmLogging;
@@ -52,6 +54,7 @@ private slots:
     void destroyResetsTheLogger();
     void recreationRaceYieldsOneLogger();
     void settingsChangedWhileOthersLog();
+    void logerClassChangesNothing();
 };
 
 void TestLifecycle::cleanup()
@@ -211,6 +214,20 @@ void TestLifecycle::settingsChangedWhileOthersLog()
     const QStringList lines = recorder->entries();
     for (const QString& line : lines)
         QVERIFY2(line == QLatin1String("WARN  w ") || line == QLatin1String("w "), qPrintable(line));
+}
+
+// Kept, empty, for code that names it: making one leaves the logger as it was.
+void TestLifecycle::logerClassChangesNothing()
+{
+    static_assert(std::is_empty_v<Loger>);
+    const QSharedPointer<RecordingDestination> recorder = freshLoggerWithRecorder();
+    const Level threshold = Logger::instance().loggingLevel();
+    const Loger kept;
+    Q_UNUSED(kept);
+    QCOMPARE(Logger::instance().loggingLevel(), threshold);
+    QLOG_INFO() << "after";
+    Logger::destroyInstance();
+    QCOMPARE(recorder->entries().size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestLifecycle)

@@ -5,7 +5,7 @@
 // rounds can be switched on alone.
 #include "CryptFixtures.h"
 #include "Encryption/Aes.h"
-#include "Encryption/AesBlocks.h"
+#include "Encryption/AesBlocks_p.h"
 
 #include <QTest>
 

@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 #include "MainWindowUi.h"
 #include "Sandbox.h"
+#include "Themes.h"
 #include "UpgradeToolThread.h"
 
 #include <QApplication>
@@ -46,8 +47,8 @@ class Stubs
 {
 public:
     explicit Stubs(const QString& folder)
-        : m_folder(folder)
-        , m_savedPath(qgetenv("PATH"))
+        : stubFolder(folder)
+        , savedPath(qgetenv("PATH"))
     {
         QDir().mkpath(folder);
         const QByteArray record =
@@ -83,12 +84,12 @@ public:
         for (const char* name : {"xattr", "open"})
             write(name, "#!/bin/bash\n" + record + "exit 0\n");
         qputenv("STUB_CALLS", callsFile().toUtf8());
-        qputenv("PATH", folder.toUtf8() + ':' + m_savedPath);
+        qputenv("PATH", folder.toUtf8() + ':' + savedPath);
     }
 
     ~Stubs()
     {
-        qputenv("PATH", m_savedPath);
+        qputenv("PATH", savedPath);
         for (const char* name : {"STUB_CALLS", "STUB_PGREP_RUNNING", "STUB_SNAPSHOT", "STUB_RM_TARGET",
                                  "STUB_RM_REFUSE", "STUB_PIDS", "STUB_SLEEP_REAL"})
             qunsetenv(name);
@@ -97,7 +98,7 @@ public:
     Stubs(const Stubs&) = delete;
     Stubs& operator=(const Stubs&) = delete;
 
-    QString callsFile() const { return m_folder + QStringLiteral("/calls"); }
+    QString callsFile() const { return stubFolder + QStringLiteral("/calls"); }
 
     // Every call so far, each as the program name followed by its arguments.
     QList<QStringList> calls() const
@@ -131,13 +132,13 @@ public:
 private:
     void write(const char* name, const QByteArray& script)
     {
-        const QString path = m_folder + QLatin1Char('/') + QLatin1String(name);
+        const QString path = stubFolder + QLatin1Char('/') + QLatin1String(name);
         Sandbox::write(path, script);
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
-    QString m_folder;
-    QByteArray m_savedPath;
+    QString stubFolder;
+    QByteArray savedPath;
 };
 
 // The application font and the theme's style sheet, loaded as start-up loads them: the
@@ -155,10 +156,8 @@ inline void loadApplicationFont()
 
 inline QString sheetPath(int themeType, int is4k)
 {
-    const QString name = themeType == 0   ? QStringLiteral("light")
-                         : themeType == 2 ? QStringLiteral("dark")
-                                          : QStringLiteral("golden");
-    return QStringLiteral(":/resources/qss/%1Style%2.qss").arg(name, is4k == 1 ? QStringLiteral("4K") : QString());
+    return QStringLiteral(":/resources/qss/%1Style%2.qss")
+        .arg(sheetTheme(themeType).sheetName, is4k == 1 ? QStringLiteral("4K") : QString());
 }
 
 inline QString readSheet(const QString& path)

@@ -22,6 +22,7 @@ private slots:
     void answer();
     void keysChangeNothing_data();
     void keysChangeNothing();
+    void dialogNamesChangeNothing();
     void centring();
     void dragging_data();
     void dragging();
@@ -154,6 +155,18 @@ void TestTitleSingleDialog::keysChangeNothing()
     });
     QCOMPARE(dialog.doModalByTopLevel(QStringLiteral("?"), QStringLiteral("Yes"), QStringLiteral("No"), true), 0);
     QVERIFY(openAfterKey);
+}
+
+// A slot callers invoke by name; the names it keeps change nothing the user sees.
+void TestTitleSingleDialog::dialogNamesChangeNothing()
+{
+    TitleSingleDialog dialog(nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QImage before = dialog.grab().toImage();
+    const QStringList names{"a", "b"};
+    QVERIFY(QMetaObject::invokeMethod(&dialog, "setDialogNames", Q_ARG(QStringList, names)));
+    QCOMPARE(dialog.grab().toImage(), before);
 }
 
 void TestTitleSingleDialog::centring()

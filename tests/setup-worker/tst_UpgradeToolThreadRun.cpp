@@ -484,6 +484,11 @@ void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup()
     QCOMPARE(log.filter("****Quilm Upgrade Tool, start delete dir getImageFolder():").size(), 1);
     QCOMPARE(log.filter("[UpgradeToolThread] run ready copy configLaunchToolPath:").size(), 1);
     QCOMPARE(log.filter("autoUpgradeSoftware copy to patch tool succefully!").size(), archiveHoldsProgram ? 1 : 0);
+    // Without a program unpacked from the accepted archive the copy is not even tried.
+    QCOMPARE(log.filter("autoUpgradeSoftware try to copy patch tool end").size(), archiveHoldsProgram ? 1 : 0);
+    QCOMPARE(
+        log.filter("[UpgradeToolThread] unZipResourceMainTool: skipped on macOS (ZIP contains full app bundle)").size(),
+        1);
     QCOMPARE(log.filter("[UpgradeToolThread] earlier Salvix Setup kept, \"" + user
                         + "/Upgrade/Salvix Setup.app/Contents/MacOS/Salvix Setup\" is not the program of an upgrade "
                           "archive accepted in this run")

@@ -39,6 +39,7 @@ public:
 class SizeRotationStrategy : public RotationStrategy
 {
 public:
+    // Ten names at most, whatever a caller asks for; callers that ask for more get ten.
     static const int MaxBackupCount;
 
     void setInitialInfo(const QFile& file) override;

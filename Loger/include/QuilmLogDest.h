@@ -48,6 +48,10 @@ struct MaxOldLogCount
     int count;
 };
 
+// The rotation both deliverables ask for: past 512 KiB the log goes on in the next of ten names.
+constexpr qint64 kDeliverableLogMaxSizeBytes = 524288;
+constexpr int kDeliverableLogOldLogCount = 10;
+
 typedef void (*LogFunction)(const QString& message, Level level);
 
 class DestinationFactory

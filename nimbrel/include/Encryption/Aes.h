@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Encryption/AesBlocks.h"
+#include "Encryption/AesBlocks_p.h"
 #include "NimbrelExport.h"
 
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BlockRecordJob.h"
+#include "BlockRecordJob_p.h"
 #include "NimbrelExport.h"
 
 #include <QString>
@@ -10,8 +10,8 @@
 
 namespace Nimbrel {
 
-// Decrypts a block-record file into a plain file on its own thread.
-class NIMBREL_EXPORT OssFileDecryption : public QThread
+// Encrypts a local file into block records on its own thread.
+class NIMBREL_EXPORT OssFileEncryption : public QThread
 {
     Q_OBJECT
 
@@ -25,21 +25,21 @@ public:
         InvalidParameter = 8
     };
 
-    OssFileDecryption();
-    ~OssFileDecryption() override;
+    OssFileEncryption();
+    ~OssFileEncryption() override;
 
-    bool startDecryptionFile(const std::string& sourceFileName, const std::string& destFileName);
+    bool startEncryptionFile(const std::string& sourceFileName, const std::string& destFileName);
     // Ends a running job after its current record and returns once it has
     // ended (from a slot of the job's own signal: without waiting for it); no
     // signal follows, the destination stays as far as written.
-    bool stopDecryptionFile();
+    bool stopEncryptionFile();
     bool isSuccessful() const;
 
 signals:
-    void sigDecryptionProgress(QString sourceFileName, QString destFileName, qint64 encryptionDealed,
+    void sigEncryptionProgress(QString sourceFileName, QString destFileName, qint64 encryptionDealed,
                                qint64 fileTotalSize);
-    void sigDecryptionFinished(QString sourceFileName, QString destFileName);
-    void sigDecryptionFailed(QString sourceFileName, QString destFileName, OssFileDecryption::OssErrorCode status);
+    void sigEncryptionFinished(QString sourceFileName, QString destFileName);
+    void sigEncryptionFailed(QString sourceFileName, QString destFileName, OssFileEncryption::OssErrorCode status);
 
 protected:
     void run() override;
@@ -50,4 +50,4 @@ private:
 
 } // namespace Nimbrel
 
-Q_DECLARE_METATYPE(Nimbrel::OssFileDecryption::OssErrorCode)
+Q_DECLARE_METATYPE(Nimbrel::OssFileEncryption::OssErrorCode)

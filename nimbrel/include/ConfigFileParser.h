@@ -23,9 +23,11 @@ public:
 
     bool ParseOssLoginInfo(const std::string& text, OssLoginInfo& info);
 
+    // Spelt so: hosts call these by this name.
     void Stringsplit(const std::string& text, const std::string& delimiter, std::vector<std::string>& pieces);
     void Stringsplit(const std::string& text, char delimiter, std::vector<std::string>& pieces);
 
+    // Always false, the record unchanged; kept for hosts that call them.
     bool QuerySoftPackageInfo(const std::string& name, const std::string& version, SoftPackInfo& info);
     bool QueryFwPackageInfo(const std::string& product, const std::string& model, const std::string& hardware,
                             const std::string& firmware, const std::string& channel, const std::string& version,

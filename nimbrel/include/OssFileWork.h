@@ -1,7 +1,7 @@
 #pragma once
 
 #include "NimbrelExport.h"
-#include "StorageJob.h"
+#include "StorageJob_p.h"
 
 #include <QString>
 #include <QThread>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StopRequest.h"
+#include "StopRequest_p.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "StopRequest.h"
-#include "StorageSession.h"
+#include "StopRequest_p.h"
+#include "StorageSession_p.h"
 
 #include <QMetaType>
 #include <QMutex>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Encryption/AesHardware.h"
+#include "Encryption/AesHardware_p.h"
 
 #include <cstddef>
 #include <cstdint>

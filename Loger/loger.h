@@ -1,7 +1,0 @@
-#pragma once
-
-class Loger
-{
-public:
-    Loger();
-};
