@@ -226,6 +226,21 @@ sanitize.sh cmake -S @SOURCE@ -B @USER@/missing-tree -G Ninja -DCMAKE_BUILD_TYPE
 TABLE
     [ ! -e "$source_dir/trees" ] && [ ! -e "$source_dir/missing-tree" ] || fail "a script wrote into the source tree"
     ;;
+sanitize_exclusions)
+    # The tests the sanitizer run leaves out are named with their reasons, and they are
+    # the ones ctest is told to leave out. Here cmake and ctest only record their calls.
+    for stub in cmake ctest; do
+        printf '#!/usr/bin/env bash\necho "%s $*" >> "%s"\n' "$stub" "$calls" > "$scratch/stubs/$stub"
+        chmod +x "$scratch/stubs/$stub"
+    done
+    mkdir "$scratch/sanitize-tree"
+    run sanitize.sh "$scratch/sanitize-tree"
+    expect_status 0 "sanitize.sh"
+    left_out=$(sed -n 's/^sanitize.sh: leaves out \([a-z_]*\): .\{20,\}$/\1/p' <<< "$out" | sort | paste -sd '|')
+    [ "$left_out" = "build_default_generator|setup_privilege" ] || fail "sanitize.sh names as left out: $left_out; stdout: $out"
+    grep -qF -- "ctest --test-dir $scratch/sanitize-tree --output-on-failure -j$(nproc) -E ^($left_out)\$" "$calls" \
+        || fail "ctest was called: $(grep ctest "$calls")"
+    ;;
 demo_reports)
     # Each way a run can end, with a stand-in program on a display that needs none: the
     # report, the launch log's place and a status that says what failed.
