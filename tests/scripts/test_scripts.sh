@@ -226,6 +226,35 @@ sanitize.sh cmake -S @SOURCE@ -B @USER@/missing-tree -G Ninja -DCMAKE_BUILD_TYPE
 TABLE
     [ ! -e "$source_dir/trees" ] && [ ! -e "$source_dir/missing-tree" ] || fail "a script wrote into the source tree"
     ;;
+install_deps)
+    # Everything installed: nothing is asked of apt-get. Otherwise the archive is read
+    # and only the packages missing (not installed, or unknown to dpkg) are installed.
+    cat > "$scratch/stubs/dpkg-query" <<'STUB'
+#!/usr/bin/env bash
+shift 2
+for package in "$@"; do
+    case " $STUB_MISSING " in *" $package "*) echo "$package not-installed" ;; *" $package? "*) ;; *) echo "$package installed" ;; esac
+done
+STUB
+    for stub in apt-get sudo; do
+        printf '#!/usr/bin/env bash\necho "%s $*" >> "%s"\n' "$stub" "$calls" > "$scratch/stubs/$stub"
+    done
+    chmod +x "$scratch"/stubs/*
+    while IFS='|' read -r missing expected_calls; do
+        : > "$calls"
+        STUB_MISSING=$missing run install-deps.sh
+        expect_status 0 "install-deps.sh, missing: $missing"
+        [ "$(grep -v '^sudo ' "$calls" | paste -sd '|')" = "$expected_calls" ] \
+            || fail "install-deps.sh, missing: $missing: calls: $(cat "$calls")"
+        if [ -z "$missing" ]; then
+            [[ "$out" == *"packages are installed already; nothing to do"* ]] || fail "install-deps.sh says: $out"
+        fi
+    done <<'TABLE'
+|
+xdotool|apt-get update -q|apt-get install -y -q --no-install-recommends xdotool
+xdotool zip?|apt-get update -q|apt-get install -y -q --no-install-recommends zip xdotool
+TABLE
+    ;;
 sanitize_exclusions)
     # The tests the sanitizer run leaves out are named with their reasons, and they are
     # the ones ctest is told to leave out. Here cmake and ctest only record their calls.
