@@ -309,6 +309,8 @@ elif grep -q 'checkQuilmTolvaneRepeatRunning main tool true from path' "$launch_
     job="Salvix runs already"
 elif grep -q 'start unZipResourceFiles from' "$launch_log"; then
     job="installed the embedded Salvix"
+elif [ -n "$error" ]; then
+    job="installed nothing"
 else
     job="nothing to install"
 fi
