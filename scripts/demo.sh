@@ -228,8 +228,9 @@ trap '[ -z "$program" ] || kill -TERM "$program" 2>/dev/null; exit 130' INT TERM
 
 status=""
 display_failure=""
-# The marker's time tells this run's launch log from an earlier one.
+# The marker's time tells this run's launch log from an earlier one; a picture is this run's.
 touch "$marker"
+rm -f "$sandbox/window.png"
 if [ -n "${DISPLAY:-}" ]; then
     echo "Running Salvix Setup on display $DISPLAY ..."
     TMPDIR=$sandbox/tmp "$setup_exe" {lock}<&- &
