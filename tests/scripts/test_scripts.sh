@@ -278,7 +278,7 @@ demo_reports)
         run_demo "$behaviour" "$scratch/sandbox-$behaviour" DISPLAY=:stub SALVIX_DEMO_TIMEOUT="$timeout"
         expect_report "$behaviour" "$expected_status" "${expected//@APPLICATIONS@/$scratch/sandbox-$behaviour/root/Applications}"
     done <<'TABLE'
-done 0 900 Salvix Setup exit status: 0 (nothing to install)
+finish 0 900 Salvix Setup exit status: 0 (nothing to install)
 fail 1 900 Salvix Setup exit status: 7 (nothing to install)
 nostart 6 900 Salvix Setup exit status: 1 (it did not start: it wrote no launch log)
 space 4 900 Error state: not enough space: @APPLICATIONS@ has 240 MB free, needs 5 GiB free
@@ -287,7 +287,7 @@ TABLE
     grep -q "Salvix Setup ended by: its process id, 10 s after its close button was clicked" "$scratch/out-space" \
         || fail "space: $(cat "$scratch/out-space")"
     # The stub xvfb-run fails as when Xvfb cannot start: its status is not the program's.
-    run_demo done "$scratch/sandbox-xvfb"
+    run_demo finish "$scratch/sandbox-xvfb"
     expect_report "no display" 6 "Salvix Setup exit status: none (the virtual display did not start: xvfb-run ended with 1)"
     ;;
 demo_display)
@@ -313,7 +313,7 @@ demo_virtual)
     first=$!
     for _ in $(seq 1 300); do [ -s "$scratch/record-wait" ] && break; sleep 0.1; done
     [ -s "$scratch/record-wait" ] || fail "the first demo's program did not start"
-    run_demo done "$sandbox"
+    run_demo finish "$sandbox"
     expect_status 3 "a second demo on the same sandbox"
     [[ "$err" == *"another demo runs on $sandbox"* ]] || fail "second demo: stderr: $err"
     touch "$scratch/go"
