@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmarks need.
-# Safe to run again: apt-get skips what is already there.
+# When all of them are installed already it does nothing, so it needs neither root nor
+# the package archive then; otherwise it installs the missing ones.
 set -euo pipefail
 
 packages=(
@@ -19,9 +20,24 @@ packages=(
     fonts-wqy-microhei python3-fonttools
 )
 
+# Installed ones are listed as "NAME installed"; a package dpkg does not know is left out.
+declare -A installed
+while read -r name state; do
+    [ "$state" != installed ] || installed[$name]=1
+done < <(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null || true)
+missing=()
+for package in "${packages[@]}"; do
+    [ -n "${installed[$package]:-}" ] || missing+=("$package")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+    echo "install-deps.sh: all ${#packages[@]} packages are installed already; nothing to do"
+    exit 0
+fi
+echo "install-deps.sh: installing ${missing[*]}"
+
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${packages[@]}"
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

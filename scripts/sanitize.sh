@@ -19,16 +19,17 @@ build="${build:-build-sanitize}"
 jobs="${SANITIZE_JOBS:-$(nproc)}"
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
-# Tests left out, each with its reason.
-excluded=(
-    # Configures and builds the tree again from scratch with the default
-    # generator: a second full build, and it tests the build, not the code.
-    build_default_generator
-    # Starts copies of itself with the real and the effective user apart; such
-    # a process may not read its own /proc entries, which LeakSanitizer needs,
-    # so the child ends with LeakSanitizer's fatal error instead of its answer.
-    setup_privilege
-)
+# Tests left out, each with its reason, which the run prints.
+excluded=()
+reasons=()
+leave_out() {
+    excluded+=("$1")
+    reasons+=("$2")
+}
+leave_out build_default_generator \
+    "it configures and builds the tree again from scratch with the default generator: a second full build, and it tests the build, not the code"
+leave_out setup_privilege \
+    "it starts copies of itself with the real and the effective user apart; such a process may not read its own /proc entries, which LeakSanitizer needs, so the child ends with LeakSanitizer's fatal error instead of its answer"
 
 cmake -S "$(pwd)" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILM_BUILD_BENCH=OFF \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
@@ -48,5 +49,8 @@ suppressions="$(cd "$build" && pwd)/lsan-suppressions.txt"
 echo "leak:libdbus-1.so" >"$suppressions"
 export LSAN_OPTIONS="suppressions=$suppressions"
 
+for i in "${!excluded[@]}"; do
+    echo "sanitize.sh: leaves out ${excluded[$i]}: ${reasons[$i]}"
+done
 exclude_regex="^($(IFS='|'; echo "${excluded[*]}"))\$"
 ctest --test-dir "$build" --output-on-failure -j"$jobs" -E "$exclude_regex"

@@ -874,10 +874,17 @@ def control(state, command):
     return {"ok": False, "error": "unknown command %r" % name}
 
 
+def access_key(text):
+    key_id, colon, secret = text.partition(":")
+    if not key_id or not colon or not secret:
+        raise argparse.ArgumentTypeError("%r is not ID:SECRET" % text)
+    return key_id, secret
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--bucket", action="append", default=[], help="bucket to create (repeatable)")
-    parser.add_argument("--key", action="append", default=[], metavar="ID:SECRET",
+    parser.add_argument("--key", action="append", default=[], metavar="ID:SECRET", type=access_key,
                         help="access key accepted by the emulator (repeatable)")
     parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: a free one)")
     parser.add_argument("--lifetime", type=float, default=1800, help="seconds until the emulator stops by itself")
@@ -887,8 +894,17 @@ def main():
     parser.add_argument("--tls-key", help="PEM private key of --tls-cert")
     parser.add_argument("--verbose", action="store_true", help="print each request on stderr")
     args = parser.parse_args()
+    if args.tls_key and not args.tls_cert:
+        parser.error("--tls-key needs --tls-cert")
+    context = None
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        try:
+            context.load_cert_chain(args.tls_cert, args.tls_key)
+        except (OSError, ssl.SSLError) as error:
+            parser.error("--tls-cert %s: %s" % (args.tls_cert, error))
 
-    credentials = dict(k.split(":", 1) for k in (args.key or ["EXAMPLEKEYID0001:ExampleSecret0123456789abcdefEXAMPLE"]))
+    credentials = dict(args.key or [("EXAMPLEKEYID0001", "ExampleSecret0123456789abcdefEXAMPLE")])
     state = State(credentials, args.bucket or ["examplebucket"])
     if args.log_file:
         state.log_file = open(args.log_file, "a", encoding="utf-8")
@@ -897,9 +913,7 @@ def main():
 
     server = Server(("127.0.0.1", args.port), Handler)
     server.state = state
-    if args.tls_cert:
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(args.tls_cert, args.tls_key)
+    if context:
         server.socket = context.wrap_socket(server.socket, server_side=True)
     server.verbose = args.verbose
     threading.Thread(target=server.serve_forever, daemon=True).start()

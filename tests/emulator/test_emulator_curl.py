@@ -8,9 +8,11 @@ import hashlib
 import hmac
 import json
 import os
+import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import urllib.parse
@@ -342,6 +344,34 @@ class VerboseEmulator(CurlClient, unittest.TestCase):
             "emulator: GET /examplebucket/?prefix=v&max-keys=2 200",
             "emulator: GET /examplebucket/v.txt no answer",
         ])
+
+
+class Arguments(unittest.TestCase):
+    """Bad arguments end with a usage line and status 2, before anything listens."""
+
+    def test_bad_arguments(self):
+        scratch = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, scratch)
+        not_pem = os.path.join(scratch, "not-pem.crt")
+        with open(not_pem, "wb") as file:
+            file.write(b"-----BEGIN CERTIFICATE-----\nnot base64 at all\n-----END CERTIFICATE-----\n")
+        cases = [
+            (["--key", "no-colon"], "not ID:SECRET"),
+            (["--key", ":secret"], "not ID:SECRET"),
+            (["--key", "id:"], "not ID:SECRET"),
+            (["--tls-cert", os.path.join(scratch, "missing.crt")], "--tls-cert"),
+            (["--tls-cert", not_pem], "--tls-cert"),
+            (["--tls-key", not_pem], "--tls-key needs --tls-cert"),
+        ]
+        for arguments, message in cases:
+            with self.subTest(arguments=arguments):
+                run = subprocess.run([sys.executable, os.path.join(HERE, "oss_emulator.py"), "--lifetime", "30"]
+                                     + arguments, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+                self.assertEqual(run.returncode, 2, run.stderr)
+                self.assertTrue(run.stderr.startswith("usage: oss_emulator.py "), run.stderr)
+                self.assertNotIn("Traceback", run.stderr)
+                self.assertIn(message, run.stderr.splitlines()[-1])
+                self.assertEqual(run.stdout, "")
 
 
 if __name__ == "__main__":

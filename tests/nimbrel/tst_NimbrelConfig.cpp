@@ -7,6 +7,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
+#include <sys/stat.h>
+
 #include <vector>
 
 namespace {
@@ -18,9 +22,12 @@ struct ToolRun
     QString err;
 };
 
-ToolRun runTool(const QStringList& arguments)
+// Runs the tool; a umask given is the tool's own.
+ToolRun runTool(const QStringList& arguments, std::optional<mode_t> mask = std::nullopt)
 {
     QProcess process;
+    if (mask)
+        process.setChildProcessModifier([mask] { umask(*mask); });
     process.start(NIMBREL_CONFIG_TOOL, arguments);
     ToolRun run;
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
@@ -61,6 +68,8 @@ private slots:
     void unreadableFiles_data();
     void unreadableFiles();
     void unwritableFile();
+    void privateFile_data();
+    void privateFile();
 };
 
 void TestNimbrelConfig::writeThenRead_data()
@@ -163,6 +172,37 @@ void TestNimbrelConfig::unwritableFile()
     const ToolRun run = runTool(writeArguments(dir.filePath("missing/folder/oss.cfg")));
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains("cannot write"), qPrintable(run.err));
+}
+
+// The file holds the storage secret: only its owner may read it, whatever the umask and
+// whatever file it replaces.
+void TestNimbrelConfig::privateFile_data()
+{
+    QTest::addColumn<uint>("mask");
+    QTest::addColumn<int>("existingMode");
+    QTest::newRow("umask 022") << 022u << -1;
+    QTest::newRow("umask 0") << 0u << -1;
+    QTest::newRow("umask 077") << 077u << -1;
+    QTest::newRow("replacing a 0644 file") << 022u << 0644;
+    QTest::newRow("replacing a 0666 file") << 0u << 0666;
+}
+
+void TestNimbrelConfig::privateFile()
+{
+    QFETCH(uint, mask);
+    QFETCH(int, existingMode);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("oss.cfg");
+    if (existingMode >= 0) {
+        QFile existing(path);
+        QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("old") == 3);
+        existing.close();
+        QCOMPARE(chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(existingMode)), 0);
+    }
+    QCOMPARE(runTool(writeArguments(path), static_cast<mode_t>(mask)).exitCode, 0);
+    struct stat status = {};
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 07777, static_cast<mode_t>(0600));
 }
 
 QTEST_GUILESS_MAIN(TestNimbrelConfig)

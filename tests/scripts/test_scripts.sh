@@ -4,7 +4,7 @@
 # cmake and refuses anything else, so no test configures or builds the real tree;
 # "xvfb-run" and "clang++" fail.
 #
-#   test_scripts.sh SOURCE_DIR BUILD_DIR SCRATCH sandbox|usage|trees
+#   test_scripts.sh SOURCE_DIR BUILD_DIR SCRATCH CASE
 set -uo pipefail
 
 source_dir=$(cd "$1" && pwd)
@@ -51,6 +51,86 @@ run() {
 
 expect_status() {
     [ "$status" -eq "$1" ] || fail "$2: exit status $status, expected $1; stderr: $err"
+}
+
+# A built tree whose "Salvix Setup" is a stand-in that records its TMPDIR, XAUTHORITY and
+# the process id of its display's X server, then does as STUB_PROGRAM says.
+make_program_stub() {
+    fake_build=$scratch/build
+    local macos="$fake_build/setup/Salvix Setup.app/Contents/MacOS"
+    mkdir -p "$macos"
+    cat > "$macos/Salvix Setup" <<'STUB'
+#!/usr/bin/env bash
+folder="$HOME/Library/Application Support/com.quilm.salvix"
+mkdir -p "$folder"
+log() { echo "INFO  2026-01-01T00:00:00.000 $* " >> "$folder/quilm_lanuch_log.txt"; }
+xvfb_pid=""
+if [ -n "${DISPLAY:-}" ] && [ -f "/tmp/.X${DISPLAY#:}-lock" ]; then xvfb_pid=$(cat "/tmp/.X${DISPLAY#:}-lock"); fi
+printf '%s\n' "$TMPDIR" "${XAUTHORITY:-}" "$DISPLAY" "$xvfb_pid" > "$STUB_RECORD.new"
+mv "$STUB_RECORD.new" "$STUB_RECORD"
+case "$STUB_PROGRAM" in
+    nostart) echo "stub: could not connect to display" >&2; exit 1 ;;
+    display) xdotool getdisplaygeometry > /dev/null || exit 1 ;;
+    space)
+        log "[main] run from path: \"$0\""
+        log "*****Quilm Upgrade Tool, Detected Available Size: 240 MB"
+        log "MainWindow::onSendToUpgradeStatus called, and status: 1000"
+        exec /bin/sleep 120 ;;
+    hang) log "[main] run from path: \"$0\""; exec /bin/sleep 120 ;;
+    fail) log "[main] run from path: \"$0\""; exit 7 ;;
+    wait)
+        log "[main] run from path: \"$0\""
+        for _ in $(seq 1 600); do [ -e "$STUB_GO" ] && break; /bin/sleep 0.1; done
+        exit 7 ;;
+esac
+log "[main] run from path: \"$0\""
+printf '%s\tlaunch_salvix\n' "$folder" >> "$folder/salvix_launches.txt"
+rm -rf "${0%/Contents/MacOS/*}"
+STUB
+    chmod +x "$macos/Salvix Setup"
+}
+
+# run_demo BEHAVIOUR SANDBOX [ENV ARGUMENTS...]: the demo with the stand-in program; sets
+# status, out, err (also kept in out-BEHAVIOUR, err-BEHAVIOUR).
+run_demo() {
+    local behaviour=$1 sandbox=$2
+    shift 2
+    status=0
+    (cd "$user" && env "$@" STUB_PROGRAM="$behaviour" STUB_RECORD="$scratch/record-$behaviour" STUB_GO="$scratch/go" \
+        bash "$source_dir/scripts/demo.sh" --no-build --build-dir "$fake_build" "$sandbox") \
+        > "$scratch/out-$behaviour" 2> "$scratch/err-$behaviour" || status=$?
+    out=$(cat "$scratch/out-$behaviour")
+    err=$(cat "$scratch/err-$behaviour")
+}
+
+run_demo_in_background() {
+    (cd "$user" && STUB_PROGRAM="$1" STUB_RECORD="$scratch/record-$1" STUB_GO="$scratch/go" \
+        bash "$source_dir/scripts/demo.sh" --no-build --build-dir "$fake_build" "$2") \
+        > "$scratch/out-$1" 2> "$scratch/err-$1" &
+}
+
+# expect_report WHAT STATUS LINE: the status, the line and the launch log's place.
+expect_report() {
+    expect_status "$2" "$1"
+    grep -qxF -- "$3" <<< "$out" || fail "$1: no line \"$3\" in: $out"
+    grep -q "^Launch log: .*/home/Library/Application Support/com.quilm.salvix/quilm_lanuch_log.txt$" <<< "$out" \
+        || fail "$1: no launch log in: $out"
+}
+
+# Starts an Xvfb of the test's own that takes only the cookie in "cookie", its display
+# number in xvfb_display; it is ended by its process id when the test ends. The server
+# takes the cookies of its file whatever display they name.
+start_xvfb() {
+    mkdir -p "$scratch/xvfb"
+    cookie=$(mcookie)
+    xauth -f "$scratch/xvfb/server.auth" add :0 . "$cookie" 2> /dev/null
+    Xvfb -displayfd 3 -auth "$scratch/xvfb/server.auth" -screen 0 640x480x24 -nolisten tcp \
+        3> "$scratch/xvfb/display" 2> "$scratch/xvfb/log" &
+    xvfb_pid=$!
+    trap 'kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null' EXIT
+    for _ in $(seq 1 200); do [ -s "$scratch/xvfb/display" ] && break; sleep 0.05; done
+    xvfb_display=$(head -n 1 "$scratch/xvfb/display")
+    [ -n "$xvfb_display" ] || { cat "$scratch/xvfb/log" >&2; fail "Xvfb did not start"; }
 }
 
 case "$case_name" in
@@ -145,6 +225,105 @@ fuzz.sh cmake -S @SOURCE@/fuzz -B @USER@/missing-tree -G Ninja -DCMAKE_CXX_COMPI
 sanitize.sh cmake -S @SOURCE@ -B @USER@/missing-tree -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILM_BUILD_BENCH=OFF
 TABLE
     [ ! -e "$source_dir/trees" ] && [ ! -e "$source_dir/missing-tree" ] || fail "a script wrote into the source tree"
+    ;;
+install_deps)
+    # Everything installed: nothing is asked of apt-get. Otherwise the archive is read
+    # and only the packages missing (not installed, or unknown to dpkg) are installed.
+    cat > "$scratch/stubs/dpkg-query" <<'STUB'
+#!/usr/bin/env bash
+shift 2
+for package in "$@"; do
+    case " $STUB_MISSING " in *" $package "*) echo "$package not-installed" ;; *" $package? "*) ;; *) echo "$package installed" ;; esac
+done
+STUB
+    for stub in apt-get sudo; do
+        printf '#!/usr/bin/env bash\necho "%s $*" >> "%s"\n' "$stub" "$calls" > "$scratch/stubs/$stub"
+    done
+    chmod +x "$scratch"/stubs/*
+    while IFS='|' read -r missing expected_calls; do
+        : > "$calls"
+        STUB_MISSING=$missing run install-deps.sh
+        expect_status 0 "install-deps.sh, missing: $missing"
+        [ "$(grep -v '^sudo ' "$calls" | paste -sd '|')" = "$expected_calls" ] \
+            || fail "install-deps.sh, missing: $missing: calls: $(cat "$calls")"
+        if [ -z "$missing" ]; then
+            [[ "$out" == *"packages are installed already; nothing to do"* ]] || fail "install-deps.sh says: $out"
+        fi
+    done <<'TABLE'
+|
+xdotool|apt-get update -q|apt-get install -y -q --no-install-recommends xdotool
+xdotool zip?|apt-get update -q|apt-get install -y -q --no-install-recommends zip xdotool
+TABLE
+    ;;
+sanitize_exclusions)
+    # The tests the sanitizer run leaves out are named with their reasons, and they are
+    # the ones ctest is told to leave out. Here cmake and ctest only record their calls.
+    for stub in cmake ctest; do
+        printf '#!/usr/bin/env bash\necho "%s $*" >> "%s"\n' "$stub" "$calls" > "$scratch/stubs/$stub"
+        chmod +x "$scratch/stubs/$stub"
+    done
+    mkdir "$scratch/sanitize-tree"
+    run sanitize.sh "$scratch/sanitize-tree"
+    expect_status 0 "sanitize.sh"
+    left_out=$(sed -n 's/^sanitize.sh: leaves out \([a-z_]*\): .\{20,\}$/\1/p' <<< "$out" | sort | paste -sd '|')
+    [ "$left_out" = "build_default_generator|setup_privilege" ] || fail "sanitize.sh names as left out: $left_out; stdout: $out"
+    grep -qF -- "ctest --test-dir $scratch/sanitize-tree --output-on-failure -j$(nproc) -E ^($left_out)\$" "$calls" \
+        || fail "ctest was called: $(grep ctest "$calls")"
+    ;;
+demo_reports)
+    # Each way a run can end, with a stand-in program on a display that needs none: the
+    # report, the launch log's place and a status that says what failed.
+    make_program_stub
+    while read -r behaviour expected_status timeout expected; do
+        run_demo "$behaviour" "$scratch/sandbox-$behaviour" DISPLAY=:stub SALVIX_DEMO_TIMEOUT="$timeout"
+        expect_report "$behaviour" "$expected_status" "${expected//@APPLICATIONS@/$scratch/sandbox-$behaviour/root/Applications}"
+    done <<'TABLE'
+finish 0 900 Salvix Setup exit status: 0 (nothing to install)
+fail 1 900 Salvix Setup exit status: 7 (nothing to install)
+nostart 6 900 Salvix Setup exit status: 1 (it did not start: it wrote no launch log)
+space 4 900 Error state: not enough space: @APPLICATIONS@ has 240 MB free, needs 5 GiB free
+hang 5 2 Salvix Setup ended by: its process id, after 2 s without an end
+TABLE
+    grep -q "Salvix Setup ended by: its process id, 10 s after its close button was clicked" "$scratch/out-space" \
+        || fail "space: $(cat "$scratch/out-space")"
+    # The stub xvfb-run fails as when Xvfb cannot start: its status is not the program's.
+    run_demo finish "$scratch/sandbox-xvfb"
+    expect_report "no display" 6 "Salvix Setup exit status: none (the virtual display did not start: xvfb-run ended with 1)"
+    ;;
+demo_display)
+    # DISPLAY set, its cookie only in the user's ~/.Xauthority: the program reaches it.
+    make_program_stub
+    start_xvfb
+    user_home=$scratch/user-home
+    mkdir -p "$user_home"
+    xauth -f "$user_home/.Xauthority" add ":$xvfb_display" . "$cookie" 2> /dev/null
+    run_demo display "$scratch/sandbox" -u XAUTHORITY HOME="$user_home" DISPLAY=":$xvfb_display"
+    expect_report display 0 "Salvix Setup exit status: 0 (nothing to install)"
+    ;;
+demo_virtual)
+    # The real xvfb-run: a sandbox path with a blank, and two demos at once on one sandbox.
+    rm "$scratch/stubs/xvfb-run"
+    make_program_stub
+    sandbox="$scratch/demo sandbox"
+    run_demo display "$sandbox"
+    expect_report "blank" 0 "Salvix Setup exit status: 0 (nothing to install)"
+    [ "$(sed -n 1p "$scratch/record-display")" = "$sandbox/tmp" ] || fail "blank: the program's TMPDIR: $(cat "$scratch/record-display")"
+
+    run_demo_in_background wait "$sandbox"
+    first=$!
+    for _ in $(seq 1 300); do [ -s "$scratch/record-wait" ] && break; sleep 0.1; done
+    [ -s "$scratch/record-wait" ] || fail "the first demo's program did not start"
+    run_demo finish "$sandbox"
+    expect_status 3 "a second demo on the same sandbox"
+    [[ "$err" == *"another demo runs on $sandbox"* ]] || fail "second demo: stderr: $err"
+    touch "$scratch/go"
+    wait "$first"
+    status=$? out=$(cat "$scratch/out-wait") err=$(cat "$scratch/err-wait")
+    expect_report "first demo" 1 "Salvix Setup exit status: 7 (nothing to install)"
+    xvfb_pid=$(sed -n 4p "$scratch/record-wait" | tr -d ' ')
+    [ -n "$xvfb_pid" ] || fail "the first demo's program saw no Xvfb"
+    for _ in $(seq 1 100); do [ -e "/proc/$xvfb_pid" ] || break; sleep 0.1; done
+    [ ! -e "/proc/$xvfb_pid" ] || fail "the first demo left its Xvfb (process $xvfb_pid) running"
     ;;
 *)
     echo "test_scripts.sh: unknown case $case_name" >&2

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -39,7 +41,13 @@ bool write(const QString& path, const OssLoginInfo& info, QString& error)
 {
     const QByteArray bytes = encode(info);
     QSaveFile file(path);
-    if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    // The file holds the storage secret: its owner's alone from its creation on, whatever
+    // the umask and the mode of a file it replaces.
+    const mode_t savedMask = umask(077);
+    const bool opened = file.open(QIODevice::WriteOnly);
+    umask(savedMask);
+    if (bytes.isEmpty() || !opened || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(bytes) != bytes.size() || !file.commit()) {
         error = QString("cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
