@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -22,11 +24,19 @@ static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
 namespace {
 
-// Number of running processes whose executable path is exactly executablePath,
-// counting no further than limit.
+// The path with every link along it resolved; as given when it leads nowhere.
+QByteArray resolvedPath(const QByteArray& path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : path;
+}
+
+// Number of running processes whose executable is the file at executablePath, counting
+// no further than limit. Both paths are compared resolved, byte for byte: a program
+// reached through a linked folder is the same program.
 int countRunning(const QString& executablePath, int limit)
 {
-    const QByteArray target = QDir::toNativeSeparators(executablePath).toUtf8();
+    const QByteArray target = resolvedPath(QDir::toNativeSeparators(executablePath).toUtf8());
     const int n = proc_listallpids(nullptr, 0);
     if (n < 1)
         return 0;
@@ -42,7 +52,7 @@ int countRunning(const QString& executablePath, int limit)
         std::memset(path, 0, sizeof(path));
         if (proc_pidpath(pids[i], path, sizeof(path)) <= 0)
             continue;
-        if (target == QByteArray(path) && ++matches >= limit)
+        if (target == resolvedPath(QByteArray(path)) && ++matches >= limit)
             break;
     }
     return matches;
