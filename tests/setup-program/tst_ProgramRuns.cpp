@@ -328,14 +328,22 @@ void TestProgramRuns::secondInstanceIsRefused()
 void TestProgramRuns::runningSalvix_data()
 {
     QTest::addColumn<bool>("forced");
-    QTest::newRow("refused") << false;
-    QTest::newRow("forced by the upgrade program") << true;
+    QTest::addColumn<bool>("linked"); // "/Applications" is a link to the folder
+    QTest::newRow("refused") << false << false;
+    QTest::newRow("refused, \"/Applications\" a link") << false << true;
+    QTest::newRow("forced by the upgrade program") << true << false;
 }
 
 void TestProgramRuns::runningSalvix()
 {
     QFETCH(bool, forced);
+    QFETCH(bool, linked);
     ProgramSandbox box;
+    if (linked) {
+        const QString folder = box.root() + "/Volume";
+        QVERIFY(QDir().rename(box.applications(), folder));
+        QVERIFY(QFile::link(folder, box.applications()));
+    }
     box.installSalvix(QStringLiteral("3.1.0"));
 
     QString executable = box.setupExecutable();
