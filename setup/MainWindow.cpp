@@ -4,6 +4,7 @@
 #include "Locations.h"
 #include "MainWindowUi.h"
 #include "QuilmLog.h"
+#include "RunningProgram.h"
 #include "SystemRoot.h"
 #include "Themes.h"
 #include "UpgradeToolThread.h"
@@ -17,6 +18,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTextStream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
@@ -95,8 +100,10 @@ QString commandLinePattern(QStringList paths)
     return QStringLiteral("^(") + alternatives.join(QLatin1Char('|')) + QStringLiteral(")( |$)");
 }
 
-QString selfDeleteScript(const QString& setupPath, const QStringList& commandPaths, const QString& logPath,
-                         const QString& scriptPath)
+// The script waits for the program by its process id as well as by its command line,
+// which the process list may show altered (control characters in the path).
+QString selfDeleteScript(const QString& setupPath, qint64 processId, const QStringList& commandPaths,
+                         const QString& logPath, const QString& scriptPath)
 {
     const QString pattern = shellWord(commandLinePattern(commandPaths));
     const QString log = shellWord(logPath);
@@ -104,8 +111,10 @@ QString selfDeleteScript(const QString& setupPath, const QStringList& commandPat
         QStringLiteral("#!/bin/bash"),
         QStringLiteral("# 自删脚本：等待 Setup 进程退出后删除 Setup.app"),
         QStringLiteral("SETUP=") + shellWord(setupPath),
+        QStringLiteral("SETUP_PID=") + QString::number(processId),
         QStringLiteral("for i in $(seq 1 30); do"),
-        QStringLiteral("    if ! pgrep -f %1 >/dev/null 2>&1; then").arg(pattern),
+        QStringLiteral("    if ! pgrep -f %1 >/dev/null 2>&1 && ! ps -p \"$SETUP_PID\" >/dev/null 2>&1; then")
+            .arg(pattern),
         QStringLiteral("        break"),
         QStringLiteral("    fi"),
         QStringLiteral("    sleep 1"),
@@ -136,30 +145,33 @@ bool isBundleOfRunningProgram(const QString& bundlePath)
 {
     if (!bundlePath.endsWith(QStringLiteral(".app")))
         return false;
-    const QFileInfo running(QCoreApplication::applicationFilePath());
+    const QFileInfo running(RunningProgram::instance().filePath());
     const QFileInfo inBundle(bundlePath + QStringLiteral("/Contents/MacOS/") + running.fileName());
     return inBundle.exists() && inBundle.canonicalFilePath() == running.canonicalFilePath();
 }
 
-// The path the program was started by, as its command line gives it (a relative one
-// taken from the current folder), with no link along it resolved.
-QString startedPath()
-{
-    const QString argument = QCoreApplication::arguments().value(0);
-    // A bare name was found on the search path.
-    if (!argument.contains(QLatin1Char('/')))
-        return QCoreApplication::applicationFilePath();
-    return QDir::cleanPath(QDir::current().absoluteFilePath(argument));
-}
-
-// Started from "<name>.app/Contents/MacOS", judged by the names alone: the folders may
-// no longer exist.
+// Started from "<name>.app/Contents/MacOS", judged by the names of the executable's path
+// as start-up found it: the folders may no longer exist.
 bool isStartedFromBundle()
 {
-    const QStringList parts = startedPath().split(QLatin1Char('/'));
+    const QStringList parts = RunningProgram::instance().filePath().split(QLatin1Char('/'));
     const qsizetype n = parts.size();
     return n >= 4 && parts.at(n - 2) == QLatin1String("MacOS") && parts.at(n - 3) == QLatin1String("Contents")
            && parts.at(n - 4).size() > 4 && parts.at(n - 4).endsWith(QStringLiteral(".app"));
+}
+
+// The script's log lies in a folder that others write to: it is appended to only when it
+// is a regular file of this user, reached without a link; it is made when missing.
+bool isOwnLogFile(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat status;
+    const bool own = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid();
+    ::close(fd);
+    return own;
 }
 
 } // namespace
@@ -283,7 +295,8 @@ void MainWindow::onSendFinish(bool toolLaunched)
 
 void MainWindow::scheduleSelfDelete()
 {
-    QDir dir(QCoreApplication::applicationDirPath());
+    const RunningProgram& program = RunningProgram::instance();
+    QDir dir(QFileInfo(program.filePath()).path());
     dir.cdUp();
     dir.cdUp();
     QString setupPath = dir.canonicalPath();
@@ -293,7 +306,7 @@ void MainWindow::scheduleSelfDelete()
         // for the folders around a program that runs outside any bundle.
         if (!isStartedFromBundle()) {
             QLOG_WARN() << "[MainWindow::scheduleSelfDelete] not running from an application bundle, nothing deleted:"
-                        << startedPath();
+                        << program.filePath();
             return;
         }
         setupPath = getLauncherAppPath();
@@ -317,15 +330,18 @@ void MainWindow::scheduleSelfDelete()
         return;
     }
     // The process list shows the program by the path it was started by, which may be
-    // relative or lead through links; that path as well as the bundle's own.
-    QStringList commandPaths{setupPath + QStringLiteral("/Contents/MacOS/")
-                             + QFileInfo(QCoreApplication::applicationFilePath()).fileName()};
-    const QString startedAs = QCoreApplication::arguments().value(0);
-    if (!startedAs.isEmpty())
-        commandPaths << startedAs;
+    // relative or lead through links; that path, where it names the program, as well as
+    // the bundle's own.
+    QStringList commandPaths{setupPath + QStringLiteral("/Contents/MacOS/") + QFileInfo(program.filePath()).fileName()};
+    if (!program.startedAs().isEmpty())
+        commandPaths << program.startedAs();
+    QString logPath = systemRootPath(QStringLiteral("/tmp/quilm_selfdelete.log"));
+    if (!isOwnLogFile(logPath)) {
+        QLOG_WARN() << "[MainWindow::scheduleSelfDelete] script log is not this user's file, not written:" << logPath;
+        logPath = QStringLiteral("/dev/null");
+    }
     QTextStream out(&script);
-    out << selfDeleteScript(setupPath, commandPaths, systemRootPath(QStringLiteral("/tmp/quilm_selfdelete.log")),
-                            scriptPath);
+    out << selfDeleteScript(setupPath, program.processId(), commandPaths, logPath, scriptPath);
     out.flush();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     script.close();

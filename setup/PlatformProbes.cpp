@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -26,11 +28,19 @@ namespace {
 // A digest and the blanks around it; a longer check file is not one.
 constexpr qint64 kMaxCheckFileBytes = 65536;
 
-// Number of running processes whose executable path is exactly executablePath,
-// counting no further than limit.
+// The path with every link along it resolved; as given when it leads nowhere.
+QByteArray resolvedPath(const QByteArray& path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : path;
+}
+
+// Number of running processes whose executable is the file at executablePath, counting
+// no further than limit. Both paths are compared resolved, byte for byte: a program
+// reached through a linked folder is the same program.
 int countRunning(const QString& executablePath, int limit)
 {
-    const QByteArray target = QDir::toNativeSeparators(executablePath).toUtf8();
+    const QByteArray target = resolvedPath(QDir::toNativeSeparators(executablePath).toUtf8());
     const int n = proc_listallpids(nullptr, 0);
     if (n < 1)
         return 0;
@@ -46,7 +56,7 @@ int countRunning(const QString& executablePath, int limit)
         std::memset(path, 0, sizeof(path));
         if (proc_pidpath(pids[i], path, sizeof(path)) <= 0)
             continue;
-        if (target == QByteArray(path) && ++matches >= limit)
+        if (target == resolvedPath(QByteArray(path)) && ++matches >= limit)
             break;
     }
     return matches;

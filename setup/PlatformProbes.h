@@ -2,9 +2,10 @@
 
 #include <QString>
 
-// A running process has exactly this executable path (byte for byte).
+// A running process has this executable path; both are compared with every link along
+// them resolved, then byte for byte.
 bool checkQuilmTolvaneRunning(QString executablePath);
-// At least two running processes have exactly this executable path.
+// At least two running processes have this executable path, compared as above.
 bool checkQuilmTolvaneRepeatRunning(QString executablePath);
 
 // The SHA-1 check file of an archive: the path up to its last "." followed by ".dat".

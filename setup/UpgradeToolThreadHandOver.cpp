@@ -62,8 +62,6 @@ QString launchSourcePath()
 void replaceEarlierSetup(const QString& launchSourcePath, bool upgradeProgramUnpacked)
 {
     QString source = getUpgradeFolder() + QLatin1Char('/') + kUpgradeProgram;
-    if (!QFileInfo(source).isFile())
-        return;
     if (!upgradeProgramUnpacked) {
         QLOG_WARN() << "[UpgradeToolThread] earlier Salvix Setup kept," << source
                     << "is not the program of an upgrade archive accepted in this run";

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStorageInfo>
 #include <QUuid>
 #include <QtGui/private/qzipreader_p.h>
@@ -77,6 +78,27 @@ bool archiveHoldsUpgradeProgram(const QString& archive)
            });
 }
 
+// Clears the places in folder that an accepted archive unpacks into: what an earlier run
+// or a rejected archive left there (a folder where the archive holds a file, read-only
+// copies) must not keep the upgrade from being unpacked. Nothing is removed for an
+// archive that would be refused, nor the archive and its check file.
+void clearPlacesOfArchive(const QString& archive, const QString& folder)
+{
+    QZipReader reader(archive, QIODevice::ReadOnly);
+    const std::optional<QList<ArchiveEntry>> entries = readArchiveEntries(reader);
+    if (!entries || !entriesOutsideDestination(*entries, QFileInfo(folder).absoluteFilePath()).isEmpty())
+        return;
+    const QStringList kept{QFileInfo(archive).fileName(), QFileInfo(checkFilePathFor(archive)).fileName()};
+    QSet<QString> places;
+    for (const ArchiveEntry& entry : *entries) {
+        const QString first = entry.path.section(QLatin1Char('/'), 0, 0);
+        if (!first.isEmpty() && first != QLatin1String("..") && !kept.contains(first))
+            places.insert(first);
+    }
+    for (const QString& place : std::as_const(places))
+        forceRemoveDir(folder + QLatin1Char('/') + place);
+}
+
 } // namespace
 
 void UpgradeToolThread::run()
@@ -103,7 +125,10 @@ UpgradeToolThread::RunState UpgradeToolThread::startRun()
 
     state.runFile = getConfigFilePath();
     const QString archive = getToUpgradeFilePath();
-    // A present archive is unpacked again, whether start-up accepted it or not.
+    // A present archive is unpacked again, whether start-up accepted it or not; an
+    // accepted one into places cleared for it.
+    if (gConfig.possible_patch_tool_to_upgrade)
+        clearPlacesOfArchive(archive, getUpgradeFolder());
     const bool unpacked = extractZipToPath(archive, getUpgradeFolder());
     state.upgradeProgramUnpacked =
         gConfig.possible_patch_tool_to_upgrade && unpacked && archiveHoldsUpgradeProgram(archive);

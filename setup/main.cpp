@@ -8,6 +8,7 @@
 #include "PlatformProbes.h"
 #include "QuilmLog.h"
 #include "QuilmLogDest.h"
+#include "RunningProgram.h"
 #include "Settings.h"
 #include "StartUp.h"
 #include "UpgradeFlags.h"
@@ -102,6 +103,8 @@ void applyThemeAndLanguage(const QString& settingsFile)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Before anything can move the program's folders.
+    RunningProgram::instance();
     // Qt takes the version from the bundle's property list on macOS only.
     applyBundleApplicationVersion(QStringLiteral(SALVIX_SETUP_VERSION));
     destroyLoggerAfterWorkers(app);

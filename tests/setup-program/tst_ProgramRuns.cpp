@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -88,6 +89,8 @@ private slots:
     void acceptedUpgradeArchive();
     void earlierSetupReplacement_data();
     void earlierSetupReplacement();
+    void hostileLaunchSource_data();
+    void hostileLaunchSource();
     void secondInstanceIsRefused();
     void runningSalvix_data();
     void runningSalvix();
@@ -180,11 +183,12 @@ void TestProgramRuns::earlierSetupReplacement_data()
 {
     QTest::addColumn<QString>("upgrade");
     QTest::addColumn<bool>("replaced");
-    QTest::addColumn<bool>("warned"); // an unpacked program that did not come from an accepted archive is named
+    // The earlier program is kept with a warning whenever no accepted archive's program was unpacked.
+    QTest::addColumn<bool>("warned");
 
     QTest::newRow("accepted archive") << "accepted" << true << false;
-    // Start-up removes what a rejected archive held: no program is left to be refused.
-    QTest::newRow("archive with a wrong check file") << "wrong check file" << false << false;
+    // Start-up removes what a rejected archive held, and the earlier program stays.
+    QTest::newRow("archive with a wrong check file") << "wrong check file" << false << true;
     QTest::newRow("unpacked copy without an archive") << "unpacked only" << false << true;
 }
 
@@ -234,6 +238,74 @@ void TestProgramRuns::earlierSetupReplacement()
     QVERIFY(!QFileInfo::exists(box.setupBundle()));
 }
 
+// The first line of the previous launch log names what an accepted upgrade replaces: only
+// an earlier Salvix Setup in a bundle is ever replaced, anything else stays as it is.
+void TestProgramRuns::hostileLaunchSource_data()
+{
+    QTest::addColumn<QString>("named");
+
+    QTest::newRow("installed Salvix through a doubled slash") << "salvix";
+    QTest::newRow("a user's document") << "document";
+    QTest::newRow("relative bundle path") << "relative";
+    QTest::newRow("FIFO named as a Salvix Setup") << "fifo";
+}
+
+void TestProgramRuns::hostileLaunchSource()
+{
+    QFETCH(QString, named);
+
+    ProgramSandbox box;
+    placeUpgradeOverOlderSalvix(box);
+    if (QTest::currentTestFailed())
+        return;
+    QString path;
+    QString checked;
+    QByteArray content = "the user's own file\n";
+    if (named == "salvix") {
+        path = box.salvixBundle() + "/Contents/MacOS//Salvix";
+        checked = box.salvixExecutable();
+        // The worker installs the embedded Salvix over the older one.
+        content = Sandbox::read(QStringLiteral(SALVIX_STAGED_BUNDLE) + "/Contents/MacOS/Salvix");
+    } else if (named == "document") {
+        path = checked = box.path() + "/Documents/notes.txt";
+        QVERIFY(Sandbox::write(path, content));
+    } else if (named == "relative") {
+        path = "Old.app/Contents/MacOS/Salvix Setup";
+        checked = box.path() + "/" + path;
+        QVERIFY(Sandbox::write(checked, content));
+    } else {
+        path = checked = box.path() + "/Fifo.app/Contents/MacOS/Salvix Setup";
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    }
+    QVERIFY(Sandbox::write(box.launchLog(),
+                           "INFO  2026-01-01 00:00:00.000 [main] run from path: \"" + path.toUtf8() + "\"\n"));
+
+    // A relative path is taken from the current folder, which the program inherits.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(box.path());
+    const int status = box.run();
+    QDir::setCurrent(cwd);
+    QCOMPARE(status, 0);
+
+    QCOMPARE(iniValue(box.settingsFile(), "Tool/LaunchSourceName"), path);
+    QCOMPARE(box.salvixLaunches(), QStringList{box.salvixBundle() + "/Contents/MacOS\tdelete_upgrade_file"});
+    if (named == "fifo") {
+        struct stat status;
+        QVERIFY(lstat(QFile::encodeName(checked).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+    } else {
+        QCOMPARE(Sandbox::read(checked), content);
+    }
+    const QStringList log = box.launchLogLines();
+    QCOMPARE(
+        log.filter(QStringLiteral("WARN  "))
+            .filter(QStringLiteral("autoUpgradeSoftware left alone, not an earlier Salvix Setup: \"%1\"").arg(path))
+            .size(),
+        1);
+    QVERIFY(log.filter("autoUpgradeSoftware copy to patch tool").isEmpty());
+    QVERIFY(box.waitForSelfDelete());
+}
+
 void TestProgramRuns::secondInstanceIsRefused()
 {
     ProgramSandbox box;
@@ -262,14 +334,22 @@ void TestProgramRuns::secondInstanceIsRefused()
 void TestProgramRuns::runningSalvix_data()
 {
     QTest::addColumn<bool>("forced");
-    QTest::newRow("refused") << false;
-    QTest::newRow("forced by the upgrade program") << true;
+    QTest::addColumn<bool>("linked"); // "/Applications" is a link to the folder
+    QTest::newRow("refused") << false << false;
+    QTest::newRow("refused, \"/Applications\" a link") << false << true;
+    QTest::newRow("forced by the upgrade program") << true << false;
 }
 
 void TestProgramRuns::runningSalvix()
 {
     QFETCH(bool, forced);
+    QFETCH(bool, linked);
     ProgramSandbox box;
+    if (linked) {
+        const QString folder = box.root() + "/Volume";
+        QVERIFY(QDir().rename(box.applications(), folder));
+        QVERIFY(QFile::link(folder, box.applications()));
+    }
     box.installSalvix(QStringLiteral("3.1.0"));
 
     QString executable = box.setupExecutable();

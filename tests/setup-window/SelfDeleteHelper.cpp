@@ -7,6 +7,7 @@
 #include "MainWindow.h"
 #include "QuilmLog.h"
 #include "QuilmLogDest.h"
+#include "RunningProgram.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,6 +17,8 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // As start-up does it, before the bundle can go.
+    RunningProgram::instance();
     if (argc < 2)
         return 2;
     QuilmLogging::Logger::instance().addDestination(QuilmLogging::DestinationFactory::MakeFileDestination(

@@ -38,11 +38,13 @@ namespace WindowFixture {
 //          $STUB_SNAPSHOT set, first copies that file (mode kept) to $STUB_SNAPSHOT.seen
 //   rm: fails without deleting for the first $STUB_RM_REFUSE calls that name
 //       $STUB_RM_TARGET, else runs the real rm
+//   ps: exit 1 ("no such process")
 //   pkill, sleep, xattr, open: exit 0
 // With $STUB_PIDS set (a file of process ids, one a line), pgrep -f REGEX and pkill -9 -f
-// REGEX behave as the real ones, but over the listed processes only: a process matches
-// when its command line (arguments joined by blanks) matches the extended regular
-// expression. With $STUB_SLEEP_REAL set, sleep really sleeps.
+// REGEX behave as the real ones, but over the listed processes only: a listed process
+// matches when the real pgrep matches it (so its command line reads as the process list
+// shows it), and only listed ones are killed; ps is the real one. With $STUB_SLEEP_REAL
+// set, sleep really sleeps.
 class Stubs
 {
 public:
@@ -56,21 +58,24 @@ public:
         // count KEY: prints how often it ran before with this key.
         const QByteArray count = "count() { local n; n=$(cat \"$STUB_CALLS.$1\" 2>/dev/null || echo 0); "
                                  "echo $((n + 1)) > \"$STUB_CALLS.$1\"; echo \"$n\"; }\n";
+        // The stubs' folder is first on PATH: the rest of it finds the real programs.
         const QByteArray listed = "if [ -n \"${STUB_PIDS:-}\" ]; then\n"
                                   "    [ \"${*:1:$#-1}\" = \"${PGREP_FLAGS}\" ] || exit 2\n"
                                   "    regex=${!#}; status=1\n"
-                                  "    while read -r pid; do\n"
-                                  "        line=$(tr '\\0' ' ' 2>/dev/null < \"/proc/$pid/cmdline\") || continue\n"
-                                  "        [ -n \"$line\" ] && [[ ${line% } =~ $regex ]] || continue\n"
+                                  "    real=$(PATH=${PATH#*:} type -P pgrep) || exit 3\n"
+                                  "    for pid in $(\"$real\" -f \"$regex\"); do\n"
+                                  "        grep -qx \"$pid\" \"$STUB_PIDS\" || continue\n"
                                   "        status=0\n"
                                   "        [ \"${0##*/}\" = pkill ] && kill -9 \"$pid\"\n"
-                                  "    done < \"$STUB_PIDS\"\n"
+                                  "    done\n"
                                   "    exit $status\n"
                                   "fi\n";
         write("pgrep", "#!/bin/bash\n" + record + count + "PGREP_FLAGS=-f\n" + listed
                            + "[ -n \"${STUB_SNAPSHOT:-}\" ] && cp -p \"$STUB_SNAPSHOT\" \"$STUB_SNAPSHOT.seen\"\n"
                            + "[ \"$(count pgrep)\" -lt \"${STUB_PGREP_RUNNING:-0}\" ]\n");
         write("pkill", "#!/bin/bash\n" + record + "PGREP_FLAGS='-9 -f'\n" + listed + "exit 0\n");
+        write("ps", "#!/bin/bash\n" + record
+                        + "[ -n \"${STUB_PIDS:-}\" ] && exec \"$(PATH=${PATH#*:} type -P ps)\" \"$@\"\nexit 1\n");
         write("sleep",
               "#!/bin/bash\n" + record + "[ -n \"${STUB_SLEEP_REAL:-}\" ] && exec /bin/sleep \"$@\"\nexit 0\n");
         write("rm", "#!/bin/bash\n" + record + count

@@ -4,11 +4,16 @@
 #include "WindowFixture.h"
 #include "WorkerFixture.h"
 
+#include "Locations.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace WindowFixture;
@@ -33,22 +38,30 @@ private slots:
     void vanishedFolderOutsideBundle();
     void startedByAnotherPath_data();
     void startedByAnotherPath();
+    void waitSeesControlCharacters_data();
+    void waitSeesControlCharacters();
+    void startedAsInstalledSalvix();
     void plantedScript();
+    void plantedLog_data();
+    void plantedLog();
 
 private:
     QString appPath(const QString& name) const { return m_sandbox->applications() + QLatin1Char('/') + name; }
     QString scriptPath() const { return m_sandbox->root() + QStringLiteral("/tmp/quilm_setup_selfdelete.sh"); }
     QString scriptLogPath() const { return m_sandbox->root() + QStringLiteral("/tmp/quilm_selfdelete.log"); }
     QString helperLogPath() const { return m_sandbox->path() + QStringLiteral("/helper.log"); }
-    // Copies the program to this path and runs it there until it ends.
-    bool runHelper(const QString& executable, const QStringList& arguments = {});
+    // Copies the program to this path and runs it there until it ends, with argv[0] set
+    // to startedAs when that is given.
+    bool runHelper(const QString& executable, const QStringList& arguments = {}, const QString& startedAs = {});
     // Waits until the script has deleted itself.
     bool scriptEnded();
     QStringList scriptLog() const;
     QString helperLog() const { return QString::fromUtf8(Sandbox::read(helperLogPath())); }
     QString pidsPath() const { return m_sandbox->path() + QStringLiteral("/pids"); }
-    // Starts a process that first adds its id to the list the pgrep and pkill stubs look at.
-    bool startListed(QProcess& process, const QString& workingDirectory, const QStringList& command);
+    // Starts a process that first adds its id to the list the pgrep and pkill stubs look at,
+    // with argv[0] set to startedAs when that is given.
+    bool startListed(QProcess& process, const QString& workingDirectory, const QStringList& command,
+                     const QString& startedAs = {});
 
     bool m_ownMounts = false;
     std::unique_ptr<Sandbox> m_sandbox;
@@ -75,7 +88,7 @@ void TestSelfDelete::cleanup()
     m_sandbox.reset();
 }
 
-bool TestSelfDelete::runHelper(const QString& executable, const QStringList& arguments)
+bool TestSelfDelete::runHelper(const QString& executable, const QStringList& arguments, const QString& startedAs)
 {
     QDir().mkpath(QFileInfo(executable).absolutePath());
     if (!QFile::copy(QStringLiteral(SELFDELETE_HELPER), executable))
@@ -83,17 +96,26 @@ bool TestSelfDelete::runHelper(const QString& executable, const QStringList& arg
     QProcess helper;
     helper.setWorkingDirectory(m_sandbox->path());
     helper.setProcessChannelMode(QProcess::ForwardedChannels);
-    helper.start(executable, QStringList{helperLogPath()} + arguments);
+    if (startedAs.isEmpty())
+        helper.start(executable, QStringList{helperLogPath()} + arguments);
+    else
+        helper.start(QStringLiteral("/bin/bash"),
+                     QStringList{QStringLiteral("-c"), QStringLiteral("exec -a \"$0\" \"$@\""), startedAs, executable,
+                                 helperLogPath()}
+                         + arguments);
     return helper.waitForFinished(60000) && helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0;
 }
 
-bool TestSelfDelete::startListed(QProcess& process, const QString& workingDirectory, const QStringList& command)
+bool TestSelfDelete::startListed(QProcess& process, const QString& workingDirectory, const QStringList& command,
+                                 const QString& startedAs)
 {
     process.setWorkingDirectory(workingDirectory);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     process.start(QStringLiteral("/bin/bash"),
-                  QStringList{QStringLiteral("-c"), QStringLiteral("echo $$ >> \"$1\"; shift; exec \"$@\""),
-                              QStringLiteral("listed"), pidsPath()}
+                  QStringList{QStringLiteral("-c"),
+                              QStringLiteral("echo $$ >> \"$1\"; a=$2; shift 2; "
+                                             "if [ -n \"$a\" ]; then exec -a \"$a\" \"$@\"; else exec \"$@\"; fi"),
+                              QStringLiteral("listed"), pidsPath(), startedAs}
                       + command);
     return process.waitForStarted();
 }
@@ -186,10 +208,16 @@ void TestSelfDelete::deletion()
     const QFileDevice::Permissions user = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
     QCOMPARE(seen.permissions() & ~user, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QStringList lines = QString::fromUtf8(Sandbox::read(seen.filePath())).split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 26);
+    QCOMPARE(lines.size(), 27);
     QCOMPARE(lines.first(), QStringLiteral("#!/bin/bash"));
     QCOMPARE(lines.at(2), QStringLiteral("SETUP='%1'").arg(bundle));
     QCOMPARE(lines.last(), QString());
+    // The program's process id: asked for wherever the command lines show no program.
+    const QRegularExpressionMatch pid =
+        QRegularExpression(QStringLiteral("^SETUP_PID=([1-9][0-9]*)$")).match(lines.at(3));
+    QVERIFY2(pid.hasMatch(), qPrintable(lines.at(3)));
+    QCOMPARE(m_stubs->callsOf(QStringLiteral("ps")),
+             QList<QStringList>(runningChecks < 30 ? 1 : 0, QStringList{QStringLiteral("-p"), pid.captured(1)}));
 
     QVERIFY(helperLog().contains(QStringLiteral("INFO  ")));
     QVERIFY(helperLog().contains(QStringLiteral("[MainWindow::scheduleSelfDelete] Setup path: \"%1\"").arg(bundle)));
@@ -314,20 +342,25 @@ void TestSelfDelete::vanishedBundleFallsBack()
 void TestSelfDelete::vanishedFolderOutsideBundle_data()
 {
     QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("startedAs"); // argv[0], relative to the sandbox; empty: the executable
 
-    QTest::newRow("build tree") << "build/tools/bin/Salvix Setup";
-    QTest::newRow("not in Contents/MacOS") << "Foo.app/Contents/Resources/Salvix Setup";
-    QTest::newRow("folder not named .app") << "Salvix Setup/Contents/MacOS/Salvix Setup";
+    QTest::newRow("build tree") << "build/tools/bin/Salvix Setup" << QString();
+    QTest::newRow("not in Contents/MacOS") << "Foo.app/Contents/Resources/Salvix Setup" << QString();
+    QTest::newRow("folder not named .app") << "Salvix Setup/Contents/MacOS/Salvix Setup" << QString();
+    QTest::newRow("build tree, argv[0] naming a bundle") << "build/tools/bin/Salvix Setup"
+                                                         << "Fake.app/Contents/MacOS/Salvix Setup";
 }
 
 void TestSelfDelete::vanishedFolderOutsideBundle()
 {
     QFETCH(QString, executable);
+    QFETCH(QString, startedAs);
 
     const QString fallback = appPath(QStringLiteral("Salvix Setup.app"));
     QVERIFY(Sandbox::write(fallback + QStringLiteral("/Contents/Info.plist"), Sandbox::infoPlist("3.2.0")));
     const QString started = m_sandbox->path() + QLatin1Char('/') + executable;
-    QVERIFY(runHelper(started, {QStringLiteral("gone")}));
+    QVERIFY(runHelper(started, {QStringLiteral("gone")},
+                      startedAs.isEmpty() ? QString() : m_sandbox->path() + QLatin1Char('/') + startedAs));
     QVERIFY(!QFileInfo::exists(QFileInfo(started).absolutePath() + QStringLiteral("/../..")));
     QVERIFY(scriptEnded());
 
@@ -406,6 +439,78 @@ void TestSelfDelete::startedByAnotherPath()
     QCOMPARE(scriptLog().last(), QStringLiteral("[selfdelete] ✅ 已删除 %1").arg(bundle));
 }
 
+// Control characters in the bundle's path: the process list shows the command line
+// altered, so only the program's process id lets the script wait for it.
+void TestSelfDelete::waitSeesControlCharacters_data()
+{
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("tab") << QStringLiteral("Salvix\tSetup.app");
+    QTest::newRow("line feed") << QStringLiteral("Salvix\nSetup.app");
+}
+
+void TestSelfDelete::waitSeesControlCharacters()
+{
+    QFETCH(QString, name);
+
+    const QString bundle = appPath(name);
+    const QString executable = bundle + QStringLiteral("/Contents/MacOS/Salvix Setup");
+    QVERIFY(QDir().mkpath(QFileInfo(executable).absolutePath()));
+    QVERIFY(QFile::copy(QStringLiteral(SELFDELETE_HELPER), executable));
+    qputenv("STUB_PIDS", pidsPath().toUtf8());
+    qputenv("STUB_SLEEP_REAL", "1");
+
+    // Three seconds after starting the script: longer than its pause before deleting.
+    QProcess helper;
+    QVERIFY(startListed(helper, m_sandbox->path(),
+                        {executable, helperLogPath(), QStringLiteral("linger"), QStringLiteral("3000")}));
+    const qint64 pid = helper.processId();
+    QVERIFY(helper.waitForFinished(60000));
+    QCOMPARE(helper.exitCode(), 0);
+    QCOMPARE(Sandbox::read(helperLogPath() + QStringLiteral(".end")), QByteArray("present"));
+    QVERIFY(scriptEnded());
+
+    QVERIFY(!QFileInfo::exists(bundle));
+    QCOMPARE(QString::fromUtf8(Sandbox::read(scriptLogPath())),
+             QStringLiteral("[selfdelete] ✅ 已删除 %1\n").arg(bundle));
+    const QList<QStringList> ps = m_stubs->callsOf(QStringLiteral("ps"));
+    QVERIFY2(ps.size() >= 2 && ps.size() < 10, qPrintable(QString::number(ps.size())));
+    QCOMPARE(ps.first(), (QStringList{QStringLiteral("-p"), QString::number(pid)}));
+}
+
+// Started with argv[0] naming the installed Salvix: the script neither waits for the
+// running Salvix nor kills it.
+void TestSelfDelete::startedAsInstalledSalvix()
+{
+    const QString bundle = appPath(QStringLiteral("Salvix Setup.app"));
+    const QString executable = bundle + QStringLiteral("/Contents/MacOS/Salvix Setup");
+    QVERIFY(QDir().mkpath(QFileInfo(executable).absolutePath()));
+    QVERIFY(QFile::copy(QStringLiteral(SELFDELETE_HELPER), executable));
+    const QString salvix = getMainToolPath();
+    QVERIFY(QDir().mkpath(QFileInfo(salvix).absolutePath()));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), salvix));
+    qputenv("STUB_PIDS", pidsPath().toUtf8());
+    qputenv("STUB_SLEEP_REAL", "1");
+    qputenv("STUB_RM_TARGET", bundle.toUtf8());
+    qputenv("STUB_RM_REFUSE", "1");
+
+    QProcess running;
+    QVERIFY(startListed(running, m_sandbox->path(), {salvix, QStringLiteral("120")}));
+    QProcess helper;
+    QVERIFY(startListed(helper, m_sandbox->path(), {executable, helperLogPath()}, salvix));
+    QVERIFY(helper.waitForFinished(60000));
+    QCOMPARE(helper.exitCode(), 0);
+    QVERIFY(scriptEnded());
+
+    QCOMPARE(running.state(), QProcess::Running);
+    running.kill();
+    running.waitForFinished();
+    QVERIFY(!QFileInfo::exists(bundle));
+    const int checks = m_stubs->callsOf(QStringLiteral("pgrep")).size();
+    QVERIFY2(checks >= 1 && checks < 10, qPrintable(QString::number(checks)));
+    QCOMPARE(m_stubs->callsOf(QStringLiteral("pkill")).size(), 1);
+}
+
 // Something at the script's path that cannot be removed (another user's file in the
 // shared folder) is neither written to nor run.
 void TestSelfDelete::plantedScript()
@@ -443,6 +548,68 @@ void TestSelfDelete::plantedScript()
     QVERIFY(helperLog().contains(QStringLiteral("WARN  ")));
     QVERIFY(helperLog().contains(QStringLiteral("[MainWindow::scheduleSelfDelete] failed to write script: \"")));
     QVERIFY(!helperLog().contains(QStringLiteral("self-delete script launched")));
+}
+
+// The script's log in the shared folder, planted beforehand: nothing is ever written
+// through a link, into a FIFO or into another user's file; the bundle goes all the same.
+void TestSelfDelete::plantedLog_data()
+{
+    QTest::addColumn<QString>("planted");
+
+    QTest::newRow("link to a user's file") << "link";
+    QTest::newRow("link to a missing file") << "dangling link";
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("another user's file") << "other owner";
+}
+
+void TestSelfDelete::plantedLog()
+{
+    QFETCH(QString, planted);
+
+    const QString bundle = appPath(QStringLiteral("Salvix Setup.app"));
+    const QString victim = m_sandbox->path() + QStringLiteral("/victim.txt");
+    const QByteArray content = "the user's own lines\n";
+    if (planted == "link") {
+        QVERIFY(Sandbox::write(victim, content));
+        QVERIFY(QFile::link(victim, scriptLogPath()));
+    } else if (planted == "dangling link") {
+        QVERIFY(QFile::link(victim, scriptLogPath()));
+    } else if (planted == "fifo") {
+        QCOMPARE(mkfifo(QFile::encodeName(scriptLogPath()).constData(), 0666), 0);
+    } else {
+        if (geteuid() != 0)
+            QSKIP("needs root to plant a file of another user");
+        QVERIFY(Sandbox::write(scriptLogPath(), content));
+        QCOMPARE(chown(QFile::encodeName(scriptLogPath()).constData(), 65534, 65534), 0);
+    }
+
+    QVERIFY(runHelper(bundle + QStringLiteral("/Contents/MacOS/Salvix Setup")));
+    const bool ended = scriptEnded();
+    if (planted == "fifo") {
+        // A script that opened the FIFO waits for a reader: give it one, so it ends.
+        const int fd = ::open(QFile::encodeName(scriptLogPath()).constData(), O_RDONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    QVERIFY(ended);
+
+    QVERIFY(!QFileInfo::exists(bundle));
+    if (planted == "link" || planted == "dangling link") {
+        QCOMPARE(QFileInfo(scriptLogPath()).symLinkTarget(), victim);
+        QCOMPARE(Sandbox::read(victim), planted == "link" ? content : QByteArray());
+        QCOMPARE(QFileInfo::exists(victim), planted == "link");
+    } else if (planted == "fifo") {
+        struct stat status;
+        QVERIFY(::lstat(QFile::encodeName(scriptLogPath()).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+    } else {
+        QCOMPARE(Sandbox::read(scriptLogPath()), content);
+    }
+    QVERIFY(helperLog().contains(QStringLiteral("WARN  ")));
+    QVERIFY2(
+        helperLog().contains(
+            QStringLiteral("[MainWindow::scheduleSelfDelete] script log is not this user's file, not written: \"%1\"")
+                .arg(scriptLogPath())),
+        qPrintable(helperLog()));
 }
 
 QTEST_GUILESS_MAIN(TestSelfDelete)

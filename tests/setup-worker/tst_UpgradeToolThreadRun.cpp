@@ -430,14 +430,21 @@ void TestUpgradeToolThreadRun::declinedReminderAndLaunchNeverSeen()
 void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup_data()
 {
     QTest::addColumn<bool>("archiveHoldsProgram");
-    QTest::newRow("archive with its program") << true;
+    // What lies in "Upgrade" before the run: "" nothing, "folder" a folder at the
+    // program's place (as a rejected archive may leave it), "read-only" the program and
+    // its folder, stored read-only in the archive, as start-up unpacked them.
+    QTest::addColumn<QString>("leftover");
+    QTest::newRow("archive with its program") << true << "";
     // The unpacked program is one an earlier run left: the earlier Salvix Setup stays.
-    QTest::newRow("archive without a program") << false;
+    QTest::newRow("archive without a program") << false << "";
+    QTest::newRow("folder at the program's place") << true << "folder";
+    QTest::newRow("program stored read-only") << true << "read-only";
 }
 
 void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup()
 {
     QFETCH(bool, archiveHoldsProgram);
+    QFETCH(QString, leftover);
     WorkerSandbox box(kFiveGiB + 1024 * 1048576LL);
     QVERIFY(installBundle(olderVersion()));
     const QString mainFolder = getMainFolder();
@@ -447,16 +454,34 @@ void TestUpgradeToolThreadRun::caseAInstallsAndReplacesEarlierSetup()
     // version makes it usable.
     const QString stage = box.sandbox.path() + "/stage";
     QVERIFY(Sandbox::write(stage + "/Salvix Setup.app/Contents/Info.plist", Sandbox::infoPlist(olderVersion())));
+    const QString program = "/Salvix Setup.app/Contents/MacOS/Salvix Setup";
     if (archiveHoldsProgram)
-        QVERIFY(Sandbox::write(stage + "/Salvix Setup.app/Contents/MacOS/Salvix Setup", "NEW SETUP"));
+        QVERIFY(Sandbox::write(stage + program, "NEW SETUP"));
     else
-        QVERIFY(Sandbox::write(user + "/Upgrade/Salvix Setup.app/Contents/MacOS/Salvix Setup", "STALE SETUP"));
+        QVERIFY(Sandbox::write(user + "/Upgrade" + program, "STALE SETUP"));
+    const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                                              | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    if (leftover == "read-only") {
+        QVERIFY(QFile::setPermissions(stage + program, readOnly));
+        QVERIFY(QFile::setPermissions(QFileInfo(stage + program).path(), readOnly));
+    }
     const QString archive = getToUpgradeFilePath();
     QVERIFY(QDir().mkpath(QFileInfo(archive).absolutePath()));
     QProcess zip;
     zip.setWorkingDirectory(stage);
     zip.start("zip", {"-q", "-r", archive, "Salvix Setup.app"});
     QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+    if (leftover == "folder") {
+        QVERIFY(Sandbox::write(user + "/Upgrade" + program + "/Contents/rejected", "REJECTED"));
+    } else if (leftover == "read-only") {
+        // The archive keeps the modes; the stage goes with the sandbox.
+        QVERIFY(QFile::setPermissions(QFileInfo(stage + program).path(), readOnly | QFileDevice::WriteOwner));
+        QProcess unzip;
+        unzip.start("unzip", {"-q", archive, "-d", user + "/Upgrade"});
+        QVERIFY(unzip.waitForFinished() && unzip.exitCode() == 0);
+        const QFileDevice::Permissions userBits = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+        QCOMPARE(QFile::permissions(user + "/Upgrade" + program) & ~userBits, readOnly);
+    }
     QVERIFY(Sandbox::write(user + "/UpgradeSalvix Setup.app/Contents/Info.plist", Sandbox::infoPlist(olderVersion())));
     gConfig.possible_patch_tool_to_upgrade = true;
 

@@ -27,6 +27,8 @@ class TestPlatformProbes : public QObject
 
 private slots:
     void processProbe();
+    void processProbeThroughLinkedFolder_data();
+    void processProbeThroughLinkedFolder();
     void checkFileName_data();
     void checkFileName();
     void sha1Check_data();
@@ -97,6 +99,47 @@ void TestPlatformProbes::processProbe()
     }
     m_children.clear();
     QVERIFY(!checkQuilmTolvaneRunning(path));
+}
+
+// "/Applications" may be a link: the path asked about and the path of the running
+// program name one file whichever side leads through the link.
+void TestPlatformProbes::processProbeThroughLinkedFolder_data()
+{
+    QTest::addColumn<QString>("started"); // "real" or "link"
+    QTest::addColumn<QString>("asked");
+
+    QTest::newRow("asked through the link") << "real"
+                                            << "link";
+    QTest::newRow("started through the link") << "link"
+                                              << "real";
+    QTest::newRow("both through the link") << "link"
+                                           << "link";
+}
+
+void TestPlatformProbes::processProbeThroughLinkedFolder()
+{
+    QFETCH(QString, started);
+    QFETCH(QString, asked);
+    Sandbox sandbox;
+    const QString real = QFileInfo(sandbox.path()).canonicalFilePath() + "/Volume/Applications";
+    const QString link = sandbox.root() + "/Linked";
+    QVERIFY(QDir().mkpath(real));
+    QVERIFY(QFile::link(real, link));
+    const QString program = "/Salvix.app/Contents/MacOS/Salvix";
+    const auto place = [&](const QString& side) { return (side == "link" ? link : real) + program; };
+
+    QCOMPARE(startAt(place(started))->state(), QProcess::Running);
+    QVERIFY(checkQuilmTolvaneRunning(place(asked)));
+    QVERIFY(!checkQuilmTolvaneRepeatRunning(place(asked)));
+    QCOMPARE(startAt(place(asked))->state(), QProcess::Running);
+    QVERIFY(checkQuilmTolvaneRepeatRunning(place(started)));
+
+    for (auto& child : m_children) {
+        child->kill();
+        child->waitForFinished(5000);
+    }
+    m_children.clear();
+    QVERIFY(!checkQuilmTolvaneRunning(place(asked)));
 }
 
 void TestPlatformProbes::checkFileName_data()
