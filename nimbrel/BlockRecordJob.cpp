@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
@@ -13,15 +15,35 @@ namespace Nimbrel {
 
 namespace {
 
-// The source under another name (a hard link, a symbolic link, "./") is
-// refused before the destination is opened, and so truncated, for writing.
-bool isSourceFile(const QFile& source, const QFile& dest)
+// Opened without blocking, so that a named pipe or a device cannot hold the
+// job (and a stop waiting for it) in open(); only a regular file is used.
+// Unbuffered: a write reports at once how far it got.
+bool openRegularFile(QFile& file, int flags, QIODevice::OpenMode mode, struct stat& status)
 {
-    struct stat sourceStatus;
-    struct stat destStatus;
-    return fstat(source.handle(), &sourceStatus) == 0
-           && stat(QFile::encodeName(dest.fileName()).constData(), &destStatus) == 0
-           && sourceStatus.st_dev == destStatus.st_dev && sourceStatus.st_ino == destStatus.st_ino;
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
+        && file.open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
+}
+
+// The open files are compared, not their names: the source under another
+// name (a hard or symbolic link, "./", a name swapped in meanwhile) is
+// refused before a byte of it is lost. Only then is the destination emptied.
+bool openDestination(QFile& dest, const struct stat& sourceStatus)
+{
+    struct stat status;
+    if (!openRegularFile(dest, O_WRONLY | O_CREAT, QIODevice::WriteOnly, status))
+        return false;
+    if (status.st_dev != sourceStatus.st_dev || status.st_ino != sourceStatus.st_ino) {
+        if (ftruncate(dest.handle(), 0) == 0)
+            return true;
+    }
+    dest.close();
+    return false;
 }
 
 QString latin1(const std::string& name)
@@ -90,13 +112,14 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
     }
 
     QFile source(QString::fromUtf8(sourceFileName.c_str()));
-    if (!source.open(QIODevice::ReadOnly)) {
+    struct stat sourceStatus;
+    if (!openRegularFile(source, O_RDONLY, QIODevice::ReadOnly, sourceStatus)) {
         QLOG_INFO() << lines.openSourceFailed;
         emitFailed(emitters, OpenSourceFailed);
         return;
     }
     QFile dest(QString::fromUtf8(destFileName.c_str()));
-    if (isSourceFile(source, dest) || !dest.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!openDestination(dest, sourceStatus)) {
         source.close();
         QLOG_INFO() << lines.openDestFailed;
         emitFailed(emitters, OpenDestFailed);
@@ -113,16 +136,16 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
             endStopped(source, dest);
             return;
         }
+        // The destination is unbuffered: the records are written before they
+        // are reported, so a stop that returns during the report leaves
+        // nothing for the close to write.
         const Records records = step.next(source, dest);
-        // Written before they are reported: a stop that returns during the
-        // report leaves nothing for the close to write.
-        const bool flushed = dest.flush();
         stopRequest.emitEachUnlessRequested(records.count, [&](int i) {
             consumed += records.consumed[i];
             emitters.progress(sourceName, destName, consumed, total);
         });
-        if (records.failureLine || !flushed) {
-            failRecord(source, dest, records.failureLine ? records.failureLine : lines.flushFailed, emitters);
+        if (records.failureLine) {
+            failRecord(source, dest, records.failureLine, emitters);
             return;
         }
     }

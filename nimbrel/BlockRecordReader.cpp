@@ -50,11 +50,22 @@ BlockRecordReader::Result BlockRecordReader::readRecords(QIODevice& source, QIOD
     const bool readFailed = got < 0;
 
     const Result result = decodeRecords(!readFailed && source.atEnd(), readFailed);
-    if (dest.write(reinterpret_cast<const char*>(output.get()), outputLength) != outputLength) {
-        count = 0;
+    const qint64 written = dest.write(reinterpret_cast<const char*>(output.get()), outputLength);
+    if (written != outputLength) {
+        keepWrittenRecords(qMax<qint64>(written, 0));
         return WriteFailed;
     }
     return result;
+}
+
+// The records whose plaintext lies wholly in the written bytes.
+void BlockRecordReader::keepWrittenRecords(qint64 written)
+{
+    qint64 plainEnd = 0;
+    int whole = 0;
+    while (plainEnd + plainLengths[whole] <= written)
+        plainEnd += plainLengths[whole++];
+    count = whole;
 }
 
 // A record needs all its bytes in the buffer, unless the source has ended:
@@ -93,6 +104,7 @@ BlockRecordReader::Result BlockRecordReader::decodeRecords(bool sourceEnded, boo
 
         outputLength += c - pad;
         begin += headerBytes + c;
+        plainLengths[count] = c - pad;
         lengths[count++] = c;
     }
     return RecordsRead;

@@ -38,13 +38,14 @@ public:
     // brings; a failing record ends the call after the records before it were
     // written.
     Result readRecords(QIODevice& source, QIODevice& dest);
-    // The records the last call wrote, and the ciphertext bytes of each, their
-    // headers not counted.
+    // The records the last call wrote, also before a failed write, and the
+    // ciphertext bytes of each, their headers not counted.
     int recordCount() const { return count; }
     const int* cipherLengths() const { return lengths; }
 
 private:
     Result decodeRecords(bool sourceEnded, bool readFailed);
+    void keepWrittenRecords(qint64 written);
 
     QuilmAes::AesRoundKeys keys;
     // Read but not yet used: input[begin, end).
@@ -54,6 +55,7 @@ private:
     std::unique_ptr<unsigned char[]> output;
     qint64 outputLength = 0;
     int lengths[recordsPerPass];
+    int plainLengths[recordsPerPass];
     int count = 0;
 };
 

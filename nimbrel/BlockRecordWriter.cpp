@@ -13,6 +13,11 @@ namespace {
 
 constexpr int maxRecordLength = BlockRecordWriter::headerLength + BlockRecordWriter::maxChunkLength;
 
+int recordLength(int chunkLength)
+{
+    return BlockRecordWriter::headerLength + (chunkLength + 15) / 16 * 16;
+}
+
 // "1" or "0" for the pad flag, then the length as five digits.
 void writeHeader(unsigned char* header, bool padded, int cipherLength)
 {
@@ -52,11 +57,19 @@ BlockRecordWriter::Result BlockRecordWriter::writeRecords(QIODevice& source, QIO
     }
 
     const qint64 size = out - records.get();
-    if (dest.write(reinterpret_cast<const char*>(records.get()), size) != size) {
-        count = 0;
-        return WriteFailed;
-    }
-    return RecordsWritten;
+    const qint64 written = dest.write(reinterpret_cast<const char*>(records.get()), size);
+    return written == size ? RecordsWritten : writeFailure(qMax<qint64>(written, 0));
+}
+
+// Keeps the records that lie wholly in the written bytes.
+BlockRecordWriter::Result BlockRecordWriter::writeFailure(qint64 written)
+{
+    qint64 recordStart = 0;
+    int whole = 0;
+    while (recordStart + recordLength(lengths[whole]) <= written)
+        recordStart += recordLength(lengths[whole++]);
+    count = whole;
+    return written - recordStart < headerLength ? HeaderWriteFailed : WriteFailed;
 }
 
 } // namespace Nimbrel

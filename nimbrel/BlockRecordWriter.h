@@ -2,6 +2,8 @@
 
 #include "Encryption/AesBlocks_p.h"
 
+#include <QtGlobal>
+
 #include <memory>
 
 class QIODevice;
@@ -15,7 +17,8 @@ namespace Nimbrel {
 class BlockRecordWriter
 {
 public:
-    enum Result { RecordsWritten, ReadFailed, WriteFailed };
+    // A failed write stops in a record's header or in its ciphertext.
+    enum Result { RecordsWritten, ReadFailed, HeaderWriteFailed, WriteFailed };
 
     static constexpr int maxChunkLength = 1024;
     static constexpr int headerLength = 6;
@@ -24,12 +27,14 @@ public:
     BlockRecordWriter();
 
     Result writeRecords(QIODevice& source, QIODevice& dest);
-    // The records the last call wrote, and the source bytes of each, pad bytes
-    // not counted.
+    // The records the last call wrote, also before a failed write, and the
+    // source bytes of each, pad bytes not counted.
     int recordCount() const { return count; }
     const int* chunkLengths() const { return lengths; }
 
 private:
+    Result writeFailure(qint64 written);
+
     QuilmAes::AesRoundKeys keys;
     // The source bytes, with room for the pad of the last record.
     std::unique_ptr<unsigned char[]> plain;

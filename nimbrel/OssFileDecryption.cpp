@@ -24,7 +24,6 @@ const BlockRecordJob::LogLines logLines{
     "[ OssFileDecryption ] run destFileName = ",
     "[ OssFileDecryption ] run open source file failed",
     "[ OssFileDecryption ] run open dest file failed",
-    "[ OssFileDecryption ] run write to dest file failed",
     "[ OssFileDecryption ] run stopped",
     "[ OssFileDecryption ] run finished",
 };
@@ -52,7 +51,7 @@ private:
         case BlockRecordReader::PadOutOfRange: return "[ OssFileDecryption ] run source file pad count failed";
         case BlockRecordReader::WriteFailed: break;
         }
-        return logLines.flushFailed;
+        return "[ OssFileDecryption ] run write to dest file failed";
     }
 
     BlockRecordReader reader;

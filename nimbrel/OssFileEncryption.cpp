@@ -24,7 +24,6 @@ const BlockRecordJob::LogLines logLines{
     "[ OssFileEncryption ] Run destFileName = ",
     "[ OssFileEncryption ] Run open sourceFile fail......",
     "[ OssFileEncryption ] Run open destFile fail......",
-    "[ OssFileEncryption ] Run write file fail......",
     "[ OssFileEncryption ] Run stopped......",
     "[ OssFileEncryption ] Run write file success......",
 };
@@ -46,9 +45,10 @@ private:
         switch (result) {
         case BlockRecordWriter::RecordsWritten: return nullptr;
         case BlockRecordWriter::ReadFailed: return "[ OssFileEncryption ] Run read sourceFile fail......";
+        case BlockRecordWriter::HeaderWriteFailed: return "[ OssFileEncryption ] Run write file header fail......";
         case BlockRecordWriter::WriteFailed: break;
         }
-        return logLines.flushFailed;
+        return "[ OssFileEncryption ] Run write file fail......";
     }
 
     BlockRecordWriter writer;

@@ -35,7 +35,6 @@ public:
         const char* runDestName;
         const char* openSourceFailed;
         const char* openDestFailed;
-        const char* flushFailed;
         const char* stopped;
         const char* finished;
     };

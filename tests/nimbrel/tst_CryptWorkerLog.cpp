@@ -1,17 +1,24 @@
 // The crypt workers' log lines, read through the logger that libNimbrel
 // carries and exports.
 #include "CryptFixtures.h"
+#include "CryptJobs.h"
 #include "OssFileDecryption.h"
 #include "OssFileEncryption.h"
 #include "QuilmLog.h"
 #include "QuilmLogDest.h"
 
+#include <QFileInfo>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 using namespace CryptFixtures;
+using namespace CryptJobs;
 using Nimbrel::OssFileDecryption;
 using Nimbrel::OssFileEncryption;
 
@@ -73,10 +80,14 @@ private slots:
     void decryptionFailureLines_data();
     void decryptionFailureLines();
     void refusalLines();
+    void writeFailureLines_data();
+    void writeFailureLines();
 };
 
 void TestCryptWorkerLog::initTestCase()
 {
+    // A write beyond the file size limit then fails instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     QuilmLogging::Logger::instance().addDestination(QuilmLogging::DestinationFactory::MakeFunctorDestination(&collect));
     takeLines();
 }
@@ -138,6 +149,65 @@ void TestCryptWorkerLog::refusalLines()
     QVERIFY(worker.startDecryptionFile(dir.filePath("missing").toStdString(), dir.filePath("dec").toStdString()));
     QVERIFY(worker.wait(10000));
     QVERIFY(messages(takeLines()).contains("[ OssFileDecryption ] run open source file failed "));
+}
+
+void TestCryptWorkerLog::writeFailureLines_data()
+{
+    QTest::addColumn<bool>("decrypt");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("recordsWritten");
+    // 3000 bytes: records of 6 + 1024, 6 + 1024 and 6 + 960 bytes, whose
+    // plaintext is 1024, 1024 and 952 bytes.
+    const QString header = "[ OssFileEncryption ] Run write file header fail......";
+    const QString cipher = "[ OssFileEncryption ] Run write file fail......";
+    QTest::newRow("encryption, nothing written") << false << 0 << header << 0;
+    QTest::newRow("encryption, in the first header") << false << 3 << header << 0;
+    QTest::newRow("encryption, in the first ciphertext") << false << 6 << cipher << 0;
+    QTest::newRow("encryption, at the second header") << false << 1030 << header << 1;
+    QTest::newRow("encryption, in the last header") << false << 2065 << header << 2;
+    QTest::newRow("encryption, at the last ciphertext") << false << 2066 << cipher << 2;
+    QTest::newRow("encryption, a byte short") << false << 3025 << cipher << 2;
+    const QString plain = "[ OssFileDecryption ] run write to dest file failed";
+    QTest::newRow("decryption, nothing written") << true << 0 << plain << 0;
+    QTest::newRow("decryption, after the first record") << true << 1024 << plain << 1;
+    QTest::newRow("decryption, a byte short of two") << true << 2047 << plain << 1;
+    QTest::newRow("decryption, a byte short") << true << 2999 << plain << 2;
+}
+
+// A write that stops part way (here at the file size limit) fails the record
+// it stopped in, with the line for the part of the record it reached; the
+// records before it were reported, and the destination goes.
+void TestCryptWorkerLog::writeFailureLines()
+{
+    QFETCH(bool, decrypt);
+    QFETCH(int, limit);
+    QFETCH(QString, line);
+    QFETCH(int, recordsWritten);
+    QTemporaryDir dir;
+    const QByteArray plain = randomBytes(3000, 4);
+    const QByteArray blocks = expectedBlockFile(plain);
+    const QString source = dir.filePath("source");
+    writeFile(source, decrypt ? blocks : plain);
+    const QString dest = dir.filePath("dest");
+    takeLines();
+
+    struct rlimit unlimited;
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+    struct rlimit limited = unlimited;
+    limited.rlim_cur = rlim_t(limit);
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
+    const JobOutcome outcome =
+        decrypt ? runJob<OssFileDecryption>(source, dest) : runJob<OssFileEncryption>(source, dest);
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+
+    QCOMPARE(outcome.failedCodes, QList<int>{OssFileEncryption::FileOperationError});
+    ProgressList progress;
+    for (int record = 1; record <= recordsWritten; ++record)
+        progress.append({1024 * record, decrypt ? blocks.size() : plain.size()});
+    QCOMPARE(outcome.progress, progress);
+    QCOMPARE(messages(takeLines()).last(), line + " ");
+    QVERIFY(!QFileInfo::exists(dest));
 }
 
 QTEST_GUILESS_MAIN(TestCryptWorkerLog)
