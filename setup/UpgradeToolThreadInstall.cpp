@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QUuid>
-#include <QtGui/private/qzipreader_p.h>
 
 #include <algorithm>
 
@@ -70,11 +69,11 @@ bool isNewer(QString older, QString newer)
 
 bool archiveHoldsUpgradeProgram(const QString& archive)
 {
-    QZipReader reader(archive, QIODevice::ReadOnly);
-    const std::optional<QList<ArchiveEntry>> entries = readArchiveEntries(reader);
-    return entries && std::any_of(entries->cbegin(), entries->cend(), [](const ArchiveEntry& entry) {
-               return entry.info.isFile && entry.path == kUpgradeProgram;
-           });
+    ZipArchive zip(archive);
+    const QList<ArchiveEntry>& entries = zip.entries();
+    return std::any_of(entries.cbegin(), entries.cend(), [](const ArchiveEntry& entry) {
+        return entry.stored.isFile() && entry.path() == kUpgradeProgram.toUtf8();
+    });
 }
 
 } // namespace
