@@ -538,14 +538,14 @@ void TestExtractionGuards::forceRemoveDirRace()
     timer.start();
     for (int round = 0; round < 40 && timer.elapsed() < 30000; ++round) {
         Sandbox sandbox;
+        // The outside folder holds what the swapped folder holds, under the same names.
         const QString outside = sandbox.path() + "/outside";
-        for (int i = 0; i < 20; ++i)
-            QVERIFY(Sandbox::write(QString("%1/sub/keep%2.png").arg(outside).arg(i), "keep"));
-        QVERIFY(QFile::setPermissions(outside + "/sub", QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         const QString target = sandbox.path() + "/image";
-        for (int i = 0; i < 200; ++i)
-            QVERIFY(Sandbox::write(QString("%1/theme/sub/frame%2.png").arg(target).arg(i), "png"));
-        QVERIFY(QFile::setPermissions(target + "/theme/sub", QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        for (const QString& folder : {outside, target + "/theme"}) {
+            for (int i = 0; i < 200; ++i)
+                QVERIFY(Sandbox::write(QString("%1/sub/frame%2.png").arg(folder).arg(i), "png"));
+            QVERIFY(QFile::setPermissions(folder + "/sub", QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
         const QStringList before = snapshot(outside);
         {
             FolderSwapper swapper(target + "/theme", outside);
