@@ -1,195 +1,296 @@
 #include "ArchiveExtraction.h"
 
+#include "ArchiveWriter.h"
+#include "FolderTree.h"
 #include "QuilmLog.h"
-#include "ZipCentralDirectory.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/statvfs.h>
 
 static QuilmLogging::Logger& logger = QuilmLogging::Logger::instance();
 
 namespace {
 
-bool isAbsoluteEntry(const QString& path)
+constexpr quint32 maxLinkTargetSize = 4095;
+
+bool isAbsoluteName(const QByteArray& name)
 {
-    return path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1Char('\\'))
-           || (path.size() >= 2 && path.at(1) == QLatin1Char(':'));
+    return name.startsWith('/') || name.startsWith('\\') || (name.size() >= 2 && name.at(1) == ':');
 }
 
 // Other unpackers take "\" for a separator too.
-bool hasDotDotPart(const QString& path)
+QByteArrayList slashedParts(QByteArray name)
 {
-    const QString slashed = QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return slashed.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+    return name.replace('\\', '/').split('/');
 }
 
-// The parts of a stored name, without empty and "." parts.
-QStringList entryParts(const QString& storedName)
+bool hasDotDotPart(const QByteArray& name)
 {
-    QStringList parts = storedName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    parts.removeAll(QStringLiteral("."));
-    return parts;
+    return slashedParts(name).contains("..");
 }
 
-// The name the zip reader lists for a stored name: leading "." and "/" characters and
-// trailing "/" characters dropped.
-QString readerName(const QString& storedName)
+// The first count parts as the product's file system compares them: without regard to
+// letter case.
+QString foldedPath(const QByteArrayList& parts, qsizetype count)
 {
-    qsizetype first = 0;
-    while (first < storedName.size()
-           && (storedName.at(first) == QLatin1Char('.') || storedName.at(first) == QLatin1Char('/')))
-        ++first;
-    qsizetype last = storedName.size();
-    while (last > first && storedName.at(last - 1) == QLatin1Char('/'))
-        --last;
-    return storedName.mid(first, last - first);
+    return QString::fromUtf8(parts.mid(0, count).join('/')).toCaseFolded();
 }
 
-// Unpacks judged entries as the zip reader's extractAll does (folders, then links, then
-// files with their permissions), but each under its own path and with its own data.
-// Missing parent folders are made, also for archives that list only some folders.
-bool writeEntries(QZipReader& reader, const QList<ArchiveEntry>& entries, const QString& dest)
+// Whether the first count parts, walked from the destination, meet a link.
+bool existingLinkOnPath(int destination, const QByteArrayList& parts, qsizetype count)
 {
-    const QDir dir(dest);
-    for (const ArchiveEntry& entry : entries) {
-        // The destination itself belongs to the caller, not to the archive.
-        if (!entry.info.isDir || entry.path.isEmpty())
-            continue;
-        if (!dir.mkpath(entry.path) || !QFile::setPermissions(dir.filePath(entry.path), entry.info.permissions))
+    if (destination < 0)
+        return false;
+    UniqueFd folder(::dup(destination));
+    for (qsizetype i = 0; folder.isValid() && i < count; ++i) {
+        struct stat status;
+        if (::fstatat(folder.get(), parts.at(i).constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
+        if (S_ISLNK(status.st_mode))
+            return true;
+        if (!S_ISDIR(status.st_mode))
+            return false;
+        if (i + 1 < count)
+            folder = FolderTree::openFolder(folder.get(), parts.at(i));
     }
-    for (const ArchiveEntry& entry : entries) {
-        if (!entry.info.isSymLink)
-            continue;
-        const QString link = dir.filePath(entry.path);
-        const QString target = QFile::decodeName(reader.fileData(entry.storedName));
-        if (target.isEmpty() || !dir.mkpath(QFileInfo(link).path()) || !QFile::link(target, link))
-            return false;
-    }
-    for (const ArchiveEntry& entry : entries) {
-        if (!entry.info.isFile)
-            continue;
-        const QString path = dir.filePath(entry.path);
-        QFile file(path);
-        if (!dir.mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly))
-            return false;
-        const QByteArray data = reader.fileData(entry.storedName);
-        if (file.write(data) != data.size())
-            return false;
-        file.setPermissions(entry.info.permissions);
+    return false;
+}
+
+// A link's target, resolved by its names from the folder the link lies in, stays inside
+// the destination and passes through no link.
+bool linkTargetInside(const ArchiveEntry& link, const QByteArray& target, const QSet<QString>& archiveLinks,
+                      int destination)
+{
+    if (target.isEmpty() || target.contains('\0') || target.startsWith('/'))
+        return false;
+    QByteArrayList place = link.parts.mid(0, link.parts.size() - 1);
+    const QByteArrayList parts = slashedParts(target);
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QByteArray& part = parts.at(i);
+        if (part == "..") {
+            if (place.isEmpty())
+                return false;
+            place.removeLast();
+        } else if (!part.isEmpty() && part != ".") {
+            place.append(part);
+            // Every name but the last is a folder passed through.
+            const bool passed = i + 1 < parts.size();
+            if (passed
+                && (archiveLinks.contains(foldedPath(place, place.size()))
+                    || existingLinkOnPath(destination, place, place.size())))
+                return false;
+        }
     }
     return true;
 }
 
-// Deletes an entry of the tree without ever following a link: links and files are
-// unlinked (never given other modes: a hard link shares its mode with a file outside),
-// and only folders of the tree itself are made accessible so that their entries can go.
-void removeTreeEntry(const QString& path)
+QSet<QString> archiveLinkPaths(const QList<ArchiveEntry>& entries)
 {
-    const QByteArray native = QFile::encodeName(path);
-    struct stat status;
-    if (::lstat(native.constData(), &status) != 0)
-        return;
-    if (!S_ISDIR(status.st_mode)) {
-        ::unlink(native.constData());
-        return;
+    QSet<QString> links;
+    for (const ArchiveEntry& entry : entries) {
+        if (entry.stored.isSymLink())
+            links.insert(foldedPath(entry.parts, entry.parts.size()));
     }
+    return links;
+}
 
-    if ((status.st_mode & S_IRWXU) != S_IRWXU)
-        ::fchmodat(AT_FDCWD, native.constData(), (status.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
-    const QStringList names =
-        QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : names)
-        removeTreeEntry(path + QLatin1Char('/') + name);
-    ::rmdir(native.constData());
+// Reads every link's target and judges it; the names of links that lead outside are
+// added to outside. False when a target cannot be read.
+bool judgeLinkTargets(ZipArchive& archive, int destination, QHash<qsizetype, QByteArray>& targets, QStringList& outside)
+{
+    const QList<ArchiveEntry>& entries = archive.entries();
+    const QSet<QString> links = archiveLinkPaths(entries);
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const ArchiveEntry& entry = entries.at(i);
+        if (!entry.stored.isSymLink())
+            continue;
+        if (entry.stored.size > maxLinkTargetSize || entry.parts.isEmpty()) {
+            outside.append(entry.stored.displayName());
+            continue;
+        }
+        QByteArray target;
+        const ZipEntryReader::Result read = archive.read(entry, [&target](const char* data, qsizetype size) {
+            target.append(data, size);
+            return true;
+        });
+        if (read != ZipEntryReader::Complete)
+            return false;
+        if (!linkTargetInside(entry, target, links, destination))
+            outside.append(entry.stored.displayName());
+        targets.insert(i, target);
+    }
+    return true;
+}
+
+qint64 declaredSize(const QList<ArchiveEntry>& entries)
+{
+    qint64 total = 0;
+    for (const ArchiveEntry& entry : entries)
+        total += entry.stored.isDir() ? 0 : entry.stored.size;
+    return total;
+}
+
+// Folders first, then files, then links, then the folders' own modes (a read-only folder
+// would refuse its files).
+bool writeEntries(ZipArchive& archive, ArchiveWriter& writer, const QHash<qsizetype, QByteArray>& targets,
+                  const QString& zipPath)
+{
+    const QList<ArchiveEntry>& entries = archive.entries();
+    for (const ArchiveEntry& entry : entries) {
+        // The destination itself belongs to the caller, not to the archive.
+        if (entry.stored.isDir() && !entry.parts.isEmpty() && !writer.makeFolder(entry.parts, true)) {
+            QLOG_ERROR() << "[ArchiveExtraction] cannot write entry, archive not unpacked:" << zipPath
+                         << entry.stored.displayName() << qt_error_string(errno);
+            return false;
+        }
+    }
+    for (const ArchiveEntry& entry : entries) {
+        if (!entry.stored.isFile())
+            continue;
+        const ArchiveWriter::Result written =
+            entry.parts.isEmpty() ? ArchiveWriter::NotCreated : writer.writeFile(archive, entry, true);
+        if (written == ArchiveWriter::Damaged) {
+            QLOG_ERROR() << "[ArchiveExtraction] damaged entry, archive not unpacked:" << zipPath
+                         << entry.stored.displayName();
+            return false;
+        }
+        if (written != ArchiveWriter::Written) {
+            QLOG_ERROR() << "[ArchiveExtraction] cannot write entry, archive not unpacked:" << zipPath
+                         << entry.stored.displayName() << qt_error_string(errno);
+            return false;
+        }
+    }
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (entries.at(i).stored.isSymLink() && !writer.makeLink(entries.at(i).parts, targets.value(i))) {
+            QLOG_ERROR() << "[ArchiveExtraction] cannot write entry, archive not unpacked:" << zipPath
+                         << entries.at(i).stored.displayName() << qt_error_string(errno);
+            return false;
+        }
+    }
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        const ArchiveEntry& entry = entries.at(i);
+        if (entry.stored.isDir() && !entry.parts.isEmpty())
+            writer.setFolderMode(entry.parts, entry.stored.permissions());
+    }
+    return true;
 }
 
 } // namespace
 
-std::optional<QList<ArchiveEntry>> readArchiveEntries(QZipReader& reader)
+UniqueFd openDestination(const QString& path)
 {
-    const QList<QZipReader::FileInfo> infos = reader.fileInfoList();
-    const std::optional<QStringList> names = reader.device() ? storedZipEntryNames(*reader.device()) : std::nullopt;
-    if (!names || names->size() != infos.size())
-        return std::nullopt;
-    QList<ArchiveEntry> entries;
-    for (qsizetype i = 0; i < infos.size(); ++i) {
-        // Both lists come from the same directory; a listed name that the reader did not
-        // make of the stored one means they do not pair up.
-        if (readerName(names->at(i)) != infos.at(i).filePath)
-            return std::nullopt;
-        entries.append({names->at(i), infos.at(i), entryParts(names->at(i)).join(QLatin1Char('/'))});
-    }
-    return entries;
+    return UniqueFd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-QStringList entriesOutsideDestination(const QList<ArchiveEntry>& entries, const QString& destPath)
+qint64 freeSpaceFor(const QString& path)
 {
-    QSet<QString> archiveLinks;
-    for (const ArchiveEntry& entry : entries) {
-        if (entry.info.isSymLink)
-            archiveLinks.insert(entry.path);
+    QString existing = QFileInfo(path).absoluteFilePath();
+    struct statvfs status;
+    while (::statvfs(QFile::encodeName(existing).constData(), &status) != 0) {
+        const QString parent = QFileInfo(existing).absolutePath();
+        if (parent == existing)
+            return 0;
+        existing = parent;
     }
+    return qint64(status.f_bavail) * qint64(status.f_frsize);
+}
 
+QStringList entriesOutsideDestination(const QList<ArchiveEntry>& entries, int destination)
+{
+    const QSet<QString> archiveLinks = archiveLinkPaths(entries);
     QStringList outside;
     for (const ArchiveEntry& entry : entries) {
-        bool unsafe = isAbsoluteEntry(entry.storedName) || hasDotDotPart(entry.storedName);
-        // A link entry itself may point anywhere; only what is written through a link
-        // (its parent folders, or the entry's own path for folders and files) matters.
-        const QStringList parts = entryParts(entry.storedName);
-        const qsizetype checked = entry.info.isSymLink ? parts.size() - 1 : parts.size();
-        QString prefix;
-        for (qsizetype i = 0; !unsafe && i < checked; ++i) {
-            prefix = i == 0 ? parts.at(0) : prefix + QLatin1Char('/') + parts.at(i);
-            unsafe = archiveLinks.contains(prefix) || QFileInfo(destPath + QLatin1Char('/') + prefix).isSymLink();
-        }
+        const QByteArray& name = entry.stored.name;
+        bool unsafe = isAbsoluteName(name) || hasDotDotPart(name);
+        // A link itself is judged by its target; what is written through a link (its
+        // parent folders, or the entry's own place for folders and files) is refused here.
+        const qsizetype checked = entry.stored.isSymLink() ? entry.parts.size() - 1 : entry.parts.size();
+        for (qsizetype count = 1; !unsafe && count <= checked; ++count)
+            unsafe = archiveLinks.contains(foldedPath(entry.parts, count));
+        // A link already in the destination is replaced by a file or link of the same
+        // name, but nothing goes into it.
+        const qsizetype existingChecked = entry.stored.isDir() ? checked : entry.parts.size() - 1;
+        unsafe = unsafe || existingLinkOnPath(destination, entry.parts, existingChecked);
         if (unsafe)
-            outside.append(entry.storedName);
+            outside.append(entry.stored.displayName());
     }
     return outside;
 }
 
 bool extractZipToPath(const QString& zipPath, const QString& destPath)
 {
-    QZipReader reader(zipPath, QIODevice::ReadOnly);
-    if (!reader.exists())
+    ZipArchive archive(zipPath);
+    switch (archive.status()) {
+    case ZipArchive::Opened: break;
+    // As for any file that holds no archive, such as the running program itself.
+    case ZipArchive::Missing:
+    case ZipArchive::NotAnArchive: return false;
+    case ZipArchive::NotRegularFile:
+        QLOG_ERROR() << "[ArchiveExtraction] refused archive that is not a regular file:" << zipPath;
         return false;
-    // The archive is downloaded: judge every entry before anything is written, and refuse
-    // the archive whole rather than let an entry escape.
-    const QString dest = QFileInfo(destPath).absoluteFilePath();
-    const std::optional<QList<ArchiveEntry>> entries = readArchiveEntries(reader);
-    if (!entries) {
+    case ZipArchive::Unreadable:
         QLOG_ERROR() << "[ArchiveExtraction] refused archive whose entries cannot be read:" << zipPath;
         return false;
     }
-    const QStringList outside = entriesOutsideDestination(*entries, dest);
+
+    // The archive is downloaded: judge every entry before anything is written, and refuse
+    // the archive whole rather than let an entry escape.
+    UniqueFd destination = openDestination(destPath);
+    if (!destination.isValid() && errno != ENOENT) {
+        if (QFileInfo(destPath).isSymLink()) {
+            QLOG_ERROR() << "[ArchiveExtraction] refused destination that is a symbolic link:" << destPath;
+        }
+        return false;
+    }
+    QStringList outside = entriesOutsideDestination(archive.entries(), destination.get());
+    QHash<qsizetype, QByteArray> targets;
+    if (!judgeLinkTargets(archive, destination.get(), targets, outside)) {
+        QLOG_ERROR() << "[ArchiveExtraction] refused archive whose entries cannot be read:" << zipPath;
+        return false;
+    }
     if (!outside.isEmpty()) {
         QLOG_ERROR() << "[ArchiveExtraction] refused archive with entries outside the destination:" << zipPath
                      << outside;
         return false;
     }
-    QDir dir(dest);
-    if (!dir.exists() && !dir.mkpath(QStringLiteral("."))) {
-        reader.close();
+    const qint64 needed = declaredSize(archive.entries());
+    const qint64 available = freeSpaceFor(destPath);
+    if (needed > available) {
+        QLOG_ERROR() << "[ArchiveExtraction] refused archive larger than the free space of its destination:" << zipPath
+                     << needed << available;
         return false;
     }
-    const bool extracted = writeEntries(reader, *entries, dest);
-    reader.close();
-    return extracted;
+
+    if (!destination.isValid()) {
+        if (!QDir(destPath).mkpath(QStringLiteral(".")))
+            return false;
+        destination = openDestination(destPath);
+        if (!destination.isValid())
+            return false;
+    }
+    ArchiveWriter writer(destination.get());
+    if (!writeEntries(archive, writer, targets, zipPath)) {
+        writer.removeWritten();
+        return false;
+    }
+    return true;
 }
 
 void forceRemoveDir(const QString& path)
 {
-    // The folder itself may be a link: only the link goes.
-    if (QFileInfo(path).isSymLink()) {
-        QFile::remove(path);
+    const QFileInfo info(path);
+    const QByteArray name = QFile::encodeName(info.fileName());
+    if (name.isEmpty() || name == "." || name == "..")
         return;
-    }
-    removeTreeEntry(path);
+    const UniqueFd parent(
+        ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.isValid())
+        FolderTree::removeEntry(parent.get(), name);
 }

@@ -4,6 +4,7 @@
 #include "UpgradeToolThread.h"
 
 #include "ArchiveExtraction.h"
+#include "ArchiveWriter.h"
 #include "QuilmLog.h"
 
 #include <QDebug>
@@ -14,7 +15,6 @@
 #include <QResource>
 #include <QSet>
 #include <QTemporaryFile>
-#include <QtGui/private/qzipreader_p.h>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -150,63 +150,74 @@ void UpgradeToolThread::unZipResourceFiles(QString& zipPath, QString& destPath, 
 void UpgradeToolThread::extractSelectedEntries(const QString& zipPath, const QString& destPath)
 {
     QLOG_INFO() << "[UpgradeToolThread] unzipVideoFileOnly=true, falling back to QZipReader for selective extract";
-    auto reader = std::make_unique<QZipReader>(zipPath, QIODevice::ReadOnly);
-    // One absolute destination for the targets and the checks: folders are created one
-    // level at a time, which a relative path would place under themselves.
-    const QString dest = QFileInfo(destPath).absoluteFilePath();
-
+    ZipArchive archive(zipPath);
     // Entries whose stored names cannot be read cannot be judged: none is taken.
-    const std::optional<QList<ArchiveEntry>> read = readArchiveEntries(*reader);
-    if (!read) {
+    if (archive.status() != ZipArchive::Opened) {
         QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles cannot read the entry names of" << zipPath;
     }
-    const QList<ArchiveEntry> entries = read.value_or(QList<ArchiveEntry>());
+    const QList<ArchiveEntry>& entries = archive.entries();
     QList<ArchiveEntry> selected;
+    qint64 selectedSize = 0;
     for (const ArchiveEntry& entry : entries) {
-        if (entry.info.isDir || (entry.info.isFile && entry.path.contains(QStringLiteral(".mp4"), Qt::CaseInsensitive)))
+        const bool video = entry.stored.isFile()
+                           && QString::fromUtf8(entry.path()).contains(QStringLiteral(".mp4"), Qt::CaseInsensitive);
+        if (entry.stored.isDir() || video) {
             selected.append(entry);
+            selectedSize += video ? entry.stored.size : 0;
+        }
     }
     const qsizetype count = selected.size();
     QLOG_INFO() << QStringLiteral("[UpgradeToolThread] start unZipResourceFiles, and fileCount = %1").arg(count);
 
     // Links are never created here, but one already under the destination could still lead out.
-    const QStringList outsideList = entriesOutsideDestination(entries, dest);
+    const UniqueFd destination = openDestination(destPath);
+    const int destinationError = errno;
+    const QStringList outsideList = entriesOutsideDestination(entries, destination.get());
     const QSet<QString> outside(outsideList.cbegin(), outsideList.cend());
+    if (selectedSize > freeSpaceFor(destPath)) {
+        QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles refused, the selected entries are larger than the "
+                        "free space of"
+                     << destPath;
+        selected.clear();
+    }
 
-    for (const ArchiveEntry& entry : selected) {
-        if (entry.path.startsWith(QStringLiteral("__MACOSX")))
+    // Targets for the log lines only: every place is reached from the destination's descriptor.
+    const QString dest = QFileInfo(destPath).absoluteFilePath();
+    ArchiveWriter writer(destination.get());
+    for (const ArchiveEntry& entry : std::as_const(selected)) {
+        if (entry.path().startsWith("__MACOSX"))
             continue;
-        if (outside.contains(entry.storedName)) {
+        if (outside.contains(entry.stored.displayName())) {
             QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles skipped entry outside destination:"
-                         << entry.storedName;
+                         << entry.stored.displayName();
             continue;
         }
-        // The zip reader lists names with leading "." and "/" dropped but finds data only
-        // by the stored name: write each entry under its own path with its own data.
-        const QString target = QDir::cleanPath(dest + QStringLiteral("/") + entry.path);
-        if (entry.info.isFile && !entry.info.isDir) {
-            QFile file(target);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (entry.parts.isEmpty())
+            continue; // the destination itself
+        const QString target = QDir::cleanPath(dest + QStringLiteral("/") + QString::fromUtf8(entry.path()));
+        if (entry.stored.isFile()) {
+            errno = destinationError;
+            const ArchiveWriter::Result written =
+                destination.isValid() ? writer.writeFile(archive, entry, false) : ArchiveWriter::NotCreated;
+            if (written == ArchiveWriter::NotCreated) {
                 QLOG_INFO() << QStringLiteral(
                                    "[UpgradeToolThread] unZipResourceFiles create dest file %1 failed with %2")
                                    .arg(target)
                                    .arg(errno);
                 continue;
             }
-            file.write(reader->fileData(entry.storedName));
-            file.close();
-            if (!QFile::setPermissions(target, entry.info.permissions))
-                qWarning() << "设置权限失败:" << target << ", 权限值:" << entry.info.permissions;
-        } else if (entry.info.isDir) {
-            QDir dir(target);
-            if (!dir.exists())
-                dir.mkdir(target);
+            if (written == ArchiveWriter::Damaged) {
+                QLOG_ERROR() << "[UpgradeToolThread] unZipResourceFiles damaged entry not kept:" << target;
+                continue;
+            }
+            if (written == ArchiveWriter::WrittenWithoutMode)
+                qWarning() << "设置权限失败:" << target << ", 权限值:" << Qt::oct << entry.stored.permissions();
+        } else if (destination.isValid()) {
+            writer.makeFolder(entry.parts, false);
         }
         addProgress(300.0 / count);
     }
 
-    reader->close();
-    reader.reset();
     QLOG_INFO()
         << QStringLiteral("[UpgradeToolThread] unZipResourceFiles from %1 to %2 finished").arg(zipPath, destPath);
 }

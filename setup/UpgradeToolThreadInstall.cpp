@@ -4,6 +4,7 @@
 #include "UpgradeToolThread_p.h"
 
 #include "ArchiveExtraction.h"
+#include "FolderTree.h"
 #include "GlobalConfig.h"
 #include "Locations.h"
 #include "PlatformProbes.h"
@@ -18,7 +19,6 @@
 #include <QSet>
 #include <QStorageInfo>
 #include <QUuid>
-#include <QtGui/private/qzipreader_p.h>
 
 #include <algorithm>
 
@@ -71,11 +71,11 @@ bool isNewer(QString older, QString newer)
 
 bool archiveHoldsUpgradeProgram(const QString& archive)
 {
-    QZipReader reader(archive, QIODevice::ReadOnly);
-    const std::optional<QList<ArchiveEntry>> entries = readArchiveEntries(reader);
-    return entries && std::any_of(entries->cbegin(), entries->cend(), [](const ArchiveEntry& entry) {
-               return entry.info.isFile && entry.path == kUpgradeProgram;
-           });
+    ZipArchive zip(archive);
+    const QList<ArchiveEntry>& entries = zip.entries();
+    return std::any_of(entries.cbegin(), entries.cend(), [](const ArchiveEntry& entry) {
+        return entry.stored.isFile() && entry.path() == kUpgradeProgram.toUtf8();
+    });
 }
 
 // Clears the places in folder that an accepted archive unpacks into: what an earlier run
@@ -84,19 +84,22 @@ bool archiveHoldsUpgradeProgram(const QString& archive)
 // archive that would be refused, nor the archive and its check file.
 void clearPlacesOfArchive(const QString& archive, const QString& folder)
 {
-    QZipReader reader(archive, QIODevice::ReadOnly);
-    const std::optional<QList<ArchiveEntry>> entries = readArchiveEntries(reader);
-    if (!entries || !entriesOutsideDestination(*entries, QFileInfo(folder).absoluteFilePath()).isEmpty())
+    ZipArchive zip(archive);
+    const UniqueFd destination = openDestination(folder);
+    if (zip.status() != ZipArchive::Opened || !destination.isValid()
+        || !entriesOutsideDestination(zip.entries(), destination.get()).isEmpty())
         return;
-    const QStringList kept{QFileInfo(archive).fileName(), QFileInfo(checkFilePathFor(archive)).fileName()};
-    QSet<QString> places;
-    for (const ArchiveEntry& entry : *entries) {
-        const QString first = entry.path.section(QLatin1Char('/'), 0, 0);
-        if (!first.isEmpty() && first != QLatin1String("..") && !kept.contains(first))
-            places.insert(first);
+    const QByteArrayList kept{QFileInfo(archive).fileName().toUtf8(),
+                              QFileInfo(checkFilePathFor(archive)).fileName().toUtf8()};
+    QSet<QByteArray> places;
+    for (const ArchiveEntry& entry : zip.entries()) {
+        if (!entry.parts.isEmpty() && entry.parts.first() != "..")
+            places.insert(entry.parts.first());
     }
-    for (const QString& place : std::as_const(places))
-        forceRemoveDir(folder + QLatin1Char('/') + place);
+    for (const QByteArray& place : std::as_const(places)) {
+        if (!kept.contains(place))
+            FolderTree::removeEntry(destination.get(), place);
+    }
 }
 
 } // namespace
