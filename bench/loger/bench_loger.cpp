@@ -214,6 +214,22 @@ std::vector<QByteArray> preparedLines()
     return lines;
 }
 
+// Times writeLine on every prepared line, one after another on this thread.
+template <typename WriteLine>
+Figures timeEachLine(const std::vector<QByteArray>& lines, WriteLine writeLine)
+{
+    Costs costs;
+    costs.ns.resize(lines.size());
+    QElapsedTimer clock;
+    clock.start();
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const qint64 start = clock.nsecsElapsed();
+        writeLine(lines[n]);
+        costs.ns[n] = clock.nsecsElapsed() - start;
+    }
+    return figures(costs, clock.nsecsElapsed());
+}
+
 // One thread writing the prepared lines through stdio, each flushed at once:
 // what a plain writer of the same lines does.
 Figures runStdio(const QString& folder, const std::vector<QByteArray>& lines)
@@ -221,19 +237,12 @@ Figures runStdio(const QString& folder, const std::vector<QByteArray>& lines)
     FILE* file = std::fopen(QFile::encodeName(folder + QStringLiteral("/stdio.txt")).constData(), "w");
     if (!file)
         qFatal("cannot open the stdio baseline file");
-    Costs costs;
-    costs.ns.resize(lines.size());
-    QElapsedTimer clock;
-    clock.start();
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        const qint64 start = clock.nsecsElapsed();
-        std::fprintf(file, "%s", lines[n].constData());
+    const Figures result = timeEachLine(lines, [file](const QByteArray& line) {
+        std::fprintf(file, "%s", line.constData());
         std::fflush(file);
-        costs.ns[n] = clock.nsecsElapsed() - start;
-    }
-    const qint64 elapsed = clock.nsecsElapsed();
+    });
     std::fclose(file);
-    return figures(costs, elapsed);
+    return result;
 }
 
 // One thread doing nothing but one write(2) per prepared line: the bound of
@@ -244,19 +253,12 @@ Figures runWriteLimit(const QString& folder, const std::vector<QByteArray>& line
                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         qFatal("cannot open the write(2) baseline file");
-    Costs costs;
-    costs.ns.resize(lines.size());
-    QElapsedTimer clock;
-    clock.start();
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        const qint64 start = clock.nsecsElapsed();
-        if (::write(fd, lines[n].constData(), std::size_t(lines[n].size())) != lines[n].size())
+    const Figures result = timeEachLine(lines, [fd](const QByteArray& line) {
+        if (::write(fd, line.constData(), std::size_t(line.size())) != line.size())
             qFatal("the write(2) baseline could not write");
-        costs.ns[n] = clock.nsecsElapsed() - start;
-    }
-    const qint64 elapsed = clock.nsecsElapsed();
+    });
     ::close(fd);
-    return figures(costs, elapsed);
+    return result;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ArchiveExtraction.h"
 #include "LogCapture.h"
 #include "Sandbox.h"
+#include "TreeListing.h"
 #include "UpgradeToolThread.h"
 #include "ZipFixture.h"
 
@@ -25,18 +26,6 @@ const QFileDevice::Permissions ownerGroupOther = QFileDevice::Permissions(0x7077
 QStringList tempCopies(const Sandbox& sandbox)
 {
     return QDir(sandbox.tmp()).entryList({"quilm_zip_*"}, QDir::Files | QDir::Hidden);
-}
-
-// Everything below root, as relative paths (links not followed).
-QStringList treeOf(const QString& root)
-{
-    QStringList paths;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths.append(QDir(root).relativeFilePath(it.next()));
-    paths.sort();
-    return paths;
 }
 
 constexpr uid_t nobody = 65534;
