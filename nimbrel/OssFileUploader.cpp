@@ -150,6 +150,25 @@ OssClient* OssFileUploader::openClient(StorageSession& session, const char* step
     return job.connect(session, configFileName, texts, report);
 }
 
+namespace {
+
+// The local file as the job reads it, opened as the start checked it: without
+// blocking and only as a regular file, so a name swapped for a named pipe in
+// the meantime fails the request instead of hanging the job. The stream opens
+// the checked file through its descriptor; it is not open when that failed.
+std::shared_ptr<std::iostream> openLocalContent(const std::string& path)
+{
+    auto content = std::make_shared<std::fstream>();
+    const int fd = RegularFile::openForReading(path);
+    if (fd >= 0) {
+        content->open("/dev/fd/" + std::to_string(fd), std::ios_base::in | std::ios_base::binary);
+        ::close(fd);
+    }
+    return content;
+}
+
+} // namespace
+
 bool OssFileUploader::UploadWholeFile()
 {
     StorageSession session;
@@ -160,8 +179,7 @@ bool OssFileUploader::UploadWholeFile()
     bool uploaded = false;
     std::string message;
     {
-        std::shared_ptr<std::iostream> content =
-            std::make_shared<std::fstream>(localFileName, std::ios_base::in | std::ios_base::binary);
+        std::shared_ptr<std::iostream> content = openLocalContent(localFileName);
         PutObjectRequest request(session.account().bucket, remoteFileName, content);
         request.setTransferProgress({UploadProgressCallback, this});
         auto outcome = client->PutObject(request);
@@ -199,8 +217,7 @@ bool OssFileUploader::UploadMultiPartFile()
             return false;
         const int64_t offset = partSize * (partNumber - 1);
         const int64_t length = std::min(partSize, localFileSize - offset);
-        std::shared_ptr<std::iostream> content =
-            std::make_shared<std::fstream>(localFileName, std::ios_base::in | std::ios_base::binary);
+        std::shared_ptr<std::iostream> content = openLocalContent(localFileName);
         content->seekg(offset, std::ios_base::beg);
         UploadPartRequest request(bucket, remoteFileName, content);
         request.setTransferProgress({UploadProgressCallback, this});

@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
 #include <memory>
 
 #include <sys/stat.h>
@@ -143,6 +144,42 @@ private slots:
         QCOMPARE(sandbox.requests("UploadPart").size(), 2);
         QVERIFY(sandbox.requests("CompleteMultipartUpload").isEmpty());
         QVERIFY(!sandbox.object("up/refused-part.bin"));
+    }
+
+    // Each part opens the local file anew: a name swapped for a named pipe after
+    // the start's check fails the job at once instead of blocking it.
+    void localFileSwappedForAPipeDuringTheJob()
+    {
+        const QString local = localFile("swapped.bin", randomBytes(3 * 102400));
+        const QString pipe = sandbox.filePath("swapped.fifo");
+        QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        OssFileUploader worker;
+        WorkerSpies spies = spiesOf(worker);
+        std::atomic<bool> swapped{false};
+        // On the job's thread, while the first part is sent.
+        connect(
+            &worker, &OssFileUploader::sigFileUploadProgress, &worker,
+            [&] {
+                if (!swapped)
+                    swapped = ::rename(QFile::encodeName(pipe).constData(), QFile::encodeName(local).constData()) == 0;
+            },
+            Qt::DirectConnection);
+        worker.setConfigFileName(sandbox.configPath().toStdString());
+        worker.SetMultipart(true);
+        QVERIFY(worker.startUploadFile(local.toStdString(), "up/swapped.bin"));
+        const bool ended = QTest::qWaitFor([&] { return spies.ends() > 0; }, 10000);
+        if (!ended) {
+            // A job blocked opening the pipe: a writer that comes and goes lets it go on.
+            QFile writer(local);
+            QVERIFY(writer.open(QIODevice::WriteOnly));
+            writer.close();
+        }
+        runToEnd(worker, spies);
+        QVERIFY2(ended, "the job blocked on the named pipe");
+        QVERIFY(swapped);
+        QCOMPARE(spies.failed.count(), 1);
+        QCOMPARE(codeOf<OssFileUploader>(spies.failed.first().at(3)), OssFileUploader::OssServiceError);
+        QVERIFY(!sandbox.object("up/swapped.bin"));
     }
 
     // A refused initiation is not reported by itself: the parts go out with an
