@@ -210,16 +210,25 @@ void OssFileWork::removeFiles(StorageSession& session)
         request.addKey(fileName);
         auto outcome = session.client()->DeleteObjects(request);
         const QString name(fileName.c_str());
-        if (outcome.isSuccess()) {
-            job.emitUnlessStopped([&] { emit sigFileWorkFinished(RemoveFiles, name, index, count); });
+        const bool deleted = outcome.isSuccess();
+        allDeleted = allDeleted && deleted;
+        // Without the closing signal, the last name's signal ends the job.
+        const bool lastSignal = index == count - 1 && !allDeleted;
+        const auto report = [&](auto emitSignal) {
+            if (lastSignal)
+                job.emitLastUnlessStopped(emitSignal);
+            else
+                job.emitUnlessStopped(emitSignal);
+        };
+        if (deleted) {
+            report([&] { emit sigFileWorkFinished(RemoveFiles, name, index, count); });
             continue;
         }
-        allDeleted = false;
         const OssError& error = outcome.error();
         QLOG_ERROR() << "[ OssFileWork ] run() DeleteObjects fail:"
                      << ",code:" << error.Code().c_str() << ",message:" << error.Message().c_str()
                      << ",requestId:" << error.RequestId().c_str();
-        job.emitUnlessStopped([&] {
+        report([&] {
             emit sigFileWorkFailed(RemoveFiles, name, index, count, QStringLiteral("delete object failed..."),
                                    OssServiceError);
         });

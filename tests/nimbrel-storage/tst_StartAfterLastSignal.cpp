@@ -75,6 +75,17 @@ private:
             connect(worker, &OssFileWork::sigFileWorkFailed, this, [&host] { host.jobEnded(false); });
             host.start = [worker] { return worker->startListFileInfo("again/small.bin"); };
             host.worker.reset(worker);
+        } else if (name == "failed removal") {
+            // Without the closing finished signal the name's failed signal is the last.
+            auto* worker = new OssFileWork;
+            worker->setConfigFileName(config);
+            connect(worker, &OssFileWork::sigFileWorkFinished, this, [&host] { host.jobEnded(true); });
+            connect(worker, &OssFileWork::sigFileWorkFailed, this, [&host] { host.jobEnded(false); });
+            host.start = [this, worker] {
+                sandbox.failNext("DeleteObjects", 503, "ServiceUnavailable", "Please reduce your request rate.");
+                return worker->startRemoveFiles({"again/kept.bin"});
+            };
+            host.worker.reset(worker);
         } else if (name == "encryption") {
             auto* worker = new OssFileEncryption;
             connect(worker, &OssFileEncryption::sigEncryptionFinished, this, [&host] { host.jobEnded(true); });
@@ -99,12 +110,15 @@ private slots:
     void startFromTheQueuedSlotIsNeverRefused_data()
     {
         QTest::addColumn<QString>("worker");
+        QTest::addColumn<bool>("failing");
         for (const char* worker : {"download", "upload", "directory", "encryption"})
-            QTest::newRow(worker) << QString(worker);
+            QTest::newRow(worker) << QString(worker) << false;
+        QTest::newRow("failed removal") << QStringLiteral("failed removal") << true;
     }
     void startFromTheQueuedSlotIsNeverRefused()
     {
         QFETCH(QString, worker);
+        QFETCH(bool, failing);
         Host host;
         setUp(worker, host);
         QVERIFY(host.start());
@@ -112,7 +126,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(host.ends == rounds || host.refused > 0, 120000);
         QVERIFY(host.worker->wait(5000));
         QCOMPARE(host.refused, 0);
-        QCOMPARE(host.failed, 0);
+        QCOMPARE(host.failed, failing ? rounds : 0);
         QCOMPARE(host.ends, rounds);
     }
 
