@@ -267,7 +267,7 @@ sanitize_exclusions)
     expect_status 0 "sanitize.sh"
     left_out=$(sed -n 's/^sanitize.sh: leaves out \([a-z_]*\): .\{20,\}$/\1/p' <<< "$out" | sort | paste -sd '|')
     [ "$left_out" = "build_default_generator|setup_privilege" ] || fail "sanitize.sh names as left out: $left_out; stdout: $out"
-    grep -qF -- "ctest --test-dir $scratch/sanitize-tree --output-on-failure -j$(nproc) -E ^($left_out)\$" "$calls" \
+    grep -qF -- "ctest --test-dir $scratch/sanitize-tree --output-on-failure -j${SANITIZE_JOBS:-$(nproc)} -E ^($left_out)\$" "$calls" \
         || fail "ctest was called: $(grep ctest "$calls")"
     ;;
 demo_reports)
