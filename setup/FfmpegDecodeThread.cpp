@@ -1,5 +1,6 @@
 #include "FfmpegDecodeThread.h"
 
+#include "FolderTree.h"
 #include "Locations.h"
 #include "QuilmLog.h"
 
@@ -47,21 +48,17 @@ void FfmpegDecodeThread::setSourceFolder(const QString& folder)
     sourceFolder = folder;
 }
 
-int FfmpegDecodeThread::openVideoFolder(const QString& videoPath, QByteArray& name) const
+UniqueFd FfmpegDecodeThread::openVideoFolder(const QString& videoPath, QByteArray& name) const
 {
     const QString root = sourceFolder.isEmpty() ? QFileInfo(videoPath).path() : sourceFolder;
     const QString relative = QDir(root).relativeFilePath(videoPath);
     const QStringList parts = relative.split(QLatin1Char('/'));
     if (QDir::isAbsolutePath(relative) || parts.contains(QStringLiteral("..")) || parts.contains(QString()))
-        return -1;
+        return UniqueFd();
 
-    int folder = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (qsizetype i = 0; folder >= 0 && i + 1 < parts.size(); ++i) {
-        const int below = ::openat(folder, QFile::encodeName(parts.at(i)).constData(),
-                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        ::close(folder);
-        folder = below;
-    }
+    UniqueFd folder(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (qsizetype i = 0; folder.isValid() && i + 1 < parts.size(); ++i)
+        folder = FolderTree::openFolder(folder.get(), QFile::encodeName(parts.at(i)));
     name = QFile::encodeName(parts.last());
     return folder;
 }
@@ -69,26 +66,20 @@ int FfmpegDecodeThread::openVideoFolder(const QString& videoPath, QByteArray& na
 bool FfmpegDecodeThread::isVideoSource(const QString& videoPath) const
 {
     QByteArray name;
-    const int folder = openVideoFolder(videoPath, name);
-    if (folder < 0)
-        return false;
+    const UniqueFd folder = openVideoFolder(videoPath, name);
     struct stat status;
-    const bool regular =
-        ::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode);
-    ::close(folder);
-    return regular;
+    return folder.isValid() && ::fstatat(folder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+           && S_ISREG(status.st_mode);
 }
 
 void FfmpegDecodeThread::removeVideoSource(const QString& videoPath) const
 {
     QByteArray name;
-    const int folder = openVideoFolder(videoPath, name);
-    if (folder < 0)
-        return;
+    const UniqueFd folder = openVideoFolder(videoPath, name);
     struct stat status;
-    if (::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
-        ::unlinkat(folder, name.constData(), 0);
-    ::close(folder);
+    if (folder.isValid() && ::fstatat(folder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(status.st_mode))
+        ::unlinkat(folder.get(), name.constData(), 0);
 }
 
 void FfmpegDecodeThread::run()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UniqueFd.h"
 #include "VideoDecodeInfo.h"
 
 #include <QList>
@@ -39,7 +40,7 @@ protected:
 private:
     // The folder that holds the video, opened by walking down from the source tree
     // without following links; -1 when the video does not lie there. name: the file's.
-    int openVideoFolder(const QString& videoPath, QByteArray& name) const;
+    UniqueFd openVideoFolder(const QString& videoPath, QByteArray& name) const;
     bool isVideoSource(const QString& videoPath) const;
     void removeVideoSource(const QString& videoPath) const;
 
