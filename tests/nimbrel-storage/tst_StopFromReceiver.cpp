@@ -127,6 +127,17 @@ class TestStopFromReceiver : public QObject
     Q_OBJECT
 
 private:
+    // A stop that never returns leaves two threads waiting for each other;
+    // nothing could be cleaned up after it.
+    static void awaitStopReturned(const Receiver& receiver, const QString& worker)
+    {
+        const QDeadlineTimer deadline(10000);
+        while (!receiver.stopReturned && !deadline.hasExpired())
+            QTest::qWait(10);
+        if (!receiver.stopReturned)
+            qFatal("the stop of the %s worker did not return", qPrintable(worker));
+    }
+
     StorageSandbox sandbox;
     QString plainFile;
     QString blockFile;
@@ -318,11 +329,7 @@ private slots:
             receiver, [receiver] { receiver->startTimer(); }, Qt::BlockingQueuedConnection);
 
         QVERIFY(job.start());
-        const QDeadlineTimer deadline(10000);
-        while (!receiver->stopReturned && !deadline.hasExpired())
-            QTest::qWait(10);
-        if (!receiver->stopReturned)
-            qFatal("the stop of the %s worker did not return", qPrintable(worker));
+        awaitStopReturned(*receiver, worker);
         const auto cleanup = qScopeGuard([&] {
             job.worker.reset();
             QMetaObject::invokeMethod(
@@ -359,13 +366,7 @@ private slots:
                 receiver, [receiver] { receiver->startTimer(); }, Qt::BlockingQueuedConnection);
 
         QVERIFY(job.start());
-        const QDeadlineTimer deadline(10000);
-        while (!receiver->stopReturned && !deadline.hasExpired())
-            QTest::qWait(10);
-        // A stop that never returns leaves two threads waiting for each other;
-        // nothing could be cleaned up after it.
-        if (!receiver->stopReturned)
-            qFatal("the stop of the %s worker did not return", qPrintable(worker));
+        awaitStopReturned(*receiver, worker);
 
         QVERIFY2(receiver->stopMilliseconds < 3000, qPrintable(QString::number(receiver->stopMilliseconds)));
         // The job ends at its next step.
