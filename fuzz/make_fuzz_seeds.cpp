@@ -20,11 +20,10 @@ QByteArray blockFile(const QByteArray& plain)
     QBuffer in(&source);
     in.open(QIODevice::ReadOnly);
     QByteArray records;
-    QBuffer out(&records);
-    out.open(QIODevice::WriteOnly);
     Nimbrel::BlockRecordWriter writer;
-    while (!in.atEnd())
-        writer.writeRecords(in, out);
+    Nimbrel::RecordPass pass;
+    while (!in.atEnd() && writer.encodeRecords(in, pass))
+        records.append(reinterpret_cast<const char*>(pass.bytes.get()), pass.length);
     return records;
 }
 

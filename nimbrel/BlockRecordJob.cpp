@@ -1,6 +1,8 @@
 #include "BlockRecordJob_p.h"
 
+#include "PassWriter.h"
 #include "QuilmLog.h"
+#include "RecordPass.h"
 
 #include <QFile>
 #include <QThread>
@@ -33,13 +35,15 @@ bool openRegularFile(QFile& file, int flags, QIODevice::OpenMode mode, struct st
 // The open files are compared, not their names: the source under another
 // name (a hard or symbolic link, "./", a name swapped in meanwhile) is
 // refused before a byte of it is lost. Only then is the destination emptied.
+// An empty one is left as it is: on ext4 a truncation marks the file to be
+// flushed when it is closed, which the close would then wait for.
 bool openDestination(QFile& dest, const struct stat& sourceStatus)
 {
     struct stat status;
     if (!openRegularFile(dest, O_WRONLY | O_CREAT, QIODevice::WriteOnly, status))
         return false;
     if (status.st_dev != sourceStatus.st_dev || status.st_ino != sourceStatus.st_ino) {
-        if (ftruncate(dest.handle(), 0) == 0)
+        if (status.st_size == 0 || ftruncate(dest.handle(), 0) == 0)
             return true;
     }
     dest.close();
@@ -131,21 +135,53 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
     // Converted once: a progress signal follows every record.
     const QString sourceName = latin1(sourceFileName);
     const QString destName = latin1(destFileName);
-    while (!step.atEnd(source)) {
+    PassWriter writer(dest);
+    // The pass handed to the writer is reported once it is written, so a
+    // stop that returns during the report leaves nothing to write, and no
+    // write runs while a signal is out. False when its write failed.
+    const auto reportWritten = [&](const RecordPass& pass) {
+        const qint64 written = writer.await();
+        int whole = 0;
+        qint64 wholeBytes = 0;
+        while (whole < pass.count && wholeBytes + pass.outputLengths[whole] <= written)
+            wholeBytes += pass.outputLengths[whole++];
+        stopRequest.emitEachUnlessRequested(whole, [&](int i) {
+            consumed += pass.consumed[i];
+            emitters.progress(sourceName, destName, consumed, total);
+        });
+        if (whole == pass.count)
+            return true;
+        failRecord(source, dest, step.writeFailureLine(static_cast<int>(written - wholeBytes)), emitters);
+        return false;
+    };
+
+    RecordPass passes[2];
+    const RecordPass* writing = nullptr;
+    for (int slot = 0;; slot ^= 1) {
+        if (stopRequest.isRequested()) {
+            writer.await();
+            endStopped(source, dest);
+            return;
+        }
+        RecordPass* converted = nullptr;
+        const char* failureLine = nullptr;
+        if (!step.atEnd(source)) {
+            converted = &passes[slot];
+            failureLine = step.convert(source, *converted);
+        }
+        if (writing && !reportWritten(*writing))
+            return;
+        if (!converted)
+            break;
         if (stopRequest.isRequested()) {
             endStopped(source, dest);
             return;
         }
-        // The destination is unbuffered: the records are written before they
-        // are reported, so a stop that returns during the report leaves
-        // nothing for the close to write.
-        const Records records = step.next(source, dest);
-        stopRequest.emitEachUnlessRequested(records.count, [&](int i) {
-            consumed += records.consumed[i];
-            emitters.progress(sourceName, destName, consumed, total);
-        });
-        if (records.failureLine) {
-            failRecord(source, dest, records.failureLine, emitters);
+        writer.write(converted->bytes.get(), converted->length);
+        writing = converted;
+        if (failureLine) {
+            if (reportWritten(*converted))
+                failRecord(source, dest, failureLine, emitters);
             return;
         }
     }

@@ -29,7 +29,6 @@ int headerValue(const unsigned char* header, int headerBytes)
 BlockRecordReader::BlockRecordReader()
     : keys(QuilmAes::standardRoundKeys(NIMBREL_CONFIG_KEY))
     , input(new unsigned char[inputCapacity])
-    , output(new unsigned char[recordsPerPass * maxCipherLength])
 {
 }
 
@@ -38,7 +37,7 @@ bool BlockRecordReader::atEnd(QIODevice& source) const
     return begin == end && source.atEnd();
 }
 
-BlockRecordReader::Result BlockRecordReader::readRecords(QIODevice& source, QIODevice& dest)
+BlockRecordReader::Result BlockRecordReader::readRecords(QIODevice& source, RecordPass& pass)
 {
     // A record the last read cut short moves to the front and is completed.
     std::memmove(input.get(), input.get() + begin, static_cast<size_t>(end - begin));
@@ -48,36 +47,18 @@ BlockRecordReader::Result BlockRecordReader::readRecords(QIODevice& source, QIOD
     if (got > 0)
         end += got;
     const bool readFailed = got < 0;
-
-    const Result result = decodeRecords(!readFailed && source.atEnd(), readFailed);
-    const qint64 written = dest.write(reinterpret_cast<const char*>(output.get()), outputLength);
-    if (written != outputLength) {
-        keepWrittenRecords(qMax<qint64>(written, 0));
-        return WriteFailed;
-    }
-    return result;
-}
-
-// The records whose plaintext lies wholly in the written bytes.
-void BlockRecordReader::keepWrittenRecords(qint64 written)
-{
-    qint64 plainEnd = 0;
-    int whole = 0;
-    while (plainEnd + plainLengths[whole] <= written)
-        plainEnd += plainLengths[whole++];
-    count = whole;
+    return decodeRecords(!readFailed && source.atEnd(), readFailed, pass);
 }
 
 // A record needs all its bytes in the buffer, unless the source has ended:
 // then a cut header or ciphertext is used as far as it goes.
-BlockRecordReader::Result BlockRecordReader::decodeRecords(bool sourceEnded, bool readFailed)
+BlockRecordReader::Result BlockRecordReader::decodeRecords(bool sourceEnded, bool readFailed, RecordPass& pass)
 {
-    count = 0;
-    outputLength = 0;
+    pass.clear();
     if (readFailed && begin == end)
         return HeaderReadFailed;
 
-    while (count < recordsPerPass && begin < end) {
+    while (pass.count < recordsPerPass && begin < end) {
         const qint64 available = end - begin;
         if (available < headerLength && !sourceEnded)
             return readFailed ? HeaderReadFailed : RecordsRead;
@@ -96,16 +77,14 @@ BlockRecordReader::Result BlockRecordReader::decodeRecords(bool sourceEnded, boo
         if (c % 16 != 0)
             return DecodeFailed;
 
-        unsigned char* plain = output.get() + outputLength;
+        unsigned char* plain = pass.bytes.get() + pass.length;
         QuilmAes::decodeBlocks(keys, QuilmAes::reverse_sbox, header + headerBytes, plain, static_cast<size_t>(c));
         const int pad = padded ? static_cast<signed char>(plain[c - 1]) : 0;
         if (pad < 0 || pad > c)
             return PadOutOfRange;
 
-        outputLength += c - pad;
         begin += headerBytes + c;
-        plainLengths[count] = c - pad;
-        lengths[count++] = c;
+        pass.add(c - pad, c);
     }
     return RecordsRead;
 }

@@ -33,27 +33,22 @@ class DecryptionStep : public BlockRecordJob::Step
 public:
     bool atEnd(QFile& source) const override { return reader.atEnd(source); }
 
-    BlockRecordJob::Records next(QFile& source, QFile& dest) override
+    const char* convert(QFile& source, RecordPass& pass) override
     {
-        const BlockRecordReader::Result result = reader.readRecords(source, dest);
-        return {failureLine(result), reader.recordCount(), reader.cipherLengths()};
-    }
-
-private:
-    static const char* failureLine(BlockRecordReader::Result result)
-    {
-        switch (result) {
+        switch (reader.readRecords(source, pass)) {
         case BlockRecordReader::RecordsRead: return nullptr;
         case BlockRecordReader::HeaderReadFailed: return "[ OssFileDecryption ] run read source file failed";
         case BlockRecordReader::HeaderInvalid: return "[ OssFileDecryption ] run read source file header failed";
         case BlockRecordReader::ContentReadFailed: return "[ OssFileDecryption ] run read source file content failed";
         case BlockRecordReader::DecodeFailed: return "[ OssFileDecryption ] run AesDecode source file failed";
-        case BlockRecordReader::PadOutOfRange: return "[ OssFileDecryption ] run source file pad count failed";
-        case BlockRecordReader::WriteFailed: break;
+        case BlockRecordReader::PadOutOfRange: break;
         }
-        return "[ OssFileDecryption ] run write to dest file failed";
+        return "[ OssFileDecryption ] run source file pad count failed";
     }
 
+    const char* writeFailureLine(int) const override { return "[ OssFileDecryption ] run write to dest file failed"; }
+
+private:
     BlockRecordReader reader;
 };
 

@@ -33,24 +33,18 @@ class EncryptionStep : public BlockRecordJob::Step
 public:
     bool atEnd(QFile& source) const override { return source.atEnd(); }
 
-    BlockRecordJob::Records next(QFile& source, QFile& dest) override
+    const char* convert(QFile& source, RecordPass& pass) override
     {
-        const BlockRecordWriter::Result result = writer.writeRecords(source, dest);
-        return {failureLine(result), writer.recordCount(), writer.chunkLengths()};
+        return writer.encodeRecords(source, pass) ? nullptr : "[ OssFileEncryption ] Run read sourceFile fail......";
+    }
+
+    const char* writeFailureLine(int offset) const override
+    {
+        return offset < BlockRecordWriter::headerLength ? "[ OssFileEncryption ] Run write file header fail......"
+                                                        : "[ OssFileEncryption ] Run write file fail......";
     }
 
 private:
-    static const char* failureLine(BlockRecordWriter::Result result)
-    {
-        switch (result) {
-        case BlockRecordWriter::RecordsWritten: return nullptr;
-        case BlockRecordWriter::ReadFailed: return "[ OssFileEncryption ] Run read sourceFile fail......";
-        case BlockRecordWriter::HeaderWriteFailed: return "[ OssFileEncryption ] Run write file header fail......";
-        case BlockRecordWriter::WriteFailed: break;
-        }
-        return "[ OssFileEncryption ] Run write file fail......";
-    }
-
     BlockRecordWriter writer;
 };
 

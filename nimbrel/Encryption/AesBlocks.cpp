@@ -1,6 +1,7 @@
 #include "Encryption/AesBlocks_p.h"
 
 #include "Encryption/Aes.h"
+#include "Encryption/AesHardwareWide_p.h"
 #include "Encryption/AesRows.h"
 
 #include <atomic>
@@ -13,6 +14,7 @@ using namespace AesRows;
 namespace {
 
 std::atomic<bool> hardwareEnabled{true};
+std::atomic<bool> wideEnabled{true};
 
 // `keys` holds the 22 round keys as rows: the schedule's 11, then the reversed copy's.
 void encodeBlock(const unsigned char* sbox, const unsigned char* in, unsigned char* out, const std::uint32_t (*keys)[4])
@@ -81,6 +83,7 @@ void prepareRoundKeys(const unsigned int* schedule, bool standardTables, AesRoun
         keys.rows[k][3] = rows.r3;
     }
     keys.useHardware = standardTables && hardwareAesEnabled();
+    keys.useWide = keys.useHardware && wideAesEnabled();
     if (keys.useHardware)
         AesHardware::prepareKeys(schedule, keys.hardware);
 }
@@ -97,6 +100,10 @@ AesRoundKeys standardRoundKeys(const unsigned char* key)
 void encodeBlocks(const AesRoundKeys& keys, const unsigned char* sbox, const unsigned char* in, unsigned char* out,
                   std::size_t length)
 {
+    if (keys.useWide) {
+        AesHardwareWide::encode(keys.hardware, in, out, length / 16);
+        return;
+    }
     if (keys.useHardware) {
         AesHardware::encode(keys.hardware, in, out, length / 16);
         return;
@@ -108,6 +115,10 @@ void encodeBlocks(const AesRoundKeys& keys, const unsigned char* sbox, const uns
 void decodeBlocks(const AesRoundKeys& keys, const unsigned char* reverseSbox, const unsigned char* in,
                   unsigned char* out, std::size_t length)
 {
+    if (keys.useWide) {
+        AesHardwareWide::decode(keys.hardware, in, out, length / 16);
+        return;
+    }
     if (keys.useHardware) {
         AesHardware::decode(keys.hardware, in, out, length / 16);
         return;
@@ -124,6 +135,16 @@ void setHardwareAesEnabled(bool enabled)
 bool hardwareAesEnabled()
 {
     return hardwareEnabled && AesHardware::supported();
+}
+
+void setWideAesEnabled(bool enabled)
+{
+    wideEnabled = enabled;
+}
+
+bool wideAesEnabled()
+{
+    return wideEnabled && hardwareAesEnabled() && AesHardwareWide::supported();
 }
 
 } // namespace QuilmAes

@@ -13,10 +13,13 @@ class QThread;
 
 namespace Nimbrel {
 
+struct RecordPass;
+
 // The job flow the two crypt workers share: start and stop of the worker's
 // thread, and a run that moves the source into the destination many records
-// at a time, reporting progress record by record. What a record is, the log
-// lines and the signals are the worker's.
+// at a time, reporting progress record by record. A pass of records is
+// written while the next one is read and converted. What a record is, the
+// log lines and the signals are the worker's.
 class BlockRecordJob
 {
 public:
@@ -39,22 +42,18 @@ public:
         const char* finished;
     };
 
-    // What one pass of the job's loop moved.
-    struct Records
-    {
-        const char* failureLine; // null when every record went through
-        int count; // the records written, also before a failure
-        const int* consumed; // the source bytes each of them stands for
-    };
-
-    // Moves the source into the destination, one pass at a time.
+    // Reads the source and converts it, one pass of records at a time.
     class Step
     {
     public:
         virtual ~Step();
-        // True once every source byte has been moved.
+        // True once every source byte has been converted.
         virtual bool atEnd(QFile& source) const = 0;
-        virtual Records next(QFile& source, QFile& dest) = 0;
+        // The next records into `pass`; the log line of a read or a record
+        // that failed after them, or null.
+        virtual const char* convert(QFile& source, RecordPass& pass) = 0;
+        // The log line of a write that stopped `offset` bytes into a record.
+        virtual const char* writeFailureLine(int offset) const = 0;
     };
 
     // Called on the job's thread, never after a stop request has returned.

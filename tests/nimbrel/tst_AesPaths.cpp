@@ -1,6 +1,7 @@
-// The two block paths of the cipher: the table rounds and the processor's AES
-// instructions must give the same bytes as each other and as OpenSSL, and the
-// instructions must never stand in for S-boxes other than the standard ones.
+// The block paths of the cipher: the table rounds and the processor's AES
+// instructions, narrow and wide, must give the same bytes as each other and as
+// OpenSSL, and the instructions must never stand in for S-boxes other than the
+// standard ones.
 // Linked against the cipher's objects, not the library, so that the table
 // rounds can be switched on alone.
 #include "CryptFixtures.h"
@@ -78,12 +79,29 @@ QByteArray referenceEncode(const unsigned char* sbox, const QByteArray& key, con
     return out;
 }
 
-QuilmAes::AesRoundKeys keysFor(const QByteArray& key, bool hardware)
+enum class Path { Tables, Instructions, WideInstructions };
+
+const Path allPaths[] = {Path::Tables, Path::Instructions, Path::WideInstructions};
+
+QuilmAes::AesRoundKeys keysFor(const QByteArray& key, Path path)
 {
-    QuilmAes::setHardwareAesEnabled(hardware);
+    QuilmAes::setHardwareAesEnabled(path != Path::Tables);
+    QuilmAes::setWideAesEnabled(path == Path::WideInstructions);
     const QuilmAes::AesRoundKeys keys = QuilmAes::standardRoundKeys(bytesOf(key));
     QuilmAes::setHardwareAesEnabled(true);
+    QuilmAes::setWideAesEnabled(true);
     return keys;
+}
+
+// Whether keys for the path take it here, or fall back to a narrower one.
+bool pathAvailable(Path path)
+{
+    switch (path) {
+    case Path::Tables: return true;
+    case Path::Instructions: return QuilmAes::hardwareAesEnabled();
+    case Path::WideInstructions: break;
+    }
+    return QuilmAes::wideAesEnabled();
 }
 
 // The data through the block loops in pieces of `piece` bytes.
@@ -138,11 +156,12 @@ private slots:
 void TestAesPaths::init()
 {
     QuilmAes::setHardwareAesEnabled(true);
+    QuilmAes::setWideAesEnabled(true);
 }
 
 void TestAesPaths::cleanup()
 {
-    QuilmAes::setHardwareAesEnabled(true);
+    init();
 }
 
 void TestAesPaths::pathsAgree_data()
@@ -150,13 +169,18 @@ void TestAesPaths::pathsAgree_data()
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("piece");
     QTest::addColumn<quint32>("seed");
-    // Around the eight blocks the instructions take at once.
+    // Around the eight blocks the narrow instructions take at once, and the
+    // sixteen of the wide ones.
     QTest::newRow("empty") << 0 << 16 << 1u;
     QTest::newRow("1 block") << 16 << 16 << 2u;
     QTest::newRow("7 blocks") << 112 << 112 << 3u;
     QTest::newRow("8 blocks") << 128 << 128 << 4u;
     QTest::newRow("9 blocks") << 144 << 144 << 5u;
     QTest::newRow("15 blocks") << 240 << 240 << 6u;
+    QTest::newRow("16 blocks") << 256 << 256 << 13u;
+    QTest::newRow("17 blocks") << 272 << 272 << 14u;
+    QTest::newRow("24 blocks") << 384 << 384 << 15u;
+    QTest::newRow("31 blocks") << 496 << 496 << 16u;
     QTest::newRow("a record") << 1024 << 1024 << 7u;
     QTest::newRow("a padded record") << 1040 << 1040 << 8u;
     QTest::newRow("records in blocks") << 4096 + 48 << 16 << 9u;
@@ -172,13 +196,16 @@ void TestAesPaths::pathsAgree()
     QFETCH(quint32, seed);
     if (!QuilmAes::hardwareAesEnabled())
         qInfo("no AES instructions here: the table rounds are held against OpenSSL alone");
+    else if (!QuilmAes::wideAesEnabled())
+        qInfo("no wide AES instructions here: the narrow ones and the table rounds are held against OpenSSL");
     const QByteArray key = randomBytes(16, seed * 7919);
     const QByteArray plain = randomBytes(length, seed);
     const QByteArray cipher = opensslEcb(key, plain, true);
 
-    for (bool hardware : {false, true}) {
-        const QuilmAes::AesRoundKeys keys = keysFor(key, hardware);
-        QCOMPARE(keys.useHardware, hardware && QuilmAes::hardwareAesEnabled());
+    for (Path path : allPaths) {
+        const QuilmAes::AesRoundKeys keys = keysFor(key, path);
+        QCOMPARE(keys.useHardware, path != Path::Tables && pathAvailable(Path::Instructions));
+        QCOMPARE(keys.useWide, path == Path::WideInstructions && pathAvailable(path));
         QCOMPARE(inPieces(keys, plain, piece, true).toHex(), cipher.toHex());
         QCOMPARE(inPieces(keys, cipher, piece, false).toHex(), plain.toHex());
     }
@@ -188,8 +215,8 @@ void TestAesPaths::inPlace()
 {
     const QByteArray key = randomBytes(16, 21);
     const QByteArray plain = randomBytes(1040, 22);
-    for (bool hardware : {false, true}) {
-        const QuilmAes::AesRoundKeys keys = keysFor(key, hardware);
+    for (Path path : allPaths) {
+        const QuilmAes::AesRoundKeys keys = keysFor(key, path);
         QByteArray buffer = plain;
         QuilmAes::encodeBlocks(keys, QuilmAes::sbox, bytesOf(buffer), bytesOf(buffer), 1040);
         QCOMPARE(buffer, opensslEcb(key, plain, true));

@@ -99,6 +99,8 @@ private slots:
     void destroyDuringSlowSlot();
     void stopIdleWorker();
     void stopFromSlotIsNotKeptForTheNextJob();
+    void stopFromSlotEndsTheWrites_data();
+    void stopFromSlotEndsTheWrites();
     void workerRunsAgain();
     void codeTravelsQueued();
     void namesReachSignalsAsLatin1();
@@ -106,6 +108,8 @@ private slots:
 private:
     template <typename Worker>
     void stopAfterFirstRecord(Worker& worker, std::atomic<int>& records, const QString& source, const QString& dest);
+    template <typename Worker, typename Signal>
+    void stopFromSlotAt(int record, Signal progress, const QString& source);
 
     std::unique_ptr<QTemporaryDir> dir;
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -156,11 +160,12 @@ void TestCryptWorkers::roundTrip_data()
     QTest::newRow("1024 bytes") << 1024 << QByteArray("001024");
     QTest::newRow("1025 bytes") << 1025 << QByteArray("001024100016");
     QTest::newRow("3 MiB and 5 bytes") << 3 * 1024 * 1024 + 5 << QByteArray();
-    // Around the 256 records the workers move per read.
-    QTest::newRow("256 KiB less a byte") << 256 * 1024 - 1 << QByteArray();
-    QTest::newRow("256 KiB") << 256 * 1024 << QByteArray();
-    QTest::newRow("256 KiB and a byte") << 256 * 1024 + 1 << QByteArray();
-    QTest::newRow("512 KiB and 17 bytes") << 512 * 1024 + 17 << QByteArray();
+    // Around the 512 records the workers move per pass, and a third pass
+    // into the buffer of the first.
+    QTest::newRow("512 KiB less a byte") << 512 * 1024 - 1 << QByteArray();
+    QTest::newRow("512 KiB") << 512 * 1024 << QByteArray();
+    QTest::newRow("512 KiB and a byte") << 512 * 1024 + 1 << QByteArray();
+    QTest::newRow("1 MiB and 17 bytes") << 1024 * 1024 + 17 << QByteArray();
 }
 
 void TestCryptWorkers::roundTrip()
@@ -251,7 +256,7 @@ void TestCryptWorkers::damageDeepInTheFile_data()
     QTest::addColumn<int>("goodRecords");
     QTest::addColumn<QByteArray>("damaged");
     QByteArray badPad = randomBytes(15, 41) + QByteArray(1, char(100));
-    for (int good : {10, 255, 256, 300}) {
+    for (int good : {10, 511, 512, 600, 1100}) {
         const QByteArray at = QByteArray::number(good);
         QTest::newRow("letters after the flag, after " + at) << good << QByteArray("0abcde") + randomBytes(16, 42);
         QTest::newRow("length not whole blocks, after " + at) << good << QByteArray("000020") + randomBytes(20, 43);
@@ -588,6 +593,56 @@ void TestCryptWorkers::stopFromSlotIsNotKeptForTheNextJob()
     QCOMPARE(outcome.finished, 1);
     QVERIFY(outcome.failedCodes.isEmpty());
     QCOMPARE(readFile(path("enc")), expectedBlockFile(readFile(path("plain"))));
+}
+
+void TestCryptWorkers::stopFromSlotEndsTheWrites_data()
+{
+    QTest::addColumn<bool>("decrypt");
+    QTest::addColumn<int>("record");
+    // The first record of a pass, and one in the middle of the third.
+    for (int record : {1, 1300}) {
+        QTest::newRow(qPrintable(QString("encryption, record %1").arg(record))) << false << record;
+        QTest::newRow(qPrintable(QString("decryption, record %1").arg(record))) << true << record;
+    }
+}
+
+// A stop from a directly connected slot returns without waiting for the
+// job's thread; the destination must not change after it, also while the
+// job writes one pass of records as it converts the next.
+void TestCryptWorkers::stopFromSlotEndsTheWrites()
+{
+    QFETCH(bool, decrypt);
+    QFETCH(int, record);
+    const QByteArray plain = randomBytes(4 * 1024 * 1024, 83);
+    writeFile(path("plain"), plain);
+    writeFile(path("enc"), expectedBlockFile(plain));
+    if (decrypt)
+        stopFromSlotAt<OssFileDecryption>(record, &OssFileDecryption::sigDecryptionProgress, path("enc"));
+    else
+        stopFromSlotAt<OssFileEncryption>(record, &OssFileEncryption::sigEncryptionProgress, path("plain"));
+}
+
+template <typename Worker, typename Signal>
+void TestCryptWorkers::stopFromSlotAt(int record, Signal progress, const QString& source)
+{
+    const QString dest = path("dest");
+    Worker worker;
+    int records = 0;
+    qint64 sizeAtStop = -1;
+    QObject::connect(
+        &worker, progress, &worker,
+        [&] {
+            if (++records != record)
+                return;
+            QVERIFY(stop(worker));
+            sizeAtStop = QFileInfo(dest).size();
+        },
+        Qt::DirectConnection);
+    QVERIFY(start(worker, source, dest));
+    QVERIFY(worker.wait(10000));
+    QCOMPARE(records, record);
+    QVERIFY(sizeAtStop > 0);
+    QCOMPARE(QFileInfo(dest).size(), sizeAtStop);
 }
 
 void TestCryptWorkers::workerRunsAgain()

@@ -10,12 +10,13 @@
 namespace QuilmAes {
 
 // One key prepared for both paths: the round keys as state rows for the
-// table rounds, and as the processor's instructions read them.
+// table rounds, and as the processor's instructions read them, narrow or wide.
 struct AesRoundKeys
 {
     std::uint32_t rows[22][4];
     AesHardware::RoundKeys hardware;
     bool useHardware = false;
+    bool useWide = false;
 };
 
 // FIPS-197 AES-128 key expansion of the first 16 key bytes with the given
@@ -35,9 +36,12 @@ void encodeBlocks(const AesRoundKeys& keys, const unsigned char* sbox, const uns
 void decodeBlocks(const AesRoundKeys& keys, const unsigned char* reverseSbox, const unsigned char* in,
                   unsigned char* out, std::size_t length);
 
-// Tests switch the instructions off to hold the table rounds against them;
-// keys prepared afterwards use the tables.
+// Tests switch the instructions off to hold the table rounds against them,
+// or the wide ones alone to hold them against the narrow ones; keys prepared
+// afterwards use what is left on.
 void setHardwareAesEnabled(bool enabled);
 bool hardwareAesEnabled();
+void setWideAesEnabled(bool enabled);
+bool wideAesEnabled();
 
 } // namespace QuilmAes
