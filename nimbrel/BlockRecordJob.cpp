@@ -50,6 +50,30 @@ bool openDestination(QFile& dest, const struct stat& sourceStatus)
     return false;
 }
 
+// Makes the job's writer known to its stops while the job runs.
+class WriterInUse
+{
+public:
+    WriterInUse(QMutex& mutex, PassWriter*& active, PassWriter& writer)
+        : mutex(mutex)
+        , active(active)
+    {
+        QMutexLocker locker(&mutex);
+        active = &writer;
+    }
+    ~WriterInUse()
+    {
+        QMutexLocker locker(&mutex);
+        active = nullptr;
+    }
+    WriterInUse(const WriterInUse&) = delete;
+    WriterInUse& operator=(const WriterInUse&) = delete;
+
+private:
+    QMutex& mutex;
+    PassWriter*& active;
+};
+
 QString latin1(const std::string& name)
 {
     return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
@@ -87,7 +111,8 @@ bool BlockRecordJob::start(const std::string& sourceFileName, const std::string&
 bool BlockRecordJob::stop()
 {
     if (thread.isRunning()) {
-        stopRequest.stop(thread);
+        if (!stopRequest.stop(thread))
+            awaitWrites();
         successful = false;
     }
     return true;
@@ -96,7 +121,18 @@ bool BlockRecordJob::stop()
 void BlockRecordJob::stopAndAwaitEnd()
 {
     stopRequest.stopAndAwaitEnd(thread);
+    if (thread.isRunning())
+        awaitWrites();
     successful = false;
+}
+
+// A stop that returns before the job's thread has ended (from a slot of the
+// job's signal) waits for the write in progress; the job starts no other.
+void BlockRecordJob::awaitWrites()
+{
+    QMutexLocker locker(&writerMutex);
+    if (activeWriter)
+        activeWriter->awaitIdle();
 }
 
 bool BlockRecordJob::isSuccessful() const
@@ -136,27 +172,31 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
     const QString sourceName = latin1(sourceFileName);
     const QString destName = latin1(destFileName);
     PassWriter writer(dest);
-    // The pass handed to the writer is reported once it is written, so a
-    // stop that returns during the report leaves nothing to write, and no
-    // write runs while a signal is out. False when its write failed.
-    const auto reportWritten = [&](const RecordPass& pass) {
+    const WriterInUse inUse(writerMutex, activeWriter, writer);
+    const auto reportRecords = [&](const RecordPass& pass, int count) {
+        stopRequest.emitEachUnlessRequested(count, [&](int i) {
+            consumed += pass.consumed[i];
+            emitters.progress(sourceName, destName, consumed, total);
+        });
+    };
+    // Waits for the write of `pass`. A short write fails the record it
+    // stopped in, once the records it took whole are reported; false then.
+    const auto awaitWritten = [&](const RecordPass& pass) {
         const qint64 written = writer.await();
         int whole = 0;
         qint64 wholeBytes = 0;
         while (whole < pass.count && wholeBytes + pass.outputLengths[whole] <= written)
             wholeBytes += pass.outputLengths[whole++];
-        stopRequest.emitEachUnlessRequested(whole, [&](int i) {
-            consumed += pass.consumed[i];
-            emitters.progress(sourceName, destName, consumed, total);
-        });
         if (whole == pass.count)
             return true;
+        reportRecords(pass, whole);
         failRecord(source, dest, step.writeFailureLine(static_cast<int>(written - wholeBytes)), emitters);
         return false;
     };
 
+    // A pass is reported once it is written, while the next one is written.
     RecordPass passes[2];
-    const RecordPass* writing = nullptr;
+    const RecordPass* written = nullptr;
     for (int slot = 0;; slot ^= 1) {
         if (stopRequest.isRequested()) {
             writer.await();
@@ -169,19 +209,24 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
             converted = &passes[slot];
             failureLine = step.convert(source, *converted);
         }
-        if (writing && !reportWritten(*writing))
+        if (written && !awaitWritten(*written))
             return;
-        if (!converted)
-            break;
         if (stopRequest.isRequested()) {
             endStopped(source, dest);
             return;
         }
-        writer.write(converted->bytes.get(), converted->length);
-        writing = converted;
+        if (converted)
+            writer.write(converted->bytes.get(), converted->length);
+        if (written)
+            reportRecords(*written, written->count);
+        if (!converted)
+            break;
+        written = converted;
         if (failureLine) {
-            if (reportWritten(*converted))
+            if (awaitWritten(*converted)) {
+                reportRecords(*converted, converted->count);
                 failRecord(source, dest, failureLine, emitters);
+            }
             return;
         }
     }

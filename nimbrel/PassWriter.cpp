@@ -42,6 +42,13 @@ qint64 PassWriter::await()
     return result;
 }
 
+void PassWriter::awaitIdle()
+{
+    QMutexLocker locker(&mutex);
+    while (pending)
+        done.wait(&mutex);
+}
+
 void PassWriter::run()
 {
     QMutexLocker locker(&mutex);
@@ -58,7 +65,7 @@ void PassWriter::run()
         locker.relock();
         written = qMax<qint64>(result, 0);
         pending = false;
-        done.wakeOne();
+        done.wakeAll();
     }
 }
 

@@ -12,7 +12,7 @@ class QThread;
 namespace Nimbrel {
 
 // Writes one buffer at a time into the destination on a thread of its own,
-// so that a crypt job reads and converts its next records meanwhile. The job
+// so that a crypt job reads, converts and reports records meanwhile. The job
 // hands a buffer over with write() and takes it back with await(); between
 // the two it touches neither the buffer nor the destination.
 class PassWriter
@@ -28,6 +28,9 @@ public:
     // The bytes of the last write that reached the destination; 0 when
     // nothing was handed over since the last await().
     qint64 await();
+    // Returns once no write is in progress, from any thread; the job's own
+    // await() still gets the written bytes.
+    void awaitIdle();
 
 private:
     void run();

@@ -2,6 +2,7 @@
 
 #include "StopRequest_p.h"
 
+#include <QMutex>
 #include <QString>
 
 #include <atomic>
@@ -13,13 +14,15 @@ class QThread;
 
 namespace Nimbrel {
 
+class PassWriter;
 struct RecordPass;
 
 // The job flow the two crypt workers share: start and stop of the worker's
 // thread, and a run that moves the source into the destination many records
 // at a time, reporting progress record by record. A pass of records is
-// written while the next one is read and converted. What a record is, the
-// log lines and the signals are the worker's.
+// written while the next one is read and converted, and reported while the
+// next one is written. What a record is, the log lines and the signals are
+// the worker's.
 class BlockRecordJob
 {
 public:
@@ -82,6 +85,7 @@ private:
     void emitFailed(const Emitters& emitters, Failure failure);
     void failRecord(QFile& source, QFile& dest, const char* logLine, const Emitters& emitters);
     void endStopped(QFile& source, QFile& dest);
+    void awaitWrites();
 
     QThread& thread;
     const LogLines lines;
@@ -89,6 +93,8 @@ private:
     std::string destFileName;
     std::atomic<bool> successful{false};
     StopRequest stopRequest;
+    QMutex writerMutex;
+    PassWriter* activeWriter = nullptr;
 };
 
 } // namespace Nimbrel

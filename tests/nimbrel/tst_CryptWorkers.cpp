@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -109,7 +110,7 @@ private:
     template <typename Worker>
     void stopAfterFirstRecord(Worker& worker, std::atomic<int>& records, const QString& source, const QString& dest);
     template <typename Worker, typename Signal>
-    void stopFromSlotAt(int record, Signal progress, const QString& source);
+    void stopFromSlotAt(int record, bool blockingQueued, Signal progress, const QString& source);
 
     std::unique_ptr<QTemporaryDir> dir;
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -599,50 +600,68 @@ void TestCryptWorkers::stopFromSlotEndsTheWrites_data()
 {
     QTest::addColumn<bool>("decrypt");
     QTest::addColumn<int>("record");
-    // The first record of a pass, and one in the middle of the third.
-    for (int record : {1, 1300}) {
-        QTest::newRow(qPrintable(QString("encryption, record %1").arg(record))) << false << record;
-        QTest::newRow(qPrintable(QString("decryption, record %1").arg(record))) << true << record;
+    QTest::addColumn<bool>("blockingQueued");
+    // The first record of a pass, and one in the middle of the third; the
+    // slot on the job's thread, or on a thread of its own that the signal
+    // waits for.
+    for (bool blockingQueued : {false, true}) {
+        for (int record : {1, 1300}) {
+            const QString row = QString(", record %1%2").arg(record).arg(blockingQueued ? ", blocking-queued" : "");
+            QTest::newRow(qPrintable("encryption" + row)) << false << record << blockingQueued;
+            QTest::newRow(qPrintable("decryption" + row)) << true << record << blockingQueued;
+        }
     }
 }
 
-// A stop from a directly connected slot returns without waiting for the
-// job's thread; the destination must not change after it, also while the
-// job writes one pass of records as it converts the next.
+// A stop from a slot of the job's signal returns without waiting for the
+// job's thread (from a blocking-queued slot, once its patience is over); the
+// destination must not change after it, also while the job writes one pass
+// of records as it reports the one before.
 void TestCryptWorkers::stopFromSlotEndsTheWrites()
 {
     QFETCH(bool, decrypt);
     QFETCH(int, record);
+    QFETCH(bool, blockingQueued);
     const QByteArray plain = randomBytes(4 * 1024 * 1024, 83);
     writeFile(path("plain"), plain);
     writeFile(path("enc"), expectedBlockFile(plain));
     if (decrypt)
-        stopFromSlotAt<OssFileDecryption>(record, &OssFileDecryption::sigDecryptionProgress, path("enc"));
+        stopFromSlotAt<OssFileDecryption>(record, blockingQueued, &OssFileDecryption::sigDecryptionProgress,
+                                          path("enc"));
     else
-        stopFromSlotAt<OssFileEncryption>(record, &OssFileEncryption::sigEncryptionProgress, path("plain"));
+        stopFromSlotAt<OssFileEncryption>(record, blockingQueued, &OssFileEncryption::sigEncryptionProgress,
+                                          path("plain"));
 }
 
 template <typename Worker, typename Signal>
-void TestCryptWorkers::stopFromSlotAt(int record, Signal progress, const QString& source)
+void TestCryptWorkers::stopFromSlotAt(int record, bool blockingQueued, Signal progress, const QString& source)
 {
     const QString dest = path("dest");
     Worker worker;
-    int records = 0;
-    qint64 sizeAtStop = -1;
+    QThread receiverThread;
+    QObject receiver;
+    if (blockingQueued) {
+        receiver.moveToThread(&receiverThread);
+        receiverThread.start();
+    }
+    std::atomic<int> records{0};
+    std::atomic<qint64> sizeAtStop{-1};
     QObject::connect(
-        &worker, progress, &worker,
+        &worker, progress, blockingQueued ? &receiver : static_cast<QObject*>(&worker),
         [&] {
             if (++records != record)
                 return;
-            QVERIFY(stop(worker));
+            stop(worker);
             sizeAtStop = QFileInfo(dest).size();
         },
-        Qt::DirectConnection);
+        blockingQueued ? Qt::BlockingQueuedConnection : Qt::DirectConnection);
     QVERIFY(start(worker, source, dest));
     QVERIFY(worker.wait(10000));
-    QCOMPARE(records, record);
+    receiverThread.quit();
+    QVERIFY(receiverThread.wait(10000));
+    QCOMPARE(int(records), record);
     QVERIFY(sizeAtStop > 0);
-    QCOMPARE(QFileInfo(dest).size(), sizeAtStop);
+    QCOMPARE(QFileInfo(dest).size(), qint64(sizeAtStop));
 }
 
 void TestCryptWorkers::workerRunsAgain()
