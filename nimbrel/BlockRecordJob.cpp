@@ -35,8 +35,8 @@ bool openRegularFile(QFile& file, int flags, QIODevice::OpenMode mode, struct st
 // The open files are compared, not their names: the source under another
 // name (a hard or symbolic link, "./", a name swapped in meanwhile) is
 // refused before a byte of it is lost. Only then is the destination emptied.
-// An empty one is left as it is: on ext4 a truncation marks the file to be
-// flushed when it is closed, which the close would then wait for.
+// An empty one is left as it is: on ext4 closing a truncated file starts
+// writing its data out, in the job's own time.
 bool openDestination(QFile& dest, const struct stat& sourceStatus)
 {
     struct stat status;
