@@ -196,7 +196,7 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
 
     // A pass is reported once it is written, while the next one is written.
     RecordPass passes[2];
-    const RecordPass* written = nullptr;
+    const RecordPass* handedOver = nullptr;
     for (int slot = 0;; slot ^= 1) {
         if (stopRequest.isRequested()) {
             writer.await();
@@ -209,7 +209,7 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
             converted = &passes[slot];
             failureLine = step.convert(source, *converted);
         }
-        if (written && !awaitWritten(*written))
+        if (handedOver && !awaitWritten(*handedOver))
             return;
         if (stopRequest.isRequested()) {
             endStopped(source, dest);
@@ -217,11 +217,11 @@ void BlockRecordJob::run(Step& step, const Emitters& emitters)
         }
         if (converted)
             writer.write(converted->bytes.get(), converted->length);
-        if (written)
-            reportRecords(*written, written->count);
+        if (handedOver)
+            reportRecords(*handedOver, handedOver->count);
         if (!converted)
             break;
-        written = converted;
+        handedOver = converted;
         if (failureLine) {
             if (awaitWritten(*converted)) {
                 reportRecords(*converted, converted->count);
