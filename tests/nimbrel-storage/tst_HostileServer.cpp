@@ -59,12 +59,14 @@ bool isListing(const QByteArray& head)
     return RawHttpServer::target(head).contains("?");
 }
 
-// Waits until the download has made the local file and written into it.
-bool waitForBytes(const QString& path)
+// Waits until the download has written into the local file: true once it
+// holds more than the `planted` bytes that were there before, which the
+// download empties first.
+bool waitForBytesAbove(const QString& path, qint64 planted)
 {
     QElapsedTimer timer;
     timer.start();
-    while (QFileInfo(path).size() == 0) {
+    while (QFileInfo(path).size() <= planted) {
         if (timer.elapsed() > 10000)
             return false;
         QThread::msleep(5);
@@ -122,7 +124,8 @@ private slots:
         QFETCH(QByteArray, file);
 
         const QString local = folder.filePath(QStringLiteral("download-%1.bin").arg(QTest::currentDataTag()));
-        QVERIFY(TestConfig::writeFile(local, "old content"));
+        const QByteArray planted = "old content";
+        QVERIFY(TestConfig::writeFile(local, planted));
         RawHttpServer server([&](const QByteArray& head, const RawHttpServer::Write& write) {
             if (isListing(head)) {
                 write(listingPage("docs/object.bin", 1000000, false, QByteArray()));
@@ -130,7 +133,7 @@ private slots:
                 write(answer);
             } else {
                 write(answer.left(replaceAfter));
-                if (waitForBytes(local)) {
+                if (waitForBytesAbove(local, planted.size())) {
                     QFile::rename(local, local + ".moved");
                     TestConfig::writeFile(local, "replaced");
                 }
