@@ -35,8 +35,7 @@ void PassWriter::write(const unsigned char* bytes, qint64 count)
 qint64 PassWriter::await()
 {
     QMutexLocker locker(&mutex);
-    while (pending)
-        done.wait(&mutex);
+    waitWhilePending();
     const qint64 result = written;
     written = 0;
     return result;
@@ -45,6 +44,12 @@ qint64 PassWriter::await()
 void PassWriter::awaitIdle()
 {
     QMutexLocker locker(&mutex);
+    waitWhilePending();
+}
+
+// With the mutex held.
+void PassWriter::waitWhilePending()
+{
     while (pending)
         done.wait(&mutex);
 }

@@ -34,6 +34,7 @@ public:
 
 private:
     void run();
+    void waitWhilePending();
 
     QIODevice& dest;
     QMutex mutex;
